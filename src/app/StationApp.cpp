@@ -1,8 +1,25 @@
-// vornix.exe: the operator's program on the station PC.
+// vornix.exe: start-up of the station program.
+#include <winsock2.h>
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    MessageBoxA(nullptr, "The operator dialog is not part of this build yet.", "Vornix",
-                MB_OK | MB_ICONINFORMATION);
-    return 0;
+#include "app/MainDialog.h"
+#include "app/resource.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    WSADATA sockets;
+    const bool socketsStarted = WSAStartup(MAKEWORD(1, 1), &sockets) == 0;
+    if (!socketsStarted || sockets.wVersion != MAKEWORD(1, 1)) {
+        if (socketsStarted) WSACleanup();
+        char text[256] = "Windows sockets initialization failed.";
+        LoadStringA(instance, IDP_SOCKETS_INIT_FAILED, text, sizeof text);
+        MessageBoxA(nullptr, text, "Vornix", MB_OK | MB_ICONEXCLAMATION);
+        return 1;
+    }
+
+    vornix::MainDialog dialog(instance);
+    dialog.run();
+
+    // The program ends with the dialog; runs still going on worker threads
+    // end with it, unwaited.
+    ExitProcess(0);
 }

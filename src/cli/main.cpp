@@ -1,14 +1,15 @@
 // vornix-cli: the station run without the dialog. The stages are chosen with
-// flags instead of check boxes; the run log goes to standard output.
+// flags instead of check boxes; the run log goes to standard output, exactly
+// as the dialog would show it, and diagnostics to standard error.
+// Exit status: 0 when the router answered and every chosen stage succeeded,
+// 1 otherwise, 2 for a usage error.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
-#include "config/ConfigKeys.h"
-#include "config/ConfigPath.h"
-#include "config/StationConfig.h"
+#include "cli/HeadlessConsole.h"
+#include "platform/CurrentDirectory.h"
+#include "station/StationStart.h"
 #ifdef _WIN32
 #include "platform/win32/Win32Profile.h"
 #else
@@ -19,11 +20,22 @@ namespace {
 
 constexpr char usage[] =
     "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
-    "  Prepares the router named in setup.ini (current directory).\n"
-    "  --mac       write and verify the MAC addresses and environment\n"
-    "  --boot      update the boot code\n"
-    "  --firmware  update the firmware through the flashing tool\n"
-    "  --help      show this text\n";
+    "Prepares the router named in setup.ini (in the current directory), like a\n"
+    "press of Start in the Vornix dialog with the chosen stages ticked.\n"
+    "  --mac       MAC Writing: write and verify MAC addresses and environment\n"
+    "  --boot      BOOT Code Update\n"
+    "  --firmware  Firmware Update\n"
+    "  --help      show this text\n"
+    "With no stage chosen, the run only checks that the router answers.\n"
+    "The run log goes to standard output, one line per log line.\n"
+    "Exit status: 0 when the router answered and every chosen stage succeeded,\n"
+    "1 otherwise, 2 for a usage error.\n";
+
+#ifdef _WIN32
+using PlatformProfile = vornix::platform::Win32Profile;
+#else
+using PlatformProfile = vornix::platform::PosixProfile;
+#endif
 
 }  // namespace
 
@@ -42,34 +54,27 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::error_code error;
-    const std::string directory = std::filesystem::current_path(error).string();
-    if (error) {
-        std::fprintf(stderr, "vornix-cli: cannot read the current directory: %s\n", error.message().c_str());
+    const auto directory = vornix::platform::currentDirectory();
+    const auto settings = vornix::fixStationSettings(directory, vornix::platform::pathSeparator(),
+                                                     [](const std::string& path) { return PlatformProfile(path); });
+    if (!settings) {
+        if (directory)
+            std::fprintf(stderr,
+                         "vornix-cli: cannot use setup.ini in %s: its full path would exceed %zu characters; "
+                         "start the station from a shorter directory\n",
+                         directory->c_str(), vornix::maxConfigPathLength);
+        else
+            std::fputs("vornix-cli: cannot read the current directory\n", stderr);
         return 1;
     }
-#ifdef _WIN32
-    const auto configPath = vornix::configPathFor(directory, '\\');
-    vornix::platform::Win32Profile profile(configPath ? *configPath : std::string());
-#else
-    const auto configPath = vornix::configPathFor(directory, '/');
-    vornix::platform::PosixProfile profile(configPath ? *configPath : std::string());
-#endif
-    if (!configPath) {
-        std::fprintf(stderr,
-                     "vornix-cli: the path of setup.ini in %s would exceed %zu characters; "
-                     "start the station from a shorter directory\n",
-                     directory.c_str(), vornix::maxConfigPathLength);
-        return 1;
-    }
-    const vornix::StationConfig config(profile);
-    const int telnetWait = config.readDecimal(vornix::keys::telnetWaitTime);
-    std::fprintf(stderr, "vornix-cli: setup.ini: %s, telnet wait %d ms\n", configPath->c_str(), telnetWait);
+    std::fprintf(stderr, "vornix-cli: setup.ini: %s; telnet wait %d ms\n", settings->configPath.c_str(),
+                 settings->telnetWait);
 
-    if (!mac && !boot && !firmware) {
-        std::fputs("vornix-cli: no stage chosen (--mac, --boot, --firmware)\n", stderr);
-        return 1;
-    }
-    std::fputs("vornix-cli: the station stages are not part of this build yet; nothing was done\n", stderr);
+    vornix::HeadlessConsole console(stdout, mac, boot, firmware);
+    // The run (reachability check, then the chosen stages) is not part of
+    // this build yet: say so rather than pretend the router answered.
+    std::fprintf(stderr, "vornix-cli: %s; the reachability check and the stages are not part of this build yet, "
+                         "so the router was not checked\n",
+                 mac || boot || firmware ? "stages chosen" : "no stage chosen");
     return 1;
 }

@@ -1,0 +1,19 @@
+#pragma once
+
+// Resource and control ids of vornix.exe.
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_VORNIX_DIALOG 102
+#define IDP_SOCKETS_INIT_FAILED 103
+#define IDR_MAINFRAME 128
+#define IDB_BANNER 130
+
+#define IDC_LOG_LIST 1000
+#define IDC_START 1001
+#define IDC_MAC_WRITING 1002
+#define IDC_BOOT_UPDATE 1003
+#define IDC_FIRMWARE_UPDATE 1004
+#define IDC_SCRATCH_LIST 1006
+
+// The About item of the system menu; 16 to 31 all open the box.
+#define IDM_ABOUTBOX 0x0010

@@ -1,0 +1,60 @@
+#include "cli/HeadlessConsole.h"
+
+namespace vornix {
+
+HeadlessConsole::HeadlessConsole(std::FILE* out, bool macWriting, bool bootUpdate, bool firmwareUpdate)
+    : out_(out), chosen_{macWriting, bootUpdate, firmwareUpdate} {}
+
+std::string HeadlessConsole::outputLine(const std::string& line) {
+    std::string out;
+    out.reserve(line.size() + 1);
+    for (char c : line) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    out += '\n';
+    return out;
+}
+
+void HeadlessConsole::appendLog(const std::string& line) {
+    const std::string text = outputLine(line);
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
+
+void HeadlessConsole::enableStart(bool enabled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startEnabled_ = enabled;
+}
+
+bool HeadlessConsole::startEnabled() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startEnabled_;
+}
+
+bool HeadlessConsole::stageChosen(Stage stage) { return chosen_[static_cast<int>(stage)]; }
+
+void HeadlessConsole::clearScratch() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scratch_.clear();
+}
+
+void HeadlessConsole::appendScratch(const std::string& item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scratch_.push_back(item);
+}
+
+int HeadlessConsole::scratchCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(scratch_.size());
+}
+
+std::string HeadlessConsole::scratchItem(int index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index < 0 || static_cast<std::size_t>(index) >= scratch_.size()) return std::string();
+    return scratch_[static_cast<std::size_t>(index)];
+}
+
+}  // namespace vornix

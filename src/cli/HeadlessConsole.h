@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "station/OperatorConsole.h"
+
+namespace vornix {
+
+// The operator console without a screen: the run log goes to a stream (the
+// program's standard output), one line per log line, in the order the calls
+// are served; the stages are those chosen on the command line.
+class HeadlessConsole : public OperatorConsole {
+public:
+    HeadlessConsole(std::FILE* out, bool macWriting, bool bootUpdate, bool firmwareUpdate);
+
+    void appendLog(const std::string& line) override;
+    void clearLog() override {}
+    void enableStart(bool enabled) override;
+    bool stageChosen(Stage stage) override;
+    void clearScratch() override;
+    void appendScratch(const std::string& item) override;
+    int scratchCount() override;
+    std::string scratchItem(int index) override;
+
+    bool startEnabled();
+
+    // A log line as one output line: a carriage return or line feed inside
+    // it (a logged command keeps its "\r\n") is written as the two
+    // characters "\r" or "\n"; everything else exactly as it is.
+    static std::string outputLine(const std::string& line);
+
+private:
+    std::mutex mutex_;
+    std::FILE* out_;
+    bool chosen_[3];
+    bool startEnabled_ = true;
+    std::vector<std::string> scratch_;
+};
+
+}  // namespace vornix
