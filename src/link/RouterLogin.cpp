@@ -1,0 +1,61 @@
+#include "link/RouterLogin.h"
+
+#include "config/ConfigKeys.h"
+#include "config/StationConfig.h"
+#include "link/ResponseCapture.h"
+
+namespace vornix {
+
+bool RouterLogin::attempt(TelnetChannel& channel, const char* text) {
+    collectFor(channel, telnetWait_);
+    return ResponseCapture::instance().find(text) >= 0;
+}
+
+int RouterLogin::login(TelnetChannel& channel) {
+    const StationConfig config(profile_);
+    ResponseCapture& capture = ResponseCapture::instance();
+
+    const ConfigValue user = config.read(keys::telnetUsername);
+    if (user.missing) return 0;
+    channel.send(user.text + "\r\n");
+    pause_.sleepMs(100);
+    // Nothing has been collected on a fresh connection yet: the banner and
+    // prompt reach the capture with the first attempt.
+    capture.clear();
+
+    bool prompted = false;
+    for (int i = 0; i < 10 && !prompted; ++i) prompted = attempt(channel, "Password");
+    if (!prompted) return 0;
+
+    const ConfigValue password = config.read(keys::telnetPassword);
+    if (password.missing) return 0;
+    channel.send(password.text + "\r\n");
+    pause_.sleepMs(100);
+
+    bool cli = false;
+    for (int i = 0; i < 5 && !cli; ++i) cli = attempt(channel, "CLI");
+    if (cli) {
+        channel.send("shell\r\n");
+        pause_.sleepMs(100);
+    }
+    channel.send("cd /proc/ticfg\r\n");
+    pause_.sleepMs(100);
+    channel.send("ls env\r\n");
+    pause_.sleepMs(100);
+    capture.clear();
+
+    // The listing may be slow to come; a missing "env" does not fail the login.
+    for (int i = 0; i < 10; ++i) {
+        if (attempt(channel, "env")) break;
+        channel.send("cd /proc/ticfg\r\n");
+    }
+
+    channel.send("cat env\r\n");
+    pause_.sleepMs(100);
+    capture.clear();
+    bool listed = false;
+    for (int i = 0; i < 10 && !listed; ++i) listed = attempt(channel, "bootloaderVersion");
+    return listed ? 1 : 0;
+}
+
+}  // namespace vornix

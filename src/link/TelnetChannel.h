@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "link/SocketCompat.h"
+
+namespace vornix {
+
+namespace detail {
+struct Connection;
+}
+
+// The station's telnet command channel: a plain TCP connection to the
+// router's telnet port, no option negotiation. Copies share the socket; only
+// close() releases it, never a destructor.
+class TelnetChannel {
+public:
+    // 1 when connected, 0 when sockets cannot start, no socket can be made,
+    // the host is neither a dotted address nor resolvable, or the connection
+    // is refused or times out. A failed connect keeps its socket until close().
+    int connect(const std::string& host, int port);
+    // One send of the text up to its first NUL; the count sent or -1.
+    int send(const std::string& text) const;
+    // Shuts the connection both ways and closes it; legal on a channel that
+    // never connected. Collectors on it end; none reads the socket afterwards.
+    void close();
+
+    // 0 when there is none.
+    net::SocketHandle socket() const { return socket_; }
+    const sockaddr_in& peer() const { return peer_; }
+
+private:
+    friend int collectFor(const TelnetChannel& channel, int milliseconds);
+
+    net::SocketHandle socket_ = 0;
+    sockaddr_in peer_{};
+    std::shared_ptr<detail::Connection> connection_;
+};
+
+// Starts a collector on the channel and waits for it at most milliseconds,
+// less when the router closes the connection. The collector keeps appending
+// whatever arrives to the ResponseCapture until the connection ends. Always 1.
+int collectFor(const TelnetChannel& channel, int milliseconds);
+
+// Collectors still running in this process (for tests: none must be left).
+int runningCollectors();
+
+}  // namespace vornix
