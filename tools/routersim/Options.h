@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace routersim {
+
+struct Options {
+    std::string address = "127.0.0.1";
+    int port = 23;                       // 0: any free port (see RouterSim::port())
+    std::string user = "admin";          // telnet login name expected
+    std::string password = "admin";      // password expected
+    int latencyMs = 200;                 // delay before the answer to each command line (not the echo)
+    bool cliMode = false;                // log in to a command-line mode ("CLI> "); "shell" leaves it
+    bool passwordPrompt = true;          // false: the password is still read, but never prompted for
+    bool lowercasePrompt = false;        // "password: " instead of "Password: "
+    bool bootloaderVersion = true;       // false: the environment listing has no "bootloaderVersion"
+    bool nulBytes = false;               // a NUL byte after every line end of the output
+    bool telnetOptions = false;          // telnet option requests at connect and before every answer
+    int trickleMs = 0;                   // >0: output leaves one byte at a time, this far apart
+    int closeAfterLines = -1;            // >=0: close the connection once this many lines arrived
+    std::size_t floodBytes = 0;          // >0: this much junk output right after a good password
+    bool refuse = false;                 // refuse every connection (the port is held, nothing listens)
+    int rebootMs = 3000;                 // after "reboot": connections dropped, telnet refused this long
+    std::string ftpAddress = "";         // where wget's FTP connections go; "" = the URL's host
+    int ftpPort = 21;
+    std::string bootloaderName = "BUILD_VERSION";  // label of the boot loader version in the environment
+    std::string bootloaderVersionText = "0.9.0";   // boot loader version at start
+    // What the router does, one line per event; called from any of its
+    // threads, never with its lock held. Empty: silent.
+    std::function<void(const std::string&)> log;
+};
+
+}  // namespace routersim
