@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "procedures/MacWriter.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/win32/Win32Profile.h"
 
@@ -24,6 +25,8 @@ std::string loadString(HINSTANCE instance, UINT id) {
 
 MainDialog::MainDialog(HINSTANCE instance)
     : instance_(instance), appIcon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+
+MainDialog::~MainDialog() { sequencer_.reset(); }
 
 INT_PTR MainDialog::run() {
     return DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_VORNIX_DIALOG), nullptr, &MainDialog::dialogProc,
@@ -78,6 +81,12 @@ bool MainDialog::initialise() {
         return false;
     }
     settings_ = *settings;
+    profile_ = std::make_unique<platform::Win32Profile>(settings_.configPath);
+    context_ = std::unique_ptr<StationContext>(
+        new StationContext{*this, *profile_, settings_.configPath, settings_.telnetWait, flags_, pause_});
+    RunSequencer::Stages stages;
+    stages.macWriting = [this] { MacWriter(*context_, macBlock_).run(); };
+    sequencer_ = std::make_unique<RunSequencer>(*context_, echo_, stages);
 
     RECT client;
     GetClientRect(window, &client);
@@ -143,8 +152,8 @@ void MainDialog::paintMinimised() {
 }
 
 void MainDialog::startPressed() {
-    // The run sequencer takes over here; a press always begins with an empty log.
-    SendMessageA(logList_, LB_RESETCONTENT, 0, 0);
+    // A press while a run is still going on starts nothing beside it.
+    if (sequencer_) sequencer_->startPressed();
 }
 
 void MainDialog::onDialogThread(const std::function<void()>& work) {

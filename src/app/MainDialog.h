@@ -4,9 +4,16 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "app/RunSequencer.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/win32/Win32Profile.h"
+#include "procedures/MacBlock.h"
 #include "station/OperatorConsole.h"
+#include "station/RunFlags.h"
+#include "station/StationContext.h"
 #include "station/StationStart.h"
 
 namespace vornix {
@@ -17,6 +24,8 @@ namespace vornix {
 class MainDialog : public OperatorConsole {
 public:
     explicit MainDialog(HINSTANCE instance);
+    // Waits for a run still going on: its threads use this dialog's members.
+    ~MainDialog() override;
 
     // Runs the dialog modally on the calling thread until Enter, Escape or
     // the close box ends it.
@@ -24,6 +33,7 @@ public:
 
     HWND window() const { return window_.load(); }
     const StationSettings& settings() const { return settings_; }
+    RunFlags& flags() { return flags_; }
 
     void appendLog(const std::string& line) override;
     void clearLog() override;
@@ -47,6 +57,14 @@ private:
     std::atomic<HWND> window_{nullptr};
     HICON appIcon_;
     StationSettings settings_;
+
+    RunFlags flags_;
+    MacBlock macBlock_;  // start_mac's text stays here between runs
+    RealPause pause_;
+    platform::IcmpEcho echo_;
+    std::unique_ptr<platform::Win32Profile> profile_;
+    std::unique_ptr<StationContext> context_;
+    std::unique_ptr<RunSequencer> sequencer_;
 
     // Control objects, bound when the dialog is created.
     HWND firmwareUpdateBox_ = nullptr;

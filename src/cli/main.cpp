@@ -4,16 +4,24 @@
 // Exit status: 0 when the router answered and every chosen stage succeeded,
 // 1 otherwise, 2 for a usage error.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/RunSequencer.h"
 #include "cli/HeadlessConsole.h"
 #include "platform/CurrentDirectory.h"
+#include "procedures/MacWriter.h"
 #include "station/StationStart.h"
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include "platform/win32/IcmpEcho.h"
 #include "platform/win32/Win32Profile.h"
 #else
 #include "platform/posix/PosixProfile.h"
+#include "platform/posix/SocketEcho.h"
 #endif
 
 namespace {
@@ -33,13 +41,27 @@ constexpr char usage[] =
 
 #ifdef _WIN32
 using PlatformProfile = vornix::platform::Win32Profile;
+using PlatformEcho = vornix::platform::IcmpEcho;
 #else
 using PlatformProfile = vornix::platform::PosixProfile;
+using PlatformEcho = vornix::platform::SocketEcho;
 #endif
+
+// Ends the program at once: a probe may still be waiting for a silent router,
+// and the run is over for the operator.
+[[noreturn]] void finish(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The same bytes on every platform: one "\n" after each log line.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     bool mac = false, boot = false, firmware = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--mac")) mac = true;
@@ -71,10 +93,21 @@ int main(int argc, char** argv) {
                  settings->telnetWait);
 
     vornix::HeadlessConsole console(stdout, mac, boot, firmware);
-    // The run (reachability check, then the chosen stages) is not part of
-    // this build yet: say so rather than pretend the router answered.
-    std::fprintf(stderr, "vornix-cli: %s; the reachability check and the stages are not part of this build yet, "
-                         "so the router was not checked\n",
-                 mac || boot || firmware ? "stages chosen" : "no stage chosen");
-    return 1;
+    PlatformProfile profile(settings->configPath);
+    PlatformEcho echo;
+    vornix::RealPause pause;
+    vornix::RunFlags flags;
+    vornix::MacBlock macBlock;
+    vornix::StationContext context{console, profile, settings->configPath, settings->telnetWait, flags, pause};
+    vornix::RunSequencer::Stages stages;
+    stages.macWriting = [&] { vornix::MacWriter(context, macBlock).run(); };
+    vornix::RunSequencer sequencer(context, echo, stages);
+
+    sequencer.startPressed();
+    sequencer.waitForRun();
+    if (sequencer.lastRunMissedAStage())
+        std::fputs("vornix-cli: a chosen stage (boot code update or firmware update) is not part of this build "
+                   "yet; it did not run\n",
+                   stderr);
+    finish(sequencer.lastRunSucceeded() ? 0 : 1);
 }
