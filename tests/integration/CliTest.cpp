@@ -48,18 +48,29 @@ TEST(Cli, HelpAndUsageErrors) {
     EXPECT_NE(wrong.err.find("unknown argument: --bogus"), std::string::npos) << wrong.err;
 }
 
-TEST(Cli, ARunReportsHonestlyAndKeepsStdoutForTheLog) {
+TEST(Cli, TheRunLogGoesToStdoutAndTheOutcomeToTheExitStatus) {
     test::TempDir dir;
     dir.write("setup.ini", "[Environment]\r\nTELNETWAITTIME(ms)=250ms\r\n");
     for (const char* arguments : {"", "--mac", "--mac --boot --firmware"}) {
         const Result run = runCli(dir, arguments);
         EXPECT_EQ(run.status, 1) << arguments;
-        EXPECT_EQ(run.out, "") << arguments;
+        // Exactly the dialog's lines: from the probe, then from the sequencer.
+        EXPECT_EQ(run.out, "Can't read CPE_LAN_IP\nCan't read CPE_LAN_IP\n") << arguments;
         // ConfigPath names setup.ini in the directory the run started in.
         EXPECT_NE(run.err.find(dir.file("setup.ini")), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("telnet wait 250 ms"), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("not part of this build yet"), std::string::npos) << run.err;
     }
+
+    dir.write("setup.ini", "[SETUP]\r\nCPE_LAN_IP=127.0.0.1\r\n");
+    const Result found = runCli(dir, "");
+    if (found.err.find("cannot send ICMP echo") != std::string::npos) GTEST_SKIP() << "no ICMP echo here: " << found.err;
+    EXPECT_EQ(found.out, "Found 127.0.0.1\n");
+    EXPECT_EQ(found.status, 0) << "the router answered and no stage was chosen";
+
+    const Result noTelnet = runCli(dir, "--mac");
+    EXPECT_EQ(noTelnet.status, 1);
+    EXPECT_EQ(noTelnet.out, "Found 127.0.0.1\nprocess login procedure .....\n\nCan't connect 127.0.0.1\n")
+        << "nothing listens on 127.0.0.1:23";
 }
 
 }  // namespace
