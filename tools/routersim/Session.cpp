@@ -236,7 +236,8 @@ std::string Session::runDue(Clock::time_point now) {
 std::string Session::execute(const std::string& line) {
     switch (mode_) {
     case Mode::login:
-        if (trim(line).empty()) return encode(loginPrompt());
+        // An empty line is a user name only for a router whose user name is empty.
+        if (trim(line).empty() && !options_.user.empty()) return encode(loginPrompt());
         user_ = line;
         mode_ = Mode::password;
         return encode(passwordPromptText());
