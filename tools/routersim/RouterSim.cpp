@@ -27,7 +27,7 @@ constexpr std::size_t maxRecords = 100000;
 constexpr std::size_t maxConnections = 64;
 constexpr std::size_t maxQueuedOutput = 8u << 20;
 constexpr int flushGraceMs = 2000;
-constexpr int rebindRetryMs = 100;
+constexpr int relistenRetryMs = 100;
 
 int msUntil(Clock::time_point when, Clock::time_point now) {
     if (when <= now) return 0;
@@ -126,6 +126,10 @@ void RouterSim::Impl::reboot() {
         ++reboots;
         rebooting = true;
         rebootEnd = Clock::now() + std::chrono::milliseconds(options.rebootMs);
+        // Shutting a listening socket down ends its listening (it stays
+        // bound): from here on connection attempts are refused.
+        if (listening) ::shutdown(listenFd, SHUT_RD);
+        listening = false;
         // Reading ends only: every connection wakes and drops, while the one
         // that asked can still send its last words.
         for (const auto& connection : connections)
@@ -144,14 +148,6 @@ void RouterSim::Impl::acceptLoop() {
         {
             std::lock_guard<std::mutex> lock(mutex);
             const auto now = Clock::now();
-            if (rebooting && listening) {
-                // Down: a socket that holds the port without listening makes
-                // connection attempts fail as refused.
-                closeFd(listenFd);
-                listening = false;
-                std::string error;
-                listenFd = bindSocket(error);
-            }
             if (rebooting && now >= rebootEnd) {
                 rebooting = false;
                 state.completeReboot();
@@ -160,13 +156,11 @@ void RouterSim::Impl::acceptLoop() {
                 timeout = msUntil(rebootEnd, now);
             }
             if (!rebooting && !listening && !options.refuse) {
-                std::string error;
-                if (listenFd < 0) listenFd = bindSocket(error);
-                if (listenFd >= 0 && ::listen(listenFd, 16) == 0) {
+                if (::listen(listenFd, 16) == 0) {
                     listening = true;
                 } else {
-                    if (listenFd < 0) messages.push_back("telnet not back yet: " + error);
-                    timeout = rebindRetryMs;
+                    messages.push_back(std::string("telnet not back yet: ") + std::strerror(errno));
+                    timeout = relistenRetryMs;
                 }
             }
             for (auto it = connections.begin(); it != connections.end();) {
@@ -314,6 +308,16 @@ bool RouterSim::start(std::string* error) {
         std::lock_guard<std::mutex> lock(d.mutex);
         d.boundPort = 0;
         d.listenFd = d.bindSocket(reason);
+        if (d.listenFd >= 0 && d.options.port == 0) {
+            // A port the system chose is given up when a reboot stops the
+            // listening; bound by number, it stays ours.
+            sockaddr_in at{};
+            socklen_t size = sizeof at;
+            ::getsockname(d.listenFd, reinterpret_cast<sockaddr*>(&at), &size);
+            closeFd(d.listenFd);
+            d.boundPort = ntohs(at.sin_port);
+            d.listenFd = d.bindSocket(reason);
+        }
         if (d.listenFd >= 0 && !d.options.refuse) {
             if (::listen(d.listenFd, 16) == 0) {
                 d.listening = true;
