@@ -1,0 +1,235 @@
+// The MAC stage against the simulated router over loopback telnet: the log
+// lines in order, the bytes the router received on both connections, the
+// router's files, the flags, Start, and start_mac in setup.ini.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "RouterSim.h"
+#include "link/TelnetChannel.h"
+#include "platform/posix/PosixProfile.h"
+#include "procedures/MacWriter.h"
+#include "support/RecordingConsole.h"
+#include "support/TempDir.h"
+
+namespace vornix {
+namespace {
+
+constexpr int telnetWait = 250;
+const std::string login = "admin\r\nadmin\r\ncd /proc/ticfg\r\nls env\r\ncat env\r\n";
+
+// Real pauses up to a second; the 2000 ms before the searches only recorded.
+struct BriefPause : Pause {
+    std::vector<int> long_;
+    void sleepMs(int ms) override {
+        if (ms >= 1000) long_.push_back(ms);
+        else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+};
+
+struct MacRun {
+    int result = -1;
+    std::vector<std::string> log, events, received;
+    int macBusy = -1, macSucceeded = -1;
+    std::string setupPath, setupAfter, file;
+    std::vector<int> longPauses;
+};
+
+std::string setupFor(const std::string& address, const std::string& rest) {
+    return "[SETUP]\r\nCPE_LAN_IP=" + address + "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n" + rest;
+}
+
+// One MAC stage; during() runs beside it on another thread, with the router.
+MacRun runMac(const char* address, const std::string& setupIni, const std::string& filePath = "/proc/ticfg/mac_env",
+              std::function<void(routersim::RouterSim&)> during = {}) {
+    test::TempDir dir;
+    const std::string path = dir.write("setup.ini", setupIni);
+    routersim::Options options;
+    options.address = address;
+    routersim::RouterSim router(options);
+    std::string error;
+    EXPECT_TRUE(router.start(&error)) << error;
+
+    platform::PosixProfile profile(path);
+    test::RecordingConsole console;
+    RunFlags flags;
+    BriefPause pause;
+    StationContext context{console, profile, path, telnetWait, flags, pause};
+    MacBlock block;
+    console.enableStart(false);  // as the sequencer leaves it
+    std::thread beside;
+    if (during) beside = std::thread([&] { during(router); });
+    MacRun run;
+    run.result = MacWriter(context, block).run();
+    if (beside.joinable()) beside.join();
+    for (int i = 0; i < 300 && runningCollectors() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(runningCollectors(), 0);
+    router.stop();
+
+    run.log = console.log();
+    run.events = console.events();
+    run.received = router.received();
+    run.macBusy = flags.macBusy;
+    run.macSucceeded = flags.macSucceeded;
+    run.setupPath = path;
+    run.setupAfter = test::readAll(path);
+    run.file = router.file(filePath);
+    run.longPauses = pause.long_;
+    EXPECT_TRUE(console.startEnabled()) << "Start is enabled again on every way out";
+    EXPECT_EQ(run.macBusy, 0);
+    return run;
+}
+
+// A MAC list, and an environment list with its path but no entries.
+std::string writeMac(const std::string& startMac, const std::string& number, const std::string& entries,
+                     const std::string& path = "/proc/ticfg/mac_env") {
+    return "[WRITE_MAC]\r\npath=" + path + "\r\nnumber=" + number + "\r\nstart_mac=" + startMac + "\r\n" + entries +
+           "[WRITE_ENV]\r\npath=" + path + "\r\n";
+}
+
+TEST(MacWriter, WritesVerifiesAndAdvancesTheBlock) {
+    const std::string setup =
+        setupFor("127.0.0.101", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nnumber=1\r\nstart_mac=00:11:22:33:44:55\r\n"
+                                "0=A,B\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac_env\r\nnumber=1\r\n0=N,V\r\n");
+    const MacRun run = runMac("127.0.0.101", setup);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.log, (std::vector<std::string>{
+                           "process login procedure .....", "", "-----writing ENV-----",
+                           "Writing A = \"00:11:22:33:44:55\"", "Writing B = \"00:11:22:33:44:55\"", "Writing N V",
+                           "---------------------", "Verifying ..... ", "",
+                           "Verify OK : A = \"00:11:22:33:44:55\"", "Verify OK : B = \"00:11:22:33:44:55\"",
+                           "Verify OK : N = \"V\"", "---------------------", ""}));
+    ASSERT_EQ(run.received.size(), 2u);
+    EXPECT_EQ(run.received[0], login + "echo A 00:11:22:33:44:55 > /proc/ticfg/mac_env\r\n"
+                                       "echo B 00:11:22:33:44:55 > /proc/ticfg/mac_env\r\n"
+                                       "echo N V > /proc/ticfg/mac_env\r\n");
+    EXPECT_EQ(run.received[1], login + "cat /proc/ticfg/mac_env\r\n");
+    EXPECT_EQ(run.macSucceeded, 1);
+    EXPECT_EQ(run.longPauses, std::vector<int>{2000});
+    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:33:44:56\r\n"), std::string::npos) << run.setupAfter;
+    EXPECT_EQ(run.setupAfter, setup.substr(0, setup.find("start_mac=")) + "start_mac=00:11:22:33:44:56" +
+                                  setup.substr(setup.find("\r\n", setup.find("start_mac="))))
+        << "every other line kept";
+}
+
+TEST(MacWriter, EntriesTakeConsecutiveAddressesAndWrapInTheirOctets) {
+    const std::string setup = setupFor("127.0.0.102", writeMac("00:11:22:FF:FF:FF", "2", "0=A,B\r\n1=C\r\n"));
+    const MacRun run = runMac("127.0.0.102", setup);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_NE(run.received[0].find("echo A 00:11:22:FF:FF:FF > "), std::string::npos);
+    EXPECT_NE(run.received[0].find("echo B 00:11:22:FF:FF:FF > "), std::string::npos);
+    EXPECT_NE(run.received[0].find("echo C 00:11:22:00:00:00 > "), std::string::npos);
+    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:00:00:01\r\n"), std::string::npos) << run.setupAfter;
+    EXPECT_NE(run.file.find("00:11:22:00:00:00"), std::string::npos) << run.file;
+}
+
+TEST(MacWriter, NoEntriesWritesNothingAndNormalisesStartMac) {
+    const std::string setup = setupFor("127.0.0.103", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nstart_mac=00:11:22:aa:bb:cc\r\n"
+                                                      "[WRITE_ENV]\r\npath=/proc/ticfg/mac_env\r\nnumber=0\r\n");
+    const MacRun run = runMac("127.0.0.103", setup);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.received[0], login);
+    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:AA:BB:CC\r\n"), std::string::npos) << run.setupAfter;
+    EXPECT_EQ(run.log.back(), "");
+}
+
+TEST(MacWriter, FailureExitsBeforeTheRouterIsWritten) {
+    const struct {
+        const char* what;
+        std::string setup;
+        std::string line;
+    } cases[] = {
+        {"no WRITE_MAC path", setupFor("127.0.0.104", "[WRITE_MAC]\r\nstart_mac=00:11:22:00:00:01\r\n"),
+         "Can't read WRITE_MAC->path"},
+        {"no start_mac", setupFor("127.0.0.104", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nnumber=1\r\n0=A\r\n"),
+         "Can't read start_mac!"},
+        {"MAC entry missing", setupFor("127.0.0.104", writeMac("00:11:22:00:00:01", "2", "0=A\r\n")),
+         "Can't read WRITE_MAC->1"},
+        {"no WRITE_ENV path",
+         setupFor("127.0.0.104", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nstart_mac=00:11:22:00:00:01\r\n"),
+         "Can't read WRITE_MAC->path"},
+        {"environment entry missing",
+         setupFor("127.0.0.104", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nstart_mac=00:11:22:00:00:01\r\n"
+                                 "[WRITE_ENV]\r\npath=/x\r\nnumber=1\r\n"),
+         "Can't read WRITE_ENV->0"},
+    };
+    for (const auto& c : cases) {
+        const MacRun run = runMac("127.0.0.104", c.setup);
+        EXPECT_EQ(run.result, 0) << c.what;
+        EXPECT_EQ(run.log.back(), c.line) << c.what;
+        EXPECT_EQ(run.received.size(), 1u) << c.what << ": no second connection";
+        EXPECT_EQ(run.macSucceeded, 0) << c.what;
+        EXPECT_EQ(run.setupAfter, c.setup) << c.what << ": setup.ini untouched";
+    }
+}
+
+TEST(MacWriter, NoAddressNoRouterNoLogin) {
+    const MacRun missing = runMac("127.0.0.105", "[SETUP]\r\nPC_IP=1\r\n");
+    EXPECT_EQ(missing.log, (std::vector<std::string>{"process login procedure .....", "",
+                                                     "Can't load SETUP->CPE_LAN_IP from " + missing.setupPath}));
+    EXPECT_TRUE(missing.received.empty());
+
+    const MacRun nobody = runMac("127.0.0.105", setupFor("127.0.0.106", writeMac("00:11:22:00:00:01", "1", "0=A\r\n")));
+    EXPECT_EQ(nobody.log.back(), "Can't connect 127.0.0.106");
+
+    const MacRun refused = runMac("127.0.0.107", "[SETUP]\r\nCPE_LAN_IP=127.0.0.107\r\nTelnet Username=admin\r\n"
+                                                 "Telnet Password=wrong\r\n");
+    EXPECT_EQ(refused.log.back(), "Can't login the router");
+    EXPECT_EQ(refused.macSucceeded, 0);
+}
+
+// The router cannot create a file in a directory that does not exist: the
+// read-back shows only its complaint, which names the file.
+const std::string missingDir = "/no/such/dir/mac_file";
+
+TEST(MacWriter, VerifyFailsWhenTheNameIsNotReadBack) {
+    const MacRun notFound = runMac("127.0.0.108", setupFor("127.0.0.108", writeMac("00:11:22:00:00:01", "1", "0=ethaddr\r\n", missingDir)));
+    EXPECT_EQ(notFound.log.back(), "Verify Fail : ethaddr != \"00:11:22:00:00:01\" (1)");
+    EXPECT_NE(notFound.setupAfter.find("start_mac=00:11:22:00:00:01"), std::string::npos) << "block not advanced";
+}
+
+TEST(MacWriter, VerifyFailsWhenNoAddressFollowsTheName) {
+    const MacRun noPrefix = runMac("127.0.0.111", setupFor("127.0.0.111", writeMac("00:11:22:00:00:01", "1", "0=mac_file\r\n", missingDir)));
+    EXPECT_EQ(noPrefix.log.back(), "Verify Fail : 00:11:22 != \"00:11:22:00:00:01\" (2)");
+}
+
+TEST(MacWriter, VerifyFailsWhenTheAddressDiffers) {
+    // The same name in two entries: the router keeps the later address.
+    const MacRun differs = runMac("127.0.0.112", setupFor("127.0.0.112", writeMac("00:11:22:00:00:01", "2", "0=A\r\n1=A\r\n")));
+    EXPECT_EQ(differs.log.back(), "Verify Fail : A = \"00:11:22:00:00:02\"");
+    EXPECT_EQ(differs.macSucceeded, 0);
+}
+
+TEST(MacWriter, AnEnvironmentFailureLeavesTheBlockAdvanced) {
+    // The environment goes to another file than the one read back.
+    const std::string setup = setupFor("127.0.0.109", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nnumber=1\r\n"
+                                                      "start_mac=00:11:22:00:00:01\r\n0=A\r\n"
+                                                      "[WRITE_ENV]\r\npath=/proc/ticfg/other\r\nnumber=1\r\n0=N,V\r\n");
+    const MacRun run = runMac("127.0.0.109", setup);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.log.back(), "Verify Fail : N != \"V\"");
+    EXPECT_EQ(run.log[run.log.size() - 2], "Verify OK : A = \"00:11:22:00:00:01\"");
+    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:00:00:02"), std::string::npos) << run.setupAfter;
+    EXPECT_EQ(run.macSucceeded, 0);
+}
+
+TEST(MacWriter, ASecondConnectionThatFailsLeavesTheBlockUnchanged) {
+    const std::string setup = setupFor("127.0.0.110", writeMac("00:11:22:00:00:01", "1", "0=A\r\n"));
+    // The router goes away as soon as the last line has arrived.
+    const MacRun run = runMac("127.0.0.110", setup, "/proc/ticfg/mac_env", [](routersim::RouterSim& router) {
+        for (int i = 0; i < 1000; ++i) {
+            const auto received = router.received();
+            if (!received.empty() && received[0].find("echo A ") != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        router.stop();
+    });
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.log.back(), "Can't connect 127.0.0.110");
+    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:00:00:01"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vornix
