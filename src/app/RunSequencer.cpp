@@ -41,10 +41,9 @@ void RunSequencer::waitForRun() const {
 }
 
 void RunSequencer::threadEnded() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        --runningThreads_;
-    }
+    // Notified under the lock: once it is released the sequencer may be gone.
+    std::lock_guard<std::mutex> lock(mutex_);
+    --runningThreads_;
     ended_.notify_all();
 }
 
@@ -132,12 +131,10 @@ void RunSequencer::sequence(std::shared_ptr<Run> run) {
             {
                 std::lock_guard<std::mutex> lock(run->mutex);
                 run->probeDone = true;
+                run->probeEnded.notify_all();
             }
-            run->probeEnded.notify_all();
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                --runningProbes_;
-            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            --runningProbes_;
             ended_.notify_all();
         }).detach();
         std::unique_lock<std::mutex> lock(run->mutex);

@@ -1,14 +1,19 @@
-// Test helper for the screenshot run: drives a running vornix.exe from
-// outside. Usage: dialog_driver wait | about | close
+// Test helper: drives a running vornix.exe from outside as an operator would.
+// Usage: dialog_driver wait | about | close | run-mac
+//   run-mac ticks "MAC Writing", presses Start, waits for the run to end and
+//   prints the run log, one line each.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <io.h>
 
 #include "support/WindowSearch.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
+    _setmode(_fileno(stdout), _O_BINARY);
     HWND dialog = vornix::test::findWindowWithIds(0, {1000, 1001, 1002, 1003, 1004, 1006}, 30000);
     if (!dialog) {
         std::fputs("dialog_driver: no Vornix dialog found\n", stderr);
@@ -23,6 +28,33 @@ int main(int argc, char** argv) {
         }
         std::fputs("dialog_driver: the About box did not open\n", stderr);
         return 1;
+    }
+    if (!std::strcmp(argv[1], "run-mac")) {
+        HWND box = GetDlgItem(dialog, 1002), start = GetDlgItem(dialog, 1001), log = GetDlgItem(dialog, 1000);
+        // Posted key presses click a control of another process.
+        auto click = [](HWND control) {
+            PostMessageA(control, WM_KEYDOWN, VK_SPACE, 32);
+            PostMessageA(control, WM_KEYUP, VK_SPACE, 32);
+        };
+        click(box);
+        for (int i = 0; i < 100 && SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED; ++i) Sleep(20);
+        if (SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED) {
+            std::fputs("dialog_driver: MAC Writing did not tick\n", stderr);
+            return 1;
+        }
+        click(start);
+        // The run is over when Start, disabled for the stage, is enabled again;
+        // a run that starts no stage never disables it.
+        bool disabled = false;
+        for (int i = 0; i < 1200; ++i) {
+            Sleep(100);
+            if (!IsWindowEnabled(start)) disabled = true;
+            else if (disabled) break;
+            if (!disabled && i > 50 && SendMessageA(log, LB_GETCOUNT, 0, 0) > 0) break;
+        }
+        const int count = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) std::printf("%s\n", vornix::test::listItem(log, i).c_str());
+        return disabled ? 0 : 1;
     }
     if (!std::strcmp(argv[1], "close")) {
         if (HWND about = FindWindowA(nullptr, "About Vornix")) PostMessageA(about, WM_COMMAND, IDOK, 0);

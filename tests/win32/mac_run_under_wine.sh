@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# One MAC writing run through the dialog of vornix.exe under Wine, driven as
+# an operator would (tick "MAC Writing", press Start), against the native
+# simulated router; then the same run with the native vornix-cli. Both logs
+# must be the same, and setup.ini must be advanced by both.
+# Usage: mac_run_under_wine.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+source_dir=$1 build_dir=$2
+native=$source_dir/build/native
+if [ ! -x "$native/tools/routersim/routersim" ] || [ ! -x "$native/src/vornix-cli" ]; then
+  echo "SKIPPED: the native routersim and vornix-cli are not built (cmake --build --preset native)"
+  exit 77
+fi
+address=127.0.0.92
+scratch=$(mktemp -d)
+cleanup() {
+  [ -n "${vornix:-}" ] && kill "$vornix" 2>/dev/null || true
+  [ -n "${router:-}" ] && kill "$router" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+mkdir "$scratch/dialog" "$scratch/cli"
+for where in dialog cli; do
+  sed -e "s/^CPE_LAN_IP=.*/CPE_LAN_IP=$address/" -e 's/^TELNETWAITTIME(ms)=.*/TELNETWAITTIME(ms)=300/' \
+    "$source_dir/samples/setup.ini" >"$scratch/$where/setup.ini"
+done
+"$native/tools/routersim/routersim" --address "$address" 2>"$scratch/routersim.log" &
+router=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/$address/23") 2>/dev/null && break; sleep 0.05; done
+
+wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
+(cd "$scratch/dialog" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
+vornix=$!
+wine_run "$build_dir/tests/dialog_driver.exe" run-mac >"$scratch/dialog.log" || {
+  echo "the dialog run did not complete:"; cat "$scratch/dialog.log"; exit 1; }
+wine_run "$build_dir/tests/dialog_driver.exe" close || true
+wait "$vornix" || true
+vornix=
+
+(cd "$scratch/cli" && "$native/src/vornix-cli" --mac >"$scratch/cli.log" 2>/dev/null) || {
+  echo "the native run failed:"; cat "$scratch/cli.log"; exit 1; }
+
+echo "== the dialog's log under Wine"
+cat "$scratch/dialog.log"
+diff -u "$scratch/cli.log" "$scratch/dialog.log" || { echo "the logs differ"; exit 1; }
+grep -q 'Verify OK : ProductID = "VX100"' "$scratch/dialog.log"
+for where in dialog cli; do
+  tr -d '\r' <"$scratch/$where/setup.ini" | grep -q '^start_mac=00:11:22:00:00:02$' || {
+    echo "setup.ini of the $where run was not advanced:"; grep start_mac "$scratch/$where/setup.ini"; exit 1; }
+done
+echo "both runs logged the same lines and advanced start_mac to 00:11:22:00:00:02"
