@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "procedures/BootUpdater.h"
 #include "procedures/MacWriter.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/win32/Win32Profile.h"
@@ -86,6 +87,7 @@ bool MainDialog::initialise() {
         new StationContext{*this, *profile_, settings_.configPath, settings_.telnetWait, flags_, pause_});
     RunSequencer::Stages stages;
     stages.macWriting = [this] { MacWriter(*context_, macBlock_).run(); };
+    stages.bootUpdate = [this] { BootUpdater(*context_, echo_).run(); };
     sequencer_ = std::make_unique<RunSequencer>(*context_, echo_, stages);
 
     RECT client;

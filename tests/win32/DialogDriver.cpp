@@ -1,11 +1,13 @@
 // Test helper: drives a running vornix.exe from outside as an operator would.
-// Usage: dialog_driver wait | about | close | run-mac
-//   run-mac ticks "MAC Writing", presses Start, waits for the run to end and
-//   prints the run log, one line each.
+// Usage: dialog_driver wait | about | close | run-mac | run-mac-boot
+//   run-mac ticks "MAC Writing" (run-mac-boot also enables and ticks "BOOT
+//   Code Update"), presses Start, waits for the run to end and prints the
+//   run log, one line each.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <io.h>
 
@@ -29,31 +31,48 @@ int main(int argc, char** argv) {
         std::fputs("dialog_driver: the About box did not open\n", stderr);
         return 1;
     }
-    if (!std::strcmp(argv[1], "run-mac")) {
-        HWND box = GetDlgItem(dialog, 1002), start = GetDlgItem(dialog, 1001), log = GetDlgItem(dialog, 1000);
+    if (!std::strcmp(argv[1], "run-mac") || !std::strcmp(argv[1], "run-mac-boot")) {
+        const bool boot = !std::strcmp(argv[1], "run-mac-boot");
+        HWND start = GetDlgItem(dialog, 1001), log = GetDlgItem(dialog, 1000);
         // Posted key presses click a control of another process.
         auto click = [](HWND control) {
             PostMessageA(control, WM_KEYDOWN, VK_SPACE, 32);
             PostMessageA(control, WM_KEYUP, VK_SPACE, 32);
         };
-        click(box);
-        for (int i = 0; i < 100 && SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED; ++i) Sleep(20);
-        if (SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED) {
-            std::fputs("dialog_driver: MAC Writing did not tick\n", stderr);
+        auto tick = [&](int id) {
+            HWND box = GetDlgItem(dialog, id);
+            click(box);
+            for (int i = 0; i < 100 && SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED; ++i) Sleep(20);
+            return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        };
+        if (boot) EnableWindow(GetDlgItem(dialog, 1003), TRUE);  // the operator cannot; a test can
+        if (!tick(1002) || (boot && !tick(1003))) {
+            std::fputs("dialog_driver: a stage box did not tick\n", stderr);
             return 1;
         }
         click(start);
-        // The run is over when Start, disabled for the stage, is enabled again;
+        // The run is over when Start, disabled for the stages, has been enabled
+        // again for two seconds (between two stages it is so for a moment only);
         // a run that starts no stage never disables it.
         bool disabled = false;
-        for (int i = 0; i < 1200; ++i) {
+        int enabledFor = 0;
+        for (int i = 0; i < 3000; ++i) {
             Sleep(100);
-            if (!IsWindowEnabled(start)) disabled = true;
-            else if (disabled) break;
+            if (!IsWindowEnabled(start)) {
+                disabled = true;
+                enabledFor = 0;
+            } else if (disabled && ++enabledFor >= 20) {
+                break;
+            }
             if (!disabled && i > 50 && SendMessageA(log, LB_GETCOUNT, 0, 0) > 0) break;
         }
         const int count = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) std::printf("%s\n", vornix::test::listItem(log, i).c_str());
+        // Written as vornix-cli writes its log: a line break inside a line as "\r" or "\n".
+        for (int i = 0; i < count; ++i) {
+            std::string line;
+            for (char c : vornix::test::listItem(log, i)) line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+            std::printf("%s\n", line.c_str());
+        }
         return disabled ? 0 : 1;
     }
     if (!std::strcmp(argv[1], "close")) {

@@ -14,7 +14,7 @@ fi
 address=127.0.0.92
 scratch=$(mktemp -d)
 cleanup() {
-  [ -n "${vornix:-}" ] && kill "$vornix" 2>/dev/null || true
+  [ -n "${vornix:-}" ] && pkill -f "$build_dir/src/vornix.exe" 2>/dev/null || true
   [ -n "${router:-}" ] && kill "$router" 2>/dev/null || true
   rm -rf "$scratch"
 }
@@ -31,10 +31,11 @@ for _ in $(seq 100); do (exec 3<>"/dev/tcp/$address/23") 2>/dev/null && break; s
 wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
 (cd "$scratch/dialog" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
 vornix=$!
-wine_run "$build_dir/tests/dialog_driver.exe" run-mac >"$scratch/dialog.log" || {
-  echo "the dialog run did not complete:"; cat "$scratch/dialog.log"; exit 1; }
+timeout 180 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/tests/dialog_driver.exe" run-mac \
+  >"$scratch/dialog.log" || { echo "the dialog run did not complete:"; cat "$scratch/dialog.log"; exit 1; }
 wine_run "$build_dir/tests/dialog_driver.exe" close || true
-wait "$vornix" || true
+for _ in $(seq 100); do kill -0 "$vornix" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$vornix" 2>/dev/null && { echo "vornix.exe did not end when its dialog was closed"; exit 1; }
 vornix=
 
 (cd "$scratch/cli" && "$native/src/vornix-cli" --mac >"$scratch/cli.log" 2>/dev/null) || {
