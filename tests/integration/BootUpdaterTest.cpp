@@ -159,6 +159,63 @@ TEST(BootUpdater, FailureExitsAndTheirPlaceInTheDialogue) {
     }
 }
 
+// setup.ini with one key's value replaced (or, with "", the key removed).
+std::string without(std::string setup, const std::string& key, const std::string& value = "NULL") {
+    const std::size_t at = setup.find(key + "=");
+    const std::size_t end = setup.find("\r\n", at) + 2;
+    setup.replace(at, end - at, value.empty() ? "" : key + "=" + value + "\r\n");
+    return setup;
+}
+
+TEST(BootUpdater, EveryExitBeforeTheReboot) {
+    const std::string base = setupFor("127.0.0.127", "127.0.0.137");
+    const struct {
+        std::string setup;
+        const char* line;
+        std::size_t connections;
+        int reboots;
+    } cases[] = {
+        {without(base, "CPE_LAN_IP", ""), "Can't read CPE_LAN_IP", 0, 0},
+        {without(base, "CPE_LAN_IP", "127.0.0.128"), "Can't telnet router!", 0, 0},
+        {without(base, "Telnet Password", "wrong"), "Can't login router!", 1, 0},
+        {without(base, "PC_FTP_ID"), "Can't read PC_FTP_ID", 1, 0},
+        {without(base, "PC_FTP_PWD"), "Can't read PC_FTP_PWD", 1, 0},
+        {without(base, "BOOTCODE"), "Can't read BOOTCODE", 1, 0},
+        {without(base, "TIME2BOOTCOPY(ms)"), "Can't read TIME2BOOTCOPY", 1, 0},
+    };
+    for (const auto& c : cases) {
+        const BootRun run = runBoot("127.0.0.127", "127.0.0.137", c.setup);
+        EXPECT_EQ(run.result, 0) << c.line;
+        EXPECT_EQ(run.log.back(), c.line);
+        EXPECT_EQ(run.received.size(), c.connections) << c.line;
+        EXPECT_EQ(run.reboots, c.reboots) << c.line;
+        EXPECT_EQ(run.bootSucceeded, 0) << c.line;
+    }
+}
+
+TEST(BootUpdater, EveryExitAfterTheReboot) {
+    const std::string base = setupFor("127.0.0.129", "127.0.0.139");
+    const struct {
+        std::string setup;
+        const char* line;
+        std::size_t connections;
+    } cases[] = {
+        {without(base, "TIME2WAITBOOT(ms)"), "Can't read TIME2WAITBOOT(ms)!", 1},
+        {without(base, "ENV_PATH"), "Can't read ENV_PATH", 2},
+        {without(base, "BOOTVERSION"), "Can't read BOOTVERSION!", 2},
+        {without(base, "BOOTCODENAME"), "Can't read BOOTCODENAME!", 2},
+        {without(base, "BOOTCODENAME", "NO_SUCH_LABEL"), "Can't verify the boot code version!", 2},
+    };
+    for (const auto& c : cases) {
+        const BootRun run = runBoot("127.0.0.129", "127.0.0.139", c.setup);
+        EXPECT_EQ(run.result, 0) << c.line;
+        EXPECT_EQ(run.log.back(), c.line);
+        EXPECT_EQ(run.received.size(), c.connections) << c.line;
+        EXPECT_EQ(run.reboots, 1) << c.line << ": the reboot is not undone";
+        EXPECT_EQ(run.bootSucceeded, 0) << c.line;
+    }
+}
+
 TEST(BootUpdater, ACopyTimeThatIsNoNumberWaitsNothing) {
     std::string setup = setupFor("127.0.0.125", "127.0.0.135");
     setup.replace(setup.find("TIME2BOOTCOPY(ms)=200"), 21, "TIME2BOOTCOPY(ms)=soon");
