@@ -23,11 +23,16 @@ public:
     // WM_SETTEXT, sent: returns when the window has taken the text.
     virtual void sendText(WindowHandle window, const std::string& text) = 0;
     virtual void show(WindowHandle window, int command) = 0;
+    virtual std::string title(WindowHandle window) = 0;
+    // Item index of a list box, whole, or "" when there is none.
+    virtual std::string listText(WindowHandle list, int index) = 0;
+    virtual void listSelect(WindowHandle list, int index) = 0;
 };
 
 // The messages the station posts.
 constexpr unsigned messageKeyDown = 0x0100;  // WM_KEYDOWN
 constexpr unsigned messageKeyUp = 0x0101;    // WM_KEYUP
 constexpr unsigned keySpace = 0x20;          // VK_SPACE
+constexpr unsigned messageQuit = 0x0012;     // WM_QUIT
 
 }  // namespace vornix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ public:
         bool operator==(const Event& other) const { return window == other.window && what == other.what; }
     };
     std::vector<Event> events;
+    // Called after each post, as the receiving program would act on it.
+    std::function<void(WindowHandle window, unsigned message)> onPost;
 
     WindowHandle desktop() override { return root; }
     WindowHandle firstChild(WindowHandle window) override {
@@ -59,15 +62,38 @@ public:
     void post(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override {
         events.push_back({window, "post " + std::to_string(message) + " " + std::to_string(wParam) + " " +
                                       std::to_string(lParam)});
+        if (onPost) onPost(window, message);
     }
+    WindowHandle parentOf(WindowHandle window) { return windows_[window].parent; }
     void sendText(WindowHandle window, const std::string& text) override { events.push_back({window, "text " + text}); }
     void show(WindowHandle window, int command) override { events.push_back({window, "show " + std::to_string(command)}); }
+    std::string title(WindowHandle window) override { return windows_[window].title; }
+    std::string listText(WindowHandle list, int index) override {
+        const auto& items = windows_[list].items;
+        return index >= 0 && static_cast<std::size_t>(index) < items.size() ? items[static_cast<std::size_t>(index)] : "";
+    }
+    void listSelect(WindowHandle list, int index) override {
+        if (list) events.push_back({list, "select " + std::to_string(index)});
+    }
+
+    void setTitle(WindowHandle window, const std::string& title) { windows_[window].title = title; }
+    void setItems(WindowHandle list, std::vector<std::string> items) { windows_[list].items = std::move(items); }
+    void remove(WindowHandle window) {
+        auto& siblings = windows_[windows_[window].parent].children;
+        for (auto it = siblings.begin(); it != siblings.end(); ++it)
+            if (*it == window) {
+                siblings.erase(it);
+                break;
+            }
+    }
 
 private:
     struct Window {
         WindowHandle parent = 0;
         int id = 0;
         std::vector<WindowHandle> children;
+        std::string title;
+        std::vector<std::string> items;
     };
     std::map<WindowHandle, Window> windows_;
     WindowHandle next_ = 2;

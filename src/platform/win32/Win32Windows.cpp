@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace vornix::platform {
 
 namespace {
@@ -25,5 +27,37 @@ void Win32Windows::sendText(WindowHandle window, const std::string& text) {
 }
 
 void Win32Windows::show(WindowHandle window, int command) { ShowWindow(handle(window), command); }
+
+}  // namespace vornix::platform
+
+namespace vornix::platform {
+
+std::string Win32Windows::title(WindowHandle window) {
+    char text[1024] = "";
+    GetWindowTextA(handle(window), text, sizeof text);
+    return text;
+}
+
+// Another program's list text is read in UTF-16, sized by LB_GETTEXTLEN, and
+// converted to the ANSI code page: Wine answers a cross-process LB_GETTEXT
+// sent as ANSI in UTF-16, twice the bytes asked for.
+std::string Win32Windows::listText(WindowHandle list, int index) {
+    if (!list) return std::string();
+    const LRESULT length = SendMessageW(handle(list), LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == LB_ERR || length < 0 || length > 1 << 20) return std::string();
+    std::vector<wchar_t> wide(static_cast<std::size_t>(length) + 1, L'\0');
+    const LRESULT got = SendMessageW(handle(list), LB_GETTEXT, static_cast<WPARAM>(index),
+                                     reinterpret_cast<LPARAM>(wide.data()));
+    if (got == LB_ERR || got < 0 || got > length) return std::string();
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string();
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), &text[0], bytes, nullptr, nullptr);
+    return text;
+}
+
+void Win32Windows::listSelect(WindowHandle list, int index) {
+    if (list) SendMessageA(handle(list), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
 
 }  // namespace vornix::platform

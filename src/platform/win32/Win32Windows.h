@@ -16,6 +16,9 @@ public:
     void post(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     void sendText(WindowHandle window, const std::string& text) override;
     void show(WindowHandle window, int command) override;
+    std::string title(WindowHandle window) override;
+    std::string listText(WindowHandle list, int index) override;
+    void listSelect(WindowHandle list, int index) override;
 };
 
 }  // namespace vornix::platform
