@@ -4,6 +4,7 @@
 
 #include "app/resource.h"
 #include "procedures/BootUpdater.h"
+#include "procedures/FirmwareUpdater.h"
 #include "procedures/MacWriter.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/win32/Win32Profile.h"
@@ -88,6 +89,11 @@ bool MainDialog::initialise() {
     RunSequencer::Stages stages;
     stages.macWriting = [this] { MacWriter(*context_, macBlock_).run(); };
     stages.bootUpdate = [this] { BootUpdater(*context_, echo_).run(); };
+    stationDirectory_ = platform::currentDirectory().value_or(std::string());
+    stages.firmwareUpdate = [this] {
+        ToolLauncher launcher(*context_, toolHost_, windows_, devices_, toolHandles_);
+        FirmwareUpdater(*context_, echo_, launcher, windows_, toolHandles_, stationDirectory_).run();
+    };
     sequencer_ = std::make_unique<RunSequencer>(*context_, echo_, stages);
 
     RECT client;

@@ -8,8 +8,12 @@
 #include <string>
 
 #include "app/RunSequencer.h"
+#include "automation/ToolLauncher.h"
+#include "platform/win32/ConfigManagerTree.h"
 #include "platform/win32/IcmpEcho.h"
 #include "platform/win32/Win32Profile.h"
+#include "platform/win32/Win32ToolHost.h"
+#include "platform/win32/Win32Windows.h"
 #include "procedures/MacBlock.h"
 #include "station/OperatorConsole.h"
 #include "station/RunFlags.h"
@@ -62,6 +66,11 @@ private:
     MacBlock macBlock_;  // start_mac's text stays here between runs
     RealPause pause_;
     platform::IcmpEcho echo_;
+    platform::Win32Windows windows_;
+    platform::Win32ToolHost toolHost_;
+    platform::ConfigManagerTree devices_;
+    ToolHandles toolHandles_;  // toolWindow and toolPage, as the last launch left them
+    std::string stationDirectory_;
     std::unique_ptr<platform::Win32Profile> profile_;
     std::unique_ptr<StationContext> context_;
     std::unique_ptr<RunSequencer> sequencer_;

@@ -18,8 +18,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "platform/win32/ConfigManagerTree.h"
 #include "platform/win32/IcmpEcho.h"
 #include "platform/win32/Win32Profile.h"
+#include "platform/win32/Win32ToolHost.h"
+#include "platform/win32/Win32Windows.h"
+#include "procedures/FirmwareUpdater.h"
 #else
 #include "platform/posix/PosixProfile.h"
 #include "platform/posix/SocketEcho.h"
@@ -103,11 +107,24 @@ int main(int argc, char** argv) {
     vornix::RunSequencer::Stages stages;
     stages.macWriting = [&] { vornix::MacWriter(context, macBlock).run(); };
     stages.bootUpdate = [&] { vornix::BootUpdater(context, echo).run(); };
+#ifdef _WIN32
+    // The flashing tool is a Windows program: only the Windows build drives it.
+    vornix::platform::Win32Windows windows;
+    vornix::platform::Win32ToolHost toolHost;
+    vornix::platform::ConfigManagerTree devices;
+    vornix::ToolHandles toolHandles;
+    const std::string stationDirectory = *directory;
+    stages.firmwareUpdate = [&] {
+        vornix::ToolLauncher launcher(context, toolHost, windows, devices, toolHandles);
+        vornix::FirmwareUpdater(context, echo, launcher, windows, toolHandles, stationDirectory).run();
+    };
+#endif
     vornix::RunSequencer sequencer(context, echo, stages);
 
     sequencer.startPressed();
     sequencer.waitForRun();
     if (sequencer.lastRunMissedAStage())
-        std::fputs("vornix-cli: the firmware update is not part of this build yet; it did not run\n", stderr);
+        std::fputs("vornix-cli: the firmware update drives the Windows flashing tool: only vornix-cli.exe runs it\n",
+                   stderr);
     finish(sequencer.lastRunSucceeded() ? 0 : 1);
 }

@@ -110,7 +110,13 @@ int FirmwareUpdater::run() {
     if (formatMode) {
         const std::string script = directory_ + "\\7200\\script.txt";
         press(page, 1022);
-        const WindowHandle open = finder.findTopLevelWindow(fileOpenSignature);
+        // The press is posted: the tool opens its file dialog a moment later.
+        // One search at once would race it, so it is looked for up to 3 s.
+        WindowHandle open = 0;
+        for (int attempt = 0; attempt < 60 && !open; ++attempt) {
+            open = finder.findTopLevelWindow(fileOpenSignature);
+            if (!open) pause(50);
+        }
         finder.setControlText(open, 1152, script);
         pause(300);
         press(open, 1);

@@ -49,6 +49,7 @@ struct FakeTool : ToolHost {
     test::MemoryDesktop& desktop;
     bool canLogin = true;
     bool noticeComes = true;
+    bool hasPage = true;
     std::vector<std::string> started, told;
     WindowHandle window = 0, page = 0;
     explicit FakeTool(test::MemoryDesktop& d) : desktop(d) {
@@ -62,8 +63,9 @@ struct FakeTool : ToolHost {
     unsigned startHidden(const std::string& commandLine) override {
         started.push_back(commandLine);
         window = desktop.addWithChildren(desktop.root, {0, 1, 2, 12321, 9, 12320});
-        page = desktop.addWithChildren(window, {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1008, 1012, 1013, 1016,
-                                                1017, 1018, 1022, 1023});
+        if (hasPage)
+            page = desktop.addWithChildren(window, {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1008, 1012, 1013, 1016,
+                                                    1017, 1018, 1022, 1023});
         return 33;
     }
     void tellOperator(const std::string& text) override { told.push_back(text); }
@@ -193,6 +195,14 @@ TEST(FirmwareUpdater, FiveRestartsThenTheLoginFails) {
                                               "restart TI App! ( 5 times )", "Can't login Router by TI App!"}));
     EXPECT_EQ(run.started.size(), 6u) << "the tool is started at most six times";
     EXPECT_EQ(run.succeeded, 0);
+}
+
+TEST(FirmwareUpdater, WithoutItsPageTheToolCannotLogIn) {
+    const FirmwareRun run = runFirmware(setupFor("7300A", "x"), [](FakeTool& tool) { tool.hasPage = false; });
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.log.back(), "Can't login Router by TI App!");
+    EXPECT_EQ(run.started.size(), 6u);
+    EXPECT_TRUE(run.texts.empty()) << "nothing reaches a page that is not there";
 }
 
 TEST(FirmwareUpdater, ANoticeThatNeverComes) {

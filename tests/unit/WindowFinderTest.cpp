@@ -49,6 +49,29 @@ TEST(WindowFinder, ChildCountsAndIdsOutsideTheTable) {
     EXPECT_FALSE(WindowFinder::hasAllIds({65535}, table));
 }
 
+// A desktop whose windows close while the finder walks them.
+struct ClosingDesktop : test::MemoryDesktop {
+    WindowHandle closing = 0;
+    int walks = 0;
+    WindowHandle next(WindowHandle window) override {
+        if (window == closing && walks++ == 0) {
+            remove(window);  // closes after it was looked at: no successor from it any more
+            return 0;
+        }
+        return MemoryDesktop::next(window);
+    }
+};
+
+TEST(WindowFinder, AWindowListChangingUnderTheSearchStartsANewPass) {
+    ClosingDesktop desktop;
+    test::RecordingPause pause;
+    WindowFinder finder(desktop, pause);
+    desktop.closing = desktop.addWithChildren(desktop.root, {1});
+    const WindowHandle target = desktop.addWithChildren(desktop.root, {2, 20});
+    EXPECT_EQ(finder.findTopLevelWindow({2, 20}), target);
+    EXPECT_EQ(pause.pauses(), (std::vector<int>{20, 20})) << "a pass cut short, then the pass that finds it";
+}
+
 TEST(WindowFinder, AnAbortEventSetWhenAPassEndsYieldsNone) {
     test::MemoryDesktop desktop;
     test::RecordingPause pause;

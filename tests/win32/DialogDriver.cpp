@@ -1,5 +1,5 @@
 // Test helper: drives a running vornix.exe from outside as an operator would.
-// Usage: dialog_driver wait | about | close | run-mac | run-mac-boot
+// Usage: dialog_driver wait | about | close | run-mac | run-mac-boot | run-all
 //   run-mac ticks "MAC Writing" (run-mac-boot also enables and ticks "BOOT
 //   Code Update"), presses Start, waits for the run to end and prints the
 //   run log, one line each.
@@ -31,8 +31,9 @@ int main(int argc, char** argv) {
         std::fputs("dialog_driver: the About box did not open\n", stderr);
         return 1;
     }
-    if (!std::strcmp(argv[1], "run-mac") || !std::strcmp(argv[1], "run-mac-boot")) {
-        const bool boot = !std::strcmp(argv[1], "run-mac-boot");
+    if (!std::strcmp(argv[1], "run-mac") || !std::strcmp(argv[1], "run-mac-boot") || !std::strcmp(argv[1], "run-all")) {
+        const bool all = !std::strcmp(argv[1], "run-all");
+        const bool boot = all || !std::strcmp(argv[1], "run-mac-boot");
         HWND start = GetDlgItem(dialog, 1001), log = GetDlgItem(dialog, 1000);
         // Posted key presses click a control of another process.
         auto click = [](HWND control) {
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
             return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
         };
         if (boot) EnableWindow(GetDlgItem(dialog, 1003), TRUE);  // the operator cannot; a test can
-        if (!tick(1002) || (boot && !tick(1003))) {
+        if (all) EnableWindow(GetDlgItem(dialog, 1004), TRUE);
+        if (!tick(1002) || (boot && !tick(1003)) || (all && !tick(1004))) {
             std::fputs("dialog_driver: a stage box did not tick\n", stderr);
             return 1;
         }

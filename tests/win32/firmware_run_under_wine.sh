@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The firmware update under Wine: vornix-cli.exe --firmware against the
+# native simulated router, driving flashsim.exe (registered as the flashing
+# tool) through its windows, in both variants.
+# Usage: firmware_run_under_wine.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+source_dir=$1 build_dir=$2
+native=$source_dir/build/native
+if [ ! -x "$native/tools/routersim/routersim" ]; then
+  echo "SKIPPED: the native routersim is not built (cmake --build --preset native)"
+  exit 77
+fi
+address=127.0.0.95
+scratch=$(mktemp -d)
+cleanup() {
+  pkill -f "flashsim.exe" 2>/dev/null || true
+  [ -n "${router:-}" ] && kill "$router" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
+
+# flashsim is found through the registry, as the vendor's tool is.
+tool_dir=$(printf 'Z:%s\\' "$build_dir/tools/flashsim" | tr / '\\')
+wine_run reg add 'HKLM\Software\Vornix\FlashSim' /v Path /d "$tool_dir" /f >/dev/null 2>&1
+
+"$native/tools/routersim/routersim" --address "$address" --reboot-ms 500 2>"$scratch/routersim.log" &
+router=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/$address/23") 2>/dev/null && break; sleep 0.05; done
+
+run_variant() {  # name format_mtd3
+  local name=$1 format=$2 station=$scratch/$1
+  mkdir -p "$station/7200" "$station/app_firmware"
+  echo "script" >"$station/7200/script.txt"
+  echo "image" >"$station/app_firmware/nsp.firmware.img"
+  printf '[Environment]\r\nTELNETWAITTIME(ms)=300\r\nTiApp_register_path=Software\\Vornix\\FlashSim\r\nTiApp_filename=flashsim.exe\r\n[SETUP]\r\nCPE_LAN_IP=%s\r\nTelnet Username=admin\r\nTelnet Password=admin\r\nCHIP=7200\r\nENV_PATH=/proc/ticfg/env\r\n[7200]\r\nformat_mtd3=%s\r\n' \
+    "$address" "$format" >"$station/setup.ini"
+  rm -f "$build_dir/tools/flashsim/flashsim.log"
+  local status=0
+  (cd "$station" && timeout 300 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/src/vornix-cli.exe" --firmware \
+    >"$station/run.log" 2>"$station/run.err") || status=$?
+  # The tool closes after the station's last press: let it finish.
+  for _ in $(seq 100); do pgrep -f "flashsim.exe" >/dev/null || break; sleep 0.1; done
+  echo "== $name variant: vornix-cli.exe --firmware (exit status $status)"
+  cat "$station/run.log"
+  echo "-- flashsim saw:"
+  cat "$build_dir/tools/flashsim/flashsim.log" 2>/dev/null || true
+  [ "$status" -eq 0 ] || { cat "$station/run.err"; exit 1; }
+  grep -qx 'Update Firmware finish.' "$station/run.log"
+  grep -qx "login $address ok" "$build_dir/tools/flashsim/flashsim.log"
+  grep -q '^image Z:.*\\app_firmware\\nsp.firmware.img, item 1$' "$build_dir/tools/flashsim/flashsim.log"
+  grep -qx 'notice closed' "$build_dir/tools/flashsim/flashsim.log"
+  [ "$(tail -1 "$build_dir/tools/flashsim/flashsim.log")" = closed ] || { echo "flashsim was not closed"; exit 1; }
+  cp "$build_dir/tools/flashsim/flashsim.log" "$station/flashsim.log"
+}
+
+run_variant plain FALSE
+grep -qx 'entry BOOTCFG m:f:"mtd1"' "$scratch/plain/flashsim.log"
+run_variant format TRUE
+grep -q '^script Z:.*\\7200\\script.txt$' "$scratch/format/flashsim.log"
+grep -qx '7200 : Format MTD3 .....' "$scratch/format/run.log"
+echo "both variants loaded the firmware through flashsim"
