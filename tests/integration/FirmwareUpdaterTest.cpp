@@ -80,7 +80,7 @@ struct FakeTool : ToolHost {
         const WindowHandle parent = desktop.parentOf(control);
         const int id = desktop.controlId(control);
         if (parent == page && id == 1003 && canLogin)
-            desktop.setItems(item(page, 1012), {"Configuration (router 127.0.0.141)", "BOOTCFG"});
+            desktop.setItems(item(page, 1012), {"Configuration (router)", "BOOTCFG"});
         if (parent == page && (id == 1022 || id == 1017))
             desktop.addWithChildren(desktop.root, {1091, 1137, 1088, 1120, 1121, 1090, 1152, 1089, 1136, 1, 2});
         if (parent == page && id == 1013) desktop.addWithChildren(desktop.root, {1026, 1027, 1028, 1029, 2});
@@ -100,16 +100,18 @@ struct FirmwareRun {
     int busy = -1, succeeded = -1;
 };
 
-std::string setupFor(const std::string& chip, const std::string& format) {
+// Each test has a router address of its own: tests run side by side.
+std::string setupFor(const std::string& address, const std::string& chip, const std::string& format) {
     return "[Environment]\r\nTiApp_register_path=SOFTWARE\\TI\\App\r\nTiApp_filename=TIApp.exe\r\n"
-           "[SETUP]\r\nCPE_LAN_IP=127.0.0.141\r\nTelnet Username=admin\r\nTelnet Password=admin\r\nCHIP=" +
+           "[SETUP]\r\nCPE_LAN_IP=" + address + "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\nCHIP=" +
            chip + "\r\nENV_PATH=/proc/ticfg/env\r\n[7200]\r\nformat_mtd3=" + format + "\r\n";
 }
 
-FirmwareRun runFirmware(const std::string& setup, std::function<void(FakeTool&)> configure = {}) {
+FirmwareRun runFirmware(const std::string& address, const std::string& setup,
+                        std::function<void(FakeTool&)> configure = {}) {
     test::TempDir dir;
     routersim::Options options;
-    options.address = "127.0.0.141";
+    options.address = address;
     routersim::RouterSim router(options);
     std::string error;
     EXPECT_TRUE(router.start(&error)) << error;
@@ -156,7 +158,7 @@ int procedurePauses(const std::vector<int>& pauses) {
 }
 
 TEST(FirmwareUpdater, FormatVariantThroughTheTool) {
-    const FirmwareRun run = runFirmware(setupFor("7200XYZ", "TRUE1"));
+    const FirmwareRun run = runFirmware("127.0.0.141", setupFor("127.0.0.141", "7200XYZ", "TRUE1"));
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(run.received, login + "echo format_mtd3 1 > /proc/ticfg/env\r\nreboot\r\n");
     EXPECT_EQ(run.log, (std::vector<std::string>{"", "-----Firmware Update-----", "process login procedure .....",
@@ -173,21 +175,21 @@ TEST(FirmwareUpdater, FormatVariantThroughTheTool) {
 }
 
 TEST(FirmwareUpdater, PlainVariantEntersBootcfg) {
-    const FirmwareRun run = runFirmware(setupFor("7300a", "TRUE"));
+    const FirmwareRun run = runFirmware("127.0.0.142", setupFor("127.0.0.142", "7300a", "TRUE"));
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(run.received, login + "echo BOOTCFG > /proc/ticfg/env\r\nreboot\r\n");
     EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "7200 : Format MTD3 ....."), 0);
-    EXPECT_EQ(run.texts, (std::vector<std::string>{"text 127.0.0.141", "select 1", "text BOOTCFG",
+    EXPECT_EQ(run.texts, (std::vector<std::string>{"text 127.0.0.142", "select 1", "text BOOTCFG",
                                                    "text m:f:\"mtd1\"", "select 1",
                                                    "text C:\\station\\app_firmware\\nsp.firmware.img"}));
     EXPECT_EQ(procedurePauses(run.pauses), 10200) << "the plain variant's pauses";
 
-    const FirmwareRun notTrue = runFirmware(setupFor("7200", "false"));
+    const FirmwareRun notTrue = runFirmware("127.0.0.142", setupFor("127.0.0.142", "7200", "false"));
     EXPECT_EQ(notTrue.received, login + "echo BOOTCFG > /proc/ticfg/env\r\nreboot\r\n");
 }
 
 TEST(FirmwareUpdater, FiveRestartsThenTheLoginFails) {
-    const FirmwareRun run = runFirmware(setupFor("7200", "TRUE"), [](FakeTool& tool) { tool.canLogin = false; });
+    const FirmwareRun run = runFirmware("127.0.0.143", setupFor("127.0.0.143", "7200", "TRUE"), [](FakeTool& tool) { tool.canLogin = false; });
     EXPECT_EQ(run.result, 0);
     const std::vector<std::string> tail(run.log.end() - 6, run.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"restart TI App! ( 1 times )", "restart TI App! ( 2 times )",
@@ -198,7 +200,7 @@ TEST(FirmwareUpdater, FiveRestartsThenTheLoginFails) {
 }
 
 TEST(FirmwareUpdater, WithoutItsPageTheToolCannotLogIn) {
-    const FirmwareRun run = runFirmware(setupFor("7300A", "x"), [](FakeTool& tool) { tool.hasPage = false; });
+    const FirmwareRun run = runFirmware("127.0.0.144", setupFor("127.0.0.144", "7300A", "x"), [](FakeTool& tool) { tool.hasPage = false; });
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.log.back(), "Can't login Router by TI App!");
     EXPECT_EQ(run.started.size(), 6u);
@@ -206,7 +208,7 @@ TEST(FirmwareUpdater, WithoutItsPageTheToolCannotLogIn) {
 }
 
 TEST(FirmwareUpdater, ANoticeThatNeverComes) {
-    const FirmwareRun run = runFirmware(setupFor("7300A", "x"), [](FakeTool& tool) { tool.noticeComes = false; });
+    const FirmwareRun run = runFirmware("127.0.0.145", setupFor("127.0.0.145", "7300A", "x"), [](FakeTool& tool) { tool.noticeComes = false; });
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.log.back(), "Not Found Notice Dialog!");
     EXPECT_EQ(std::count(run.pauses.begin(), run.pauses.end(), 50), 1200);
@@ -217,12 +219,12 @@ TEST(FirmwareUpdater, ChipAndKeyFailures) {
         std::string setup;
         const char* line;
     } cases[] = {
-        {setupFor("7300", "TRUE"), "CHIP is NOT correct!"},
-        {setupFor("NULL", "TRUE"), "Can't read CHIP"},
-        {setupFor("7200", "null"), "Can't read 7200->format_mtd3"},
+        {setupFor("127.0.0.146", "7300", "TRUE"), "CHIP is NOT correct!"},
+        {setupFor("127.0.0.146", "NULL", "TRUE"), "Can't read CHIP"},
+        {setupFor("127.0.0.146", "7200", "null"), "Can't read 7200->format_mtd3"},
     };
     for (const auto& c : cases) {
-        const FirmwareRun run = runFirmware(c.setup);
+        const FirmwareRun run = runFirmware("127.0.0.146", c.setup);
         EXPECT_EQ(run.result, 0) << c.line;
         EXPECT_EQ(run.log.back(), c.line);
         EXPECT_EQ(run.received, login) << c.line << ": nothing written, no reboot";
