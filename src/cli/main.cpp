@@ -3,13 +3,16 @@
 // as the dialog would show it, and diagnostics to standard error.
 // Exit status: 0 when the router answered and every chosen stage succeeded,
 // 1 otherwise, 2 for a usage error.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "app/RunSequencer.h"
 #include "cli/HeadlessConsole.h"
+#include "link/TelnetChannel.h"
 #include "platform/CurrentDirectory.h"
 #include "procedures/BootUpdater.h"
 #include "procedures/MacWriter.h"
@@ -52,9 +55,13 @@ using PlatformProfile = vornix::platform::PosixProfile;
 using PlatformEcho = vornix::platform::SocketEcho;
 #endif
 
-// Ends the program at once: a probe may still be waiting for a silent router,
-// and the run is over for the operator.
+// Ends the program without waiting for a probe that may still be waiting
+// for a silent router: the run is over for the operator. Collectors end with
+// their connections, which the stages have closed; they get a moment to, so
+// that no thread is inside the socket library while the process goes.
 [[noreturn]] void finish(int status) {
+    for (int i = 0; i < 100 && vornix::runningCollectors() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);

@@ -1,6 +1,8 @@
 // Test helper: the Windows build's login against a router on the network.
 // Usage: login_check HOST — reads the account from setup.ini in the current
 // directory; prints "login 1" or "login 0" and exits 0 or 1 accordingly.
+#include <windows.h>
+
 #include <cstdio>
 #include <string>
 
@@ -22,6 +24,8 @@ int main(int argc, char** argv) {
     int result = 0;
     if (channel.connect(argv[1], 23)) result = vornix::RouterLogin(profile, settings->telnetWait, pause).login(channel);
     channel.close();
+    // Collectors end with the connection: let them, before the process ends.
+    for (int i = 0; i < 200 && vornix::runningCollectors() > 0; ++i) Sleep(10);
     std::printf("login %d\n", result);
     return result == 1 ? 0 : 1;
 }
