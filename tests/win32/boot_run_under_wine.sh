@@ -6,12 +6,9 @@
 # Usage: boot_run_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
-native=$source_dir/build/native
-if [ ! -x "$native/tools/routersim/routersim" ]; then
-  echo "SKIPPED: the native routersim is not built (cmake --build --preset native)"
-  exit 77
-fi
-/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || { echo "SKIPPED: python3-pyftpdlib is missing"; exit 77; }
+source "$(dirname "$0")/wine-run-lib.sh"
+need_native tools/routersim/routersim
+need_pyftpdlib
 router_address=127.0.0.93 ftp_address=127.0.0.94
 scratch=$(mktemp -d)
 cleanup() {
@@ -30,8 +27,6 @@ for where in cli dialog; do
 done
 /usr/bin/python3 -m pyftpdlib -i "$ftp_address" -p 21 -u station -P station -d "$scratch/ftp" >/dev/null 2>&1 &
 ftp=$!
-wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
-wait_for() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 # Loopback answers ICMP even while the router reboots, so the station would
 # find it before its telnet is back: the router reboots at once here.
 start_router() {
@@ -43,7 +38,7 @@ wait_for "$ftp_address" 21
 
 start_router
 status=0
-(cd "$scratch/cli" && timeout 300 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/src/vornix-cli.exe" --mac --boot \
+(cd "$scratch/cli" && wine_run_within 300 "$build_dir/src/vornix-cli.exe" --mac --boot \
   >"$scratch/cli.log" 2>"$scratch/cli.err") || status=$?
 kill "$router"; wait "$router" 2>/dev/null || true
 echo "== vornix-cli.exe --mac --boot under Wine (exit status $status)"
@@ -54,7 +49,7 @@ grep -qx 'Boot Loader changed to 1.2.3' "$scratch/cli.log"
 start_router
 (cd "$scratch/dialog" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
 vornix=$!
-timeout 300 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/tests/dialog_driver.exe" run-mac-boot \
+wine_run_within 300 "$build_dir/tests/dialog_driver.exe" run-mac-boot \
   >"$scratch/dialog.log" || { echo "the dialog run did not complete:"; cat "$scratch/dialog.log"; exit 1; }
 wine_run "$build_dir/tests/dialog_driver.exe" close || true
 for _ in $(seq 100); do kill -0 "$vornix" 2>/dev/null || break; sleep 0.1; done

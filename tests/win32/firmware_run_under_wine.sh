@@ -5,11 +5,8 @@
 # Usage: firmware_run_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
-native=$source_dir/build/native
-if [ ! -x "$native/tools/routersim/routersim" ]; then
-  echo "SKIPPED: the native routersim is not built (cmake --build --preset native)"
-  exit 77
-fi
+source "$(dirname "$0")/wine-run-lib.sh"
+need_native tools/routersim/routersim
 address=127.0.0.95
 scratch=$(mktemp -d)
 cleanup() {
@@ -18,15 +15,11 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
-
-# flashsim is found through the registry, as the vendor's tool is.
-tool_dir=$(printf 'Z:%s\\' "$build_dir/tools/flashsim" | tr / '\\')
-wine_run reg add 'HKLM\Software\Vornix\FlashSim' /v Path /d "$tool_dir" /f >/dev/null 2>&1
+register_flashsim
 
 "$native/tools/routersim/routersim" --address "$address" --reboot-ms 500 2>"$scratch/routersim.log" &
 router=$!
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/$address/23") 2>/dev/null && break; sleep 0.05; done
+wait_for "$address" 23
 
 run_variant() {  # name format_mtd3
   local name=$1 format=$2 station=$scratch/$1
@@ -37,7 +30,7 @@ run_variant() {  # name format_mtd3
     "$address" "$format" >"$station/setup.ini"
   rm -f "$build_dir/tools/flashsim/flashsim.log"
   local status=0
-  (cd "$station" && timeout 300 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/src/vornix-cli.exe" --firmware \
+  (cd "$station" && wine_run_within 300 "$build_dir/src/vornix-cli.exe" --firmware \
     >"$station/run.log" 2>"$station/run.err") || status=$?
   # The tool closes after the station's last press: let it finish.
   for _ in $(seq 100); do pgrep -f "flashsim.exe" >/dev/null || break; sleep 0.1; done

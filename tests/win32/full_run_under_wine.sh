@@ -6,12 +6,9 @@
 # must succeed with the same log. Usage: full_run_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
-native=$source_dir/build/native
-if [ ! -x "$native/tools/routersim/routersim" ]; then
-  echo "SKIPPED: the native routersim is not built (cmake --build --preset native)"
-  exit 77
-fi
-/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || { echo "SKIPPED: python3-pyftpdlib is missing"; exit 77; }
+source "$(dirname "$0")/wine-run-lib.sh"
+need_native tools/routersim/routersim
+need_pyftpdlib
 router_address=127.0.0.96 ftp_address=127.0.0.97
 scratch=$(mktemp -d)
 cleanup() {
@@ -22,12 +19,9 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
-wait_for() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 wait_for_tool_gone() { for _ in $(seq 100); do pgrep -f flashsim.exe >/dev/null || return 0; sleep 0.1; done; }
 
-tool_dir=$(printf 'Z:%s\\' "$build_dir/tools/flashsim" | tr / '\\')
-wine_run reg add 'HKLM\Software\Vornix\FlashSim' /v Path /d "$tool_dir" /f >/dev/null 2>&1
+register_flashsim
 mkdir "$scratch/ftp"
 printf 'u-boot image\nBOOTVERSION=1.2.3\n' >"$scratch/ftp/u-boot.bin"
 /usr/bin/python3 -m pyftpdlib -i "$ftp_address" -p 21 -u station -P station -d "$scratch/ftp" >/dev/null 2>&1 &
@@ -56,7 +50,7 @@ stop_router() { kill "$router"; wait "$router" 2>/dev/null || true; router=; }
 prepare_station cli
 start_router
 status=0
-(cd "$scratch/cli" && timeout 400 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/src/vornix-cli.exe" \
+(cd "$scratch/cli" && wine_run_within 400 "$build_dir/src/vornix-cli.exe" \
   --mac --boot --firmware >"$scratch/cli.log" 2>"$scratch/cli.err") || status=$?
 wait_for_tool_gone
 stop_router
@@ -67,7 +61,7 @@ cat "$scratch/cli.log"
 prepare_station dialog
 start_router
 (cd "$scratch/dialog" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
-timeout 400 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/tests/dialog_driver.exe" run-all \
+wine_run_within 400 "$build_dir/tests/dialog_driver.exe" run-all \
   >"$scratch/dialog.log" || { echo "the dialog run did not complete:"; cat "$scratch/dialog.log"; exit 1; }
 wine_run "$build_dir/tests/dialog_driver.exe" close || true
 wait_for_tool_gone

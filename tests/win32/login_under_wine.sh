@@ -4,11 +4,9 @@
 # station's dialogue. Usage: login_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
-routersim=$source_dir/build/native/tools/routersim/routersim
-if [ ! -x "$routersim" ]; then
-  echo "SKIPPED: the native routersim is not built (cmake --build --preset native)"
-  exit 77
-fi
+source "$(dirname "$0")/wine-run-lib.sh"
+need_native tools/routersim/routersim
+routersim=$native/tools/routersim/routersim
 address=127.0.0.91
 scratch=$(mktemp -d)
 cleanup() {
@@ -21,10 +19,10 @@ printf '[Environment]\r\nTELNETWAITTIME(ms)=300\r\n[SETUP]\r\nTelnet Username=ad
   >"$scratch/station/setup.ini"
 "$routersim" --address "$address" --password secret --dump-dir "$scratch/dump" 2>"$scratch/routersim.log" &
 pid=$!
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/$address/23") 2>/dev/null && break; sleep 0.05; done
+wait_for "$address" 23
 
 # That probe connection counts as the router's first; the login is its second.
-output=$(cd "$scratch/station" && "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/tests/login_check.exe" "$address" | tr -d '\r')
+output=$(cd "$scratch/station" && wine_run "$build_dir/tests/login_check.exe" "$address" | tr -d '\r')
 kill -TERM "$pid"
 wait "$pid" || true
 pid=

@@ -6,11 +6,8 @@
 # Usage: mac_run_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
-native=$source_dir/build/native
-if [ ! -x "$native/tools/routersim/routersim" ] || [ ! -x "$native/src/vornix-cli" ]; then
-  echo "SKIPPED: the native routersim and vornix-cli are not built (cmake --build --preset native)"
-  exit 77
-fi
+source "$(dirname "$0")/wine-run-lib.sh"
+need_native tools/routersim/routersim src/vornix-cli
 address=127.0.0.92
 scratch=$(mktemp -d)
 cleanup() {
@@ -26,12 +23,11 @@ for where in dialog cli; do
 done
 "$native/tools/routersim/routersim" --address "$address" 2>"$scratch/routersim.log" &
 router=$!
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/$address/23") 2>/dev/null && break; sleep 0.05; done
+wait_for "$address" 23
 
-wine_run() { "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$@"; }
 (cd "$scratch/dialog" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
 vornix=$!
-timeout 180 "$source_dir/scripts/wine-run" "$build_dir/wineprefix" "$build_dir/tests/dialog_driver.exe" run-mac \
+wine_run_within 180 "$build_dir/tests/dialog_driver.exe" run-mac \
   >"$scratch/dialog.log" || { echo "the dialog run did not complete:"; cat "$scratch/dialog.log"; exit 1; }
 wine_run "$build_dir/tests/dialog_driver.exe" close || true
 for _ in $(seq 100); do kill -0 "$vornix" 2>/dev/null || break; sleep 0.1; done
