@@ -65,6 +65,16 @@ inline constexpr ConfigKey writeEnvPath{"WRITE_ENV", "path", "NULL", 512, Readin
 inline constexpr ConfigKey writeEnvNumber{"WRITE_ENV", "number", "0", 1024, Reading::Decimal, false};
 inline constexpr NumberedKeys writeEnvEntries{"WRITE_ENV", "NULL", 1024, Reading::CommaList};
 
+// How the router dialogue is paced: "fixed" waits (the default, also for any
+// other value) or "prompt", where a wait ends once the router's prompt is back.
+inline constexpr ConfigKey pacing{"Environment", "Pacing", "fixed", 32, Reading::Text, false};
+
+// Line mode: the MAC blocks come from a pool in the line's database. On when
+// Database (an ODBC connection string) is present and not empty.
+inline constexpr ConfigKey lineDatabase{"LINE", "Database", nullptr, 1024, Reading::Text, false};
+inline constexpr ConfigKey linePool{"LINE", "Pool", nullptr, 128, Reading::Text, false};
+inline constexpr ConfigKey lineStation{"LINE", "Station", nullptr, 128, Reading::Text, false};
+
 // Every single key, in the order the README documents them.
 inline constexpr const ConfigKey* all[] = {
     &telnetWaitTime, &tiAppRegisterPath, &tiAppFilename, &tempDirectory,
@@ -72,6 +82,7 @@ inline constexpr const ConfigKey* all[] = {
     &bootCode, &bootPartition, &time2BootCopy, &time2WaitBoot, &envPath,
     &bootVersion, &bootCodeName, &chip, &formatMtd3,
     &writeMacPath, &writeMacNumber, &startMac, &writeEnvPath, &writeEnvNumber,
+    &pacing, &lineDatabase, &linePool, &lineStation,
 };
 
 }  // namespace keys
