@@ -4,9 +4,11 @@
 
 namespace vornix {
 
-ConfigValue StationConfig::read(const ConfigKey& key) const {
+ConfigValue StationConfig::read(const ConfigKey& key) const { return read(key, key.bufferSize); }
+
+ConfigValue StationConfig::read(const ConfigKey& key, std::size_t bufferSize) const {
     ConfigValue value;
-    value.text = profile_.read(key.section, key.name, key.defaultValue, key.bufferSize);
+    value.text = profile_.read(key.section, key.name, key.defaultValue, bufferSize);
     value.missing = key.nullTested && isMissing(value.text);
     return value;
 }

@@ -22,6 +22,8 @@ public:
     explicit StationConfig(Profile& profile) : profile_(profile) {}
 
     ConfigValue read(const ConfigKey& key) const;
+    // The key read into a buffer of another size than its own.
+    ConfigValue read(const ConfigKey& key, std::size_t bufferSize) const;
     // Entry index (0, 1, ...) of a numbered list; always "NULL"-tested, the
     // caller decides whether that matters.
     ConfigValue readEntry(const NumberedKeys& list, int index) const;

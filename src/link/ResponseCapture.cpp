@@ -1,56 +1,126 @@
 #include "link/ResponseCapture.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vornix {
 
+namespace {
+
+// A command as its echo starts: without the line end, which routers echo in
+// more than one way.
+std::string echoOf(const std::string& command) {
+    std::size_t end = command.size();
+    while (end > 0 && (command[end - 1] == '\r' || command[end - 1] == '\n')) --end;
+    return command.substr(0, end);
+}
+
+}  // namespace
+
 ResponseCapture& ResponseCapture::instance() {
-    // Never destroyed: collectors may still be appending while the process ends.
+    // Never destroyed: collectors may still be handing over while the process ends.
     static ResponseCapture* capture = new ResponseCapture;
     return *capture;
 }
 
-void ResponseCapture::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    text_.clear();
-}
-
-void ResponseCapture::append(const char* bytes, std::size_t size) {
+void ResponseCapture::received(const char* bytes, std::size_t size, Clock::time_point at) {
     const void* nul = std::memchr(bytes, '\0', size);
     const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes) : size;
+    if (length == 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    text_.append(bytes, length);
+    // Arrival order is the order of the calls: stamps never run backwards.
+    if (!pending_.empty()) at = std::max(at, pending_.back().at);
+    else if (!visible_.empty()) at = std::max(at, visible_.back().at);
+    pending_.push_back({at, std::string(bytes, length)});
+}
+
+void ResponseCapture::sent(const std::string& command, Clock::time_point at) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    anySent_ = true;
+    lastSent_ = at;
+    lastCommand_ = command.substr(0, command.find('\0'));
+}
+
+void ResponseCapture::settle() const {
+    const Clock::time_point now = now_();
+    while (!pending_.empty() && pending_.front().at + visibleAfter <= now) {
+        visible_.push_back({pending_.front().at, text_.size()});
+        text_ += pending_.front().bytes;
+        pending_.pop_front();
+    }
+}
+
+void ResponseCapture::dropFront(std::size_t count) {
+    const std::size_t fromText = std::min(count, text_.size());
+    if (fromText > 0) {
+        const std::size_t oldSize = text_.size();
+        text_.erase(0, fromText);
+        std::deque<Visible> kept;
+        for (std::size_t i = 0; i < visible_.size(); ++i) {
+            const std::size_t end = i + 1 < visible_.size() ? visible_[i + 1].offset : oldSize;
+            if (end <= fromText) continue;  // wholly dropped
+            kept.push_back({visible_[i].at, visible_[i].offset > fromText ? visible_[i].offset - fromText : 0});
+        }
+        visible_.swap(kept);
+        count -= fromText;
+    }
+    while (count > 0 && !pending_.empty()) {
+        Chunk& chunk = pending_.front();
+        if (chunk.bytes.size() <= count) {
+            count -= chunk.bytes.size();
+            pending_.pop_front();
+        } else {
+            chunk.bytes.erase(0, count);
+            count = 0;
+        }
+    }
+}
+
+void ResponseCapture::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settle();
+    const Clock::time_point since = anySent_ ? lastSent_ : now_();
+
+    // Chunks are in arrival order: what came before the command is a prefix.
+    std::size_t firstKept = 0;
+    while (firstKept < visible_.size() && visible_[firstKept].at < since) ++firstKept;
+    if (firstKept == visible_.size()) {
+        text_.clear();
+        visible_.clear();
+        while (!pending_.empty() && pending_.front().at < since) pending_.pop_front();
+    } else {
+        dropFront(visible_[firstKept].offset);
+    }
+
+    // The command's echo was never part of the answer: a router that echoes
+    // would otherwise have the command's own words found in its output.
+    const std::string echo = echoOf(lastCommand_);
+    lastCommand_.clear();
+    if (echo.empty()) return;
+    std::string head = text_.substr(0, echo.size() + 2);
+    for (std::size_t i = 0; i < pending_.size() && head.size() < echo.size() + 2; ++i) head += pending_[i].bytes;
+    head = head.substr(0, echo.size() + 2);
+    if (head.compare(0, echo.size(), echo) == 0) {
+        std::size_t length = echo.size();
+        while (length < head.size() && (head[length] == '\r' || head[length] == '\n')) ++length;
+        dropFront(length);
+    } else if (!head.empty() && head.size() < echo.size() && echo.compare(0, head.size(), head) == 0) {
+        dropFront(head.size());  // the echo is still arriving: what came of it goes
+    }
 }
 
 long ResponseCapture::find(const std::string& text, long start) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    settle();
     if (start < 0) start = 0;
     if (static_cast<std::size_t>(start) > text_.size()) return -1;
     const std::size_t at = text_.find(text, static_cast<std::size_t>(start));
     return at == std::string::npos ? -1 : static_cast<long>(at);
 }
 
-std::string ResponseCapture::mid(long start, long count) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (start < 0) start = 0;
-    if (count < 0) count = 0;
-    if (static_cast<std::size_t>(start) >= text_.size()) return std::string();
-    return text_.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count));
-}
-
-long ResponseCapture::length() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<long>(text_.size());
-}
-
-char ResponseCapture::at(long index) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (index < 0 || static_cast<std::size_t>(index) >= text_.size()) return '\0';
-    return text_[static_cast<std::size_t>(index)];
-}
-
 std::string ResponseCapture::text() const {
     std::lock_guard<std::mutex> lock(mutex_);
+    settle();
     return text_;
 }
 

@@ -1,35 +1,70 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 
 namespace vornix {
 
 // The one process-wide text that router output accumulates in. Collectors
-// append, procedures clear and search; every operation is atomic, and the
-// text never holds a NUL.
+// hand over what each receive brought, stamped with the moment the receive
+// returned; each chunk becomes visible 50 ms after it arrived, and always in
+// arrival order, whichever collector took it. Procedures clear and search;
+// every operation is atomic, and the text never holds a NUL.
 class ResponseCapture {
 public:
-    static ResponseCapture& instance();
+    using Clock = std::chrono::steady_clock;
+    using Now = Clock::time_point (*)();
+    static constexpr std::chrono::milliseconds visibleAfter{50};
 
+    static ResponseCapture& instance();
+    // Tests give a clock of their own.
+    explicit ResponseCapture(Now now = &Clock::now) : now_(now) {}
+    ResponseCapture(const ResponseCapture&) = delete;
+    ResponseCapture& operator=(const ResponseCapture&) = delete;
+
+    // A receive's bytes up to the first NUL among them, at most size bytes.
+    // Calls come in the order the receives returned.
+    void received(const char* bytes, std::size_t size, Clock::time_point at);
+    // A command about to go to the router: the next clear keeps what arrives
+    // from this moment on, except the command's own echo.
+    void sent(const std::string& command, Clock::time_point at);
+    // Removes every chunk received before the latest command was sent,
+    // visible or still in its 50 ms, and that command's echo; the answer to
+    // the command stays and shows at arrival + 50 ms. Without any command
+    // sent, everything received so far goes.
     void clear();
-    // Appends the bytes up to the first NUL among them, at most size bytes.
-    void append(const char* bytes, std::size_t size);
+
     // Index of the first occurrence at or after start, or -1 (also when
-    // start lies beyond the end, or below 0 counts as 0). Case-sensitive.
+    // start lies beyond the end; below 0 counts as 0). Case-sensitive.
     long find(const std::string& text, long start = 0) const;
-    // Substring: start below 0 counts as 0, count below 0 as 0, cut at the end.
-    std::string mid(long start, long count) const;
-    long length() const;
-    // The byte at index, or '\0' outside the text.
-    char at(long index) const;
     std::string text() const;
 
 private:
-    ResponseCapture() = default;
+    struct Chunk {
+        Clock::time_point at;
+        std::string bytes;
+    };
+    struct Visible {
+        Clock::time_point at;
+        std::size_t offset;  // where the chunk begins in text_
+    };
+
+    // Moves the chunks that are due into the text; the lock is held.
+    void settle() const;
+    // Drops count bytes from the front of what is kept, visible text first.
+    void dropFront(std::size_t count);
+
+    Now now_;
     mutable std::mutex mutex_;
-    std::string text_;
+    mutable std::string text_;
+    mutable std::deque<Visible> visible_;
+    mutable std::deque<Chunk> pending_;
+    bool anySent_ = false;
+    Clock::time_point lastSent_{};
+    std::string lastCommand_;
 };
 
 }  // namespace vornix

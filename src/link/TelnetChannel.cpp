@@ -24,6 +24,10 @@ struct Connection {
     std::condition_variable idle;
     bool closed = false;
     int receiving = 0;
+    // One receive at a time, its chunk handed to the capture before the next
+    // receive begins: the capture gets the chunks in the order they arrived,
+    // however many collectors wait on the socket.
+    std::mutex receiveTurn;
 };
 
 }  // namespace detail
@@ -40,23 +44,29 @@ struct Finished {
 
 void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Finished> finished) {
     char buffer[4096];
+    ResponseCapture::Clock::time_point lastArrival{};
     for (;;) {
+        std::unique_lock<std::mutex> turn(connection->receiveTurn);
         {
             std::lock_guard<std::mutex> lock(connection->mutex);
             if (connection->closed) break;
             ++connection->receiving;
         }
-        std::memset(buffer, 0, sizeof buffer);
         const int received = net::receive(connection->handle, buffer, sizeof buffer);
+        if (received > 0) {
+            lastArrival = ResponseCapture::Clock::now();
+            ResponseCapture::instance().received(buffer, static_cast<std::size_t>(received), lastArrival);
+        }
+        turn.unlock();
         {
             std::lock_guard<std::mutex> lock(connection->mutex);
             --connection->receiving;
         }
         connection->idle.notify_all();
         if (received <= 0) break;  // closed by the router (0) or by our own close (error)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ResponseCapture::instance().append(buffer, static_cast<std::size_t>(received));
     }
+    // A wait that ends with its collector sees what that collector took.
+    std::this_thread::sleep_until(lastArrival + ResponseCapture::visibleAfter);
     {
         std::lock_guard<std::mutex> lock(finished->mutex);
         finished->done = true;
@@ -104,6 +114,8 @@ int TelnetChannel::send(const std::string& text) const {
         std::lock_guard<std::mutex> lock(connection_->mutex);
         if (connection_->closed) return -1;
     }
+    // Stamped before it goes: an answer can come back before send() returns.
+    ResponseCapture::instance().sent(text, ResponseCapture::Clock::now());
     return net::sendBytes(connection_->handle, text.c_str(), static_cast<int>(std::strlen(text.c_str())));
 }
 

@@ -40,6 +40,19 @@ std::string MacBlock::formatMac(long long value) const {
     return mac;
 }
 
+bool isMacText(const std::string& text) {
+    if (text.size() != 17) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if (c != ':') return false;
+        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int splitFields(const std::string& text, OperatorConsole& console) {
     console.clearScratch();
     std::string field;

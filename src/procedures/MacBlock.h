@@ -26,6 +26,10 @@ private:
     std::string startMac_;
 };
 
+// start_mac as the station accepts it: six pairs of hexadecimal digits,
+// either case, separated by colons, and nothing else.
+bool isMacText(const std::string& text);
+
 // The longest field the scratch list takes (a 512-byte buffer): longer
 // fields are cut to it.
 constexpr std::size_t maxFieldLength = 511;

@@ -62,7 +62,11 @@ int MacWriter::run() {
     if (macPath.missing) return fail("Can't read WRITE_MAC->path");
     const int macEntries = config.readDecimal(keys::writeMacNumber);
     const ConfigValue startMac = config.read(keys::startMac);
-    if (startMac.missing) return fail("Can't read start_mac!");
+    // Anything but a whole address would write some other block to the
+    // router; a longer value is not one either, though its buffer cuts it to
+    // an address's length.
+    if (startMac.missing || !isMacText(startMac.text) || config.read(keys::startMac, 64).text != startMac.text)
+        return fail("Can't read start_mac!");
     block_.setStartMac(startMac.text);
     const int counter = MacBlock::readCounter(block_.startMac());
 
@@ -133,9 +137,8 @@ int MacWriter::run() {
             if (at < 0) return fail("Verify Fail : " + name + " != " + quoted(expected) + " (1)");
             const long prefixAt = find(prefix, static_cast<std::size_t>(at));
             if (prefixAt < 0) return fail("Verify Fail : " + prefix + " != " + quoted(expected) + " (2)");
-            const std::string found = text.substr(static_cast<std::size_t>(prefixAt), block_.startMac().size());
-            if (!startsWithNoCase(found, expected.substr(0, block_.startMac().size())) ||
-                found.size() < block_.startMac().size())
+            const std::string found = text.substr(static_cast<std::size_t>(prefixAt), expected.size());
+            if (found.size() != expected.size() || !startsWithNoCase(found, expected))
                 return fail("Verify Fail : " + name + " = " + quoted(found));
             log("Verify OK : " + name + " = " + quoted(found));
         }
@@ -143,7 +146,9 @@ int MacWriter::run() {
 
     // The next router's block. A write that does not reach the disk must stop
     // the line: the next router would get these addresses again.
-    if (!config.write(keys::startMac, block_.formatMac(static_cast<long long>(counter) + written)))
+    const std::string next = block_.formatMac(static_cast<long long>(counter) + written);
+    // Read back as the next run will read it: anything else hands out a block twice.
+    if (!config.write(keys::startMac, next) || config.read(keys::startMac).text != next)
         return fail("Can't write start_mac to " + context_.configPath);
 
     const ConfigValue envPathAgain = config.read(keys::writeEnvPath);

@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "RouterSim.h"
@@ -41,26 +47,35 @@ std::string setupFor(const std::string& address, const std::string& rest) {
     return "[SETUP]\r\nCPE_LAN_IP=" + address + "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n" + rest;
 }
 
-// One MAC stage; during() runs beside it on another thread, with the router.
-MacRun runMac(const char* address, const std::string& setupIni, const std::string& filePath = "/proc/ticfg/mac_env",
-              std::function<void(routersim::RouterSim&)> during = {}) {
+// What a test changes about the router and the station.
+struct Tweaks {
+    std::function<void(routersim::Options&)> router;
+    // Runs beside the stage on another thread, with the router.
+    std::function<void(routersim::RouterSim&)> during;
+    std::string filePath = "/proc/ticfg/mac_env";
+    std::function<std::unique_ptr<Profile>(const std::string& path)> profile;
+};
+
+MacRun runMac(const char* address, const std::string& setupIni, const Tweaks& tweaks = {}) {
     test::TempDir dir;
     const std::string path = dir.write("setup.ini", setupIni);
     routersim::Options options;
     options.address = address;
+    if (tweaks.router) tweaks.router(options);
     routersim::RouterSim router(options);
     std::string error;
     EXPECT_TRUE(router.start(&error)) << error;
 
-    platform::PosixProfile profile(path);
+    std::unique_ptr<Profile> profile =
+        tweaks.profile ? tweaks.profile(path) : std::make_unique<platform::PosixProfile>(path);
     test::RecordingConsole console;
     RunFlags flags;
     BriefPause pause;
-    StationContext context{console, profile, path, telnetWait, flags, pause};
+    StationContext context{console, *profile, path, telnetWait, flags, pause};
     MacBlock block;
     console.enableStart(false);  // as the sequencer leaves it
     std::thread beside;
-    if (during) beside = std::thread([&] { during(router); });
+    if (tweaks.during) beside = std::thread([&] { tweaks.during(router); });
     MacRun run;
     run.result = MacWriter(context, block).run();
     if (beside.joinable()) beside.join();
@@ -75,7 +90,7 @@ MacRun runMac(const char* address, const std::string& setupIni, const std::strin
     run.macSucceeded = flags.macSucceeded;
     run.setupPath = path;
     run.setupAfter = test::readAll(path);
-    run.file = router.file(filePath);
+    run.file = router.file(tweaks.filePath);
     run.longPauses = pause.long_;
     EXPECT_TRUE(console.startEnabled()) << "Start is enabled again on every way out";
     EXPECT_EQ(run.macBusy, 0);
@@ -89,11 +104,17 @@ std::string writeMac(const std::string& startMac, const std::string& number, con
            "[WRITE_ENV]\r\npath=" + path + "\r\n";
 }
 
-TEST(MacWriter, WritesVerifiesAndAdvancesTheBlock) {
+// A router that answers at once, or within the station's own pauses, gets
+// exactly what a slow one gets, and the log is the same.
+TEST(MacWriter, WritesVerifiesAndAdvancesTheBlockAtEveryRouterLatency) {
     const std::string setup =
         setupFor("127.0.0.101", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\nnumber=1\r\nstart_mac=00:11:22:33:44:55\r\n"
                                 "0=A,B\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac_env\r\nnumber=1\r\n0=N,V\r\n");
-    const MacRun run = runMac("127.0.0.101", setup);
+    for (int latency : {200, 0, 20, 40}) {
+    SCOPED_TRACE(std::to_string(latency) + " ms");
+    Tweaks tweaks;
+    tweaks.router = [latency](routersim::Options& options) { options.latencyMs = latency; };
+    const MacRun run = runMac("127.0.0.101", setup, tweaks);
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(run.log, (std::vector<std::string>{
                            "process login procedure .....", "", "-----writing ENV-----",
@@ -112,6 +133,7 @@ TEST(MacWriter, WritesVerifiesAndAdvancesTheBlock) {
     EXPECT_EQ(run.setupAfter, setup.substr(0, setup.find("start_mac=")) + "start_mac=00:11:22:33:44:56" +
                                   setup.substr(setup.find("\r\n", setup.find("start_mac="))))
         << "every other line kept";
+    }
 }
 
 TEST(MacWriter, EntriesTakeConsecutiveAddressesAndWrapInTheirOctets) {
@@ -218,17 +240,116 @@ TEST(MacWriter, AnEnvironmentFailureLeavesTheBlockAdvanced) {
 TEST(MacWriter, ASecondConnectionThatFailsLeavesTheBlockUnchanged) {
     const std::string setup = setupFor("127.0.0.110", writeMac("00:11:22:00:00:01", "1", "0=A\r\n"));
     // The router goes away as soon as the last line has arrived.
-    const MacRun run = runMac("127.0.0.110", setup, "/proc/ticfg/mac_env", [](routersim::RouterSim& router) {
+    Tweaks tweaks;
+    tweaks.during = [](routersim::RouterSim& router) {
         for (int i = 0; i < 1000; ++i) {
             const auto received = router.received();
             if (!received.empty() && received[0].find("echo A ") != std::string::npos) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         router.stop();
-    });
+    };
+    const MacRun run = runMac("127.0.0.110", setup, tweaks);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.log.back(), "Can't connect 127.0.0.110");
     EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:00:00:01"), std::string::npos);
+}
+
+// A read-back longer than many receives (a real router's file easily is)
+// verifies: the listing reaches the capture in the order it was sent.
+TEST(MacWriter, ALongReadBackVerifies) {
+    std::string filler;
+    for (int i = 0; filler.size() < 64 * 1024; ++i) filler += "filler" + std::to_string(i) + " 00:11:22:99:99:99\n";
+    Tweaks tweaks;
+    tweaks.router = [&](routersim::Options& options) { options.files["/proc/ticfg/mac_env"] = filler; };
+    const MacRun run = runMac("127.0.0.113", setupFor("127.0.0.113", writeMac("00:11:22:00:00:01", "2", "0=A,B\r\n1=C\r\n")), tweaks);
+    EXPECT_EQ(run.result, 1) << run.log.back();
+    EXPECT_EQ(run.log[run.log.size() - 3], "Verify OK : C = \"00:11:22:00:00:02\"");
+    EXPECT_GT(run.file.size(), 64u * 1024u);
+}
+
+// Only a whole address is a block: anything else would write some other
+// router's addresses, or none, and verify them as written.
+TEST(MacWriter, AStartMacThatIsNotAnAddressIsRefusedBeforeAnythingIsWritten) {
+    for (const char* startMac : {"00:11:22:zz:00:01", "", "\"00:11:22:aa:bb:cc\"", "00:11:22:33:44", "00-11-22-33-44-55",
+                                 "00:11:22:33:44:5500", "0:11:22:33:44:555"}) {
+        const std::string setup = setupFor("127.0.0.114", writeMac(startMac, "1", "0=A\r\n"));
+        const MacRun run = runMac("127.0.0.114", setup);
+        EXPECT_EQ(run.result, 0) << startMac;
+        EXPECT_EQ(run.log.back(), "Can't read start_mac!") << startMac;
+        ASSERT_EQ(run.received.size(), 1u) << startMac;
+        EXPECT_EQ(run.received[0], login) << startMac << ": nothing written";
+        EXPECT_EQ(run.setupAfter, setup) << startMac;
+    }
+}
+
+TEST(MacWriter, LongCommandsAndEntriesWithoutAValue) {
+    const std::string longPath = "/proc/ticfg/" + std::string(500, 'p');
+    const MacRun tooLong = runMac("127.0.0.115", setupFor("127.0.0.115", writeMac("00:11:22:00:00:01", "1",
+                                                                                  "0=" + std::string(511, 'n') + "\r\n", longPath)));
+    EXPECT_EQ(tooLong.log.back(), "Command too long for the router (over 1023 characters): echo " + std::string(40, 'n') + " ...");
+    EXPECT_EQ(tooLong.received[0], login) << "a command that does not fit is not sent at all";
+
+    // An environment entry without a comma writes its name with an empty value.
+    const MacRun noValue = runMac("127.0.0.115", setupFor("127.0.0.115", writeMac("00:11:22:00:00:01", "0", "") +
+                                                                             "number=1\r\n0=N\r\n"));
+    EXPECT_EQ(noValue.result, 1);
+    EXPECT_EQ(noValue.received[0], login + "echo N  > /proc/ticfg/mac_env\r\n");
+    EXPECT_EQ(noValue.log[3], "Writing N ");
+    EXPECT_EQ(noValue.log[noValue.log.size() - 3], "Verify OK : N = \"\"");
+}
+
+// A profile whose writes report success but change nothing.
+struct DeafProfile : platform::PosixProfile {
+    using PosixProfile::PosixProfile;
+    bool write(const char*, const char*, const std::string&) override { return true; }
+};
+
+// Sets or clears the immutable flag: even root cannot create a file in such a directory.
+bool setImmutable(const std::string& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// setup.ini in a directory that is read-only while the profile lives.
+struct LockedDirectoryProfile : platform::PosixProfile {
+    explicit LockedDirectoryProfile(const std::string& path)
+        : PosixProfile(path), directory_(path.substr(0, path.rfind('/'))) {
+        if (!setImmutable(directory_, true)) ADD_FAILURE() << "cannot make " << directory_ << " read-only here";
+    }
+    ~LockedDirectoryProfile() override { setImmutable(directory_, false); }
+    std::string directory_;
+};
+
+// The next router's block must be in setup.ini before the stage may succeed.
+TEST(MacWriter, AStartMacThatCannotBeWrittenFailsTheStage) {
+    const std::string setup = setupFor("127.0.0.116", writeMac("00:11:22:00:00:01", "1", "0=A\r\n"));
+    Tweaks deaf;
+    deaf.profile = [](const std::string& path) { return std::make_unique<DeafProfile>(path); };
+    const MacRun unchanged = runMac("127.0.0.116", setup, deaf);
+    EXPECT_EQ(unchanged.log.back(), "Can't write start_mac to " + unchanged.setupPath);
+    EXPECT_EQ(unchanged.macSucceeded, 0);
+
+    // A UTF-16 file is read but never edited byte-wise.
+    std::string wide = "\xFF\xFE";
+    for (char c : setup) wide += std::string{c, '\0'};
+    const MacRun utf16 = runMac("127.0.0.116", wide);
+    EXPECT_EQ(utf16.log[utf16.log.size() - 2], "Verify OK : A = \"00:11:22:00:00:01\"");
+    EXPECT_EQ(utf16.log.back(), "Can't write start_mac to " + utf16.setupPath);
+    EXPECT_EQ(utf16.setupAfter, wide);
+
+    // A directory no file can be created in.
+    Tweaks readOnly;
+    readOnly.profile = [](const std::string& path) { return std::make_unique<LockedDirectoryProfile>(path); };
+    const MacRun locked = runMac("127.0.0.116", setup, readOnly);
+    EXPECT_EQ(locked.log.back(), "Can't write start_mac to " + locked.setupPath);
+    EXPECT_EQ(locked.setupAfter, setup);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "link/ResponseCapture.h"
@@ -73,30 +74,56 @@ TEST(TelnetChannel, CollectForEndsEarlyWhenTheRouterCloses) {
     EXPECT_TRUE(collectorsGone());
 }
 
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 300 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+}
+
 TEST(TelnetChannel, EarlierCollectorsKeepAppendingAfterAClear) {
     test::LoopbackServer server("127.0.0.65");
     TelnetChannel channel;
     ASSERT_EQ(channel.connect(server.address(), server.port()), 1);
     ASSERT_TRUE(server.waitForClient());
     ResponseCapture& capture = ResponseCapture::instance();
+    channel.send("first\r\n");
     capture.clear();
     collectFor(channel, 50);  // nothing comes: its collector goes on waiting
-    capture.clear();
     server.send(std::string("late\0ignored", 12));
-    for (int i = 0; i < 300 && capture.find("late") < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(waitFor([&] { return capture.find("late") >= 0; }));
     EXPECT_EQ(capture.text(), "late") << "the chunk ends at its NUL";
 
-    // Output that lands between a send and the clear after it is gone with the clear.
-    server.send("echo of the command");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // What came before a command goes with the clear after it, and so does
+    // the command's echo; the answer stays, even when it came at once.
+    server.send("output of the command before");
+    EXPECT_TRUE(waitFor([&] { return capture.find("before") >= 0; }));
+    channel.send("ask\r\n");
+    server.send("ask\r\nanswer");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     capture.clear();
-    server.send("answer");
     collectFor(channel, 300);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(capture.text(), "answer");
 
     channel.close();
     EXPECT_TRUE(collectorsGone()) << "collectors blocked on the socket end with close";
+}
+
+TEST(TelnetChannel, AnAnswerLongerThanOneReceiveKeepsItsOrder) {
+    test::LoopbackServer server("127.0.0.68");
+    TelnetChannel channel;
+    ASSERT_EQ(channel.connect(server.address(), server.port()), 1);
+    ASSERT_TRUE(server.waitForClient());
+    ResponseCapture& capture = ResponseCapture::instance();
+    channel.send("cat big\r\n");
+    capture.clear();
+    for (int i = 0; i < 6; ++i) collectFor(channel, 1);  // several collectors wait on the socket
+    std::string listing;
+    for (int line = 0; listing.size() < 64 * 1024; ++line) listing += "name" + std::to_string(line) + " 00:11:22:33:44:55\r\n";
+    server.send(listing);
+    collectFor(channel, 300);
+    EXPECT_TRUE(waitFor([&] { return capture.text().size() >= listing.size(); }));
+    EXPECT_TRUE(capture.text() == listing) << "chunks in the order they arrived";
+    channel.close();
+    EXPECT_TRUE(collectorsGone());
 }
 
 TEST(TelnetChannel, CopiesShareTheSocketAndAReconnectIsANewConnection) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace routersim {
@@ -27,6 +28,9 @@ struct Options {
     int ftpPort = 21;
     std::string bootloaderName = "BUILD_VERSION";  // label of the boot loader version in the environment
     std::string bootloaderVersionText = "0.9.0";   // boot loader version at start
+    // Files present from the start, path -> content, as "echo ... > path" would
+    // leave them (in /proc/ticfg each line "NAME VALUE" sets a variable).
+    std::map<std::string, std::string> files;
     // What the router does, one line per event; called from any of its
     // threads, never with its lock held. Empty: silent.
     std::function<void(const std::string&)> log;

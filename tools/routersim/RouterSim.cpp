@@ -52,7 +52,9 @@ struct Connection {
 struct RouterSim::Impl : SessionHost {
     explicit Impl(Options o)
         : options(std::move(o)),
-          state(options.bootloaderName, options.bootloaderVersionText, options.bootloaderVersion) {}
+          state(options.bootloaderName, options.bootloaderVersionText, options.bootloaderVersion) {
+        for (const auto& [path, content] : options.files) state.write(RouterState::resolve("/", path), content, false);
+    }
 
     // SessionHost
     void withState(const std::function<void(RouterState&)>& work) override {
