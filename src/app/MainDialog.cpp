@@ -3,11 +3,6 @@
 #include <vector>
 
 #include "app/resource.h"
-#include "procedures/BootUpdater.h"
-#include "procedures/FirmwareUpdater.h"
-#include "procedures/MacWriter.h"
-#include "platform/CurrentDirectory.h"
-#include "platform/win32/Win32Profile.h"
 
 namespace vornix {
 
@@ -28,7 +23,7 @@ std::string loadString(HINSTANCE instance, UINT id) {
 MainDialog::MainDialog(HINSTANCE instance)
     : instance_(instance), appIcon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
 
-MainDialog::~MainDialog() { sequencer_.reset(); }
+MainDialog::~MainDialog() { station_.reset(); }
 
 INT_PTR MainDialog::run() {
     return DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_VORNIX_DIALOG), nullptr, &MainDialog::dialogProc,
@@ -70,31 +65,22 @@ bool MainDialog::initialise() {
     SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon_));
 
-    const auto settings = fixStationSettings(platform::currentDirectory(), platform::pathSeparator(),
-                                             [](const std::string& path) { return platform::Win32Profile(path); });
-    if (!settings) {
+    StartRefusal refusal{};
+    std::string directory;
+    station_ = Station::open(*this, refusal, directory);
+    if (!station_) {
         // A cut path would name another file: refuse instead of guessing.
         MessageBoxA(window,
-                    "Vornix cannot use setup.ini here: the path of the current directory is too long "
-                    "(setup.ini's full path must fit in 259 characters).\n\n"
-                    "Start Vornix from a shorter directory.",
+                    refusal == StartRefusal::PathTooLong
+                        ? "Vornix cannot use setup.ini here: the path of the current directory is too long "
+                          "(setup.ini's full path must fit in 259 characters).\n\n"
+                          "Start Vornix from a shorter directory."
+                        : "Vornix cannot read the current directory, where it looks for setup.ini.\n\n"
+                          "Start Vornix from a directory it can read.",
                     "Vornix", MB_OK | MB_ICONSTOP);
         EndDialog(window, IDCANCEL);
         return false;
     }
-    settings_ = *settings;
-    profile_ = std::make_unique<platform::Win32Profile>(settings_.configPath);
-    context_ = std::unique_ptr<StationContext>(
-        new StationContext{*this, *profile_, settings_.configPath, settings_.telnetWait, flags_, pause_});
-    RunSequencer::Stages stages;
-    stages.macWriting = [this] { MacWriter(*context_, macBlock_).run(); };
-    stages.bootUpdate = [this] { BootUpdater(*context_, echo_).run(); };
-    stationDirectory_ = platform::currentDirectory().value_or(std::string());
-    stages.firmwareUpdate = [this] {
-        ToolLauncher launcher(*context_, toolHost_, windows_, devices_, toolHandles_);
-        FirmwareUpdater(*context_, echo_, launcher, windows_, toolHandles_, stationDirectory_).run();
-    };
-    sequencer_ = std::make_unique<RunSequencer>(*context_, echo_, stages);
 
     RECT client;
     GetClientRect(window, &client);
@@ -161,7 +147,7 @@ void MainDialog::paintMinimised() {
 
 void MainDialog::startPressed() {
     // A press while a run is still going on starts nothing beside it.
-    if (sequencer_) sequencer_->startPressed();
+    if (station_) station_->startPressed();
 }
 
 void MainDialog::onDialogThread(const std::function<void()>& work) {

@@ -7,18 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/RunSequencer.h"
-#include "automation/ToolLauncher.h"
-#include "platform/win32/ConfigManagerTree.h"
-#include "platform/win32/IcmpEcho.h"
-#include "platform/win32/Win32Profile.h"
-#include "platform/win32/Win32ToolHost.h"
-#include "platform/win32/Win32Windows.h"
-#include "procedures/MacBlock.h"
+#include "app/Station.h"
 #include "station/OperatorConsole.h"
-#include "station/RunFlags.h"
-#include "station/StationContext.h"
-#include "station/StationStart.h"
 
 namespace vornix {
 
@@ -28,7 +18,9 @@ namespace vornix {
 class MainDialog : public OperatorConsole {
 public:
     explicit MainDialog(HINSTANCE instance);
-    // Waits for a run still going on: its threads use this dialog's members.
+    // Waits for a run still going on: its threads use this dialog. The
+    // program itself never gets here: it ends with ExitProcess as soon as
+    // the dialog ends (StationApp), and its runs end with it.
     ~MainDialog() override;
 
     // Runs the dialog modally on the calling thread until Enter, Escape or
@@ -36,8 +28,6 @@ public:
     INT_PTR run();
 
     HWND window() const { return window_.load(); }
-    const StationSettings& settings() const { return settings_; }
-    RunFlags& flags() { return flags_; }
 
     void appendLog(const std::string& line) override;
     void clearLog() override;
@@ -60,20 +50,7 @@ private:
     HINSTANCE instance_;
     std::atomic<HWND> window_{nullptr};
     HICON appIcon_;
-    StationSettings settings_;
-
-    RunFlags flags_;
-    MacBlock macBlock_;  // start_mac's text stays here between runs
-    RealPause pause_;
-    platform::IcmpEcho echo_;
-    platform::Win32Windows windows_;
-    platform::Win32ToolHost toolHost_;
-    platform::ConfigManagerTree devices_;
-    ToolHandles toolHandles_;  // toolWindow and toolPage, as the last launch left them
-    std::string stationDirectory_;
-    std::unique_ptr<platform::Win32Profile> profile_;
-    std::unique_ptr<StationContext> context_;
-    std::unique_ptr<RunSequencer> sequencer_;
+    std::unique_ptr<Station> station_;
 
     // Control objects, bound when the dialog is created.
     HWND firmwareUpdateBox_ = nullptr;

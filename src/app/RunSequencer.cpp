@@ -9,6 +9,12 @@
 
 namespace vornix {
 
+namespace {
+
+const char* const stageNames[3] = {"MAC Writing", "BOOT Code Update", "Firmware Update"};
+
+}  // namespace
+
 // One run's own state. A probe thread keeps its run's record, so a probe
 // left over from an earlier run can never mark a later run's router found.
 struct RunSequencer::Run {
@@ -16,10 +22,7 @@ struct RunSequencer::Run {
     std::condition_variable probeEnded;
     bool probeDone = false;
     std::atomic<int> found{0};
-
-    std::atomic<bool> chosen[3] = {false, false, false};
-    std::atomic<bool> started[3] = {false, false, false};
-    std::atomic<bool> missing{false};
+    RunOutcome outcome;  // under mutex
 };
 
 RunSequencer::RunSequencer(StationContext& context, EchoPort& echo, Stages stages, int probeWaitMs)
@@ -35,9 +38,16 @@ bool RunSequencer::active() const {
     return runningThreads_ > 0;
 }
 
-void RunSequencer::waitForRun() const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ended_.wait(lock, [&] { return runningThreads_ == 0; });
+RunOutcome RunSequencer::waitForRun() const {
+    std::shared_ptr<Run> run;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait(lock, [&] { return runningThreads_ == 0; });
+        run = lastRun_;
+    }
+    if (!run) return RunOutcome();
+    std::lock_guard<std::mutex> lock(run->mutex);
+    return run->outcome;
 }
 
 void RunSequencer::threadEnded() {
@@ -45,21 +55,6 @@ void RunSequencer::threadEnded() {
     std::lock_guard<std::mutex> lock(mutex_);
     --runningThreads_;
     ended_.notify_all();
-}
-
-bool RunSequencer::lastRunSucceeded() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!lastRun_ || !lastRun_->found) return false;
-    const std::atomic<int>* succeeded[3] = {&context_.flags.macSucceeded, &context_.flags.bootSucceeded,
-                                            &context_.flags.firmwareSucceeded};
-    for (int stage = 0; stage < 3; ++stage)
-        if (lastRun_->chosen[stage] && (!lastRun_->started[stage] || *succeeded[stage] != 1)) return false;
-    return true;
-}
-
-bool RunSequencer::lastRunMissedAStage() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastRun_ && lastRun_->missing;
 }
 
 bool RunSequencer::startPressed() {
@@ -90,21 +85,42 @@ bool RunSequencer::startPressed() {
     return true;
 }
 
-void RunSequencer::startStage(const Procedure& procedure, std::atomic<int>& busy) {
-    busy = 1;
+void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
+    RunFlags& flags = context_.flags;
+    std::atomic<int>* const busy[3] = {&flags.macBusy, &flags.bootBusy, &flags.firmwareBusy};
+    std::atomic<int>* const succeeded[3] = {&flags.macSucceeded, &flags.bootSucceeded, &flags.firmwareSucceeded};
+    const Procedure procedures[3] = {stages_.macWriting, stages_.bootUpdate, stages_.firmwareUpdate};
+    const int i = static_cast<int>(stage);
+    *busy[i] = 1;
     context_.console.enableStart(false);
+    {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        run->outcome.stages[i] = StageResult::Failed;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++runningThreads_;
     }
+    const Procedure procedure = procedures[i];
     try {
-        std::thread([this, procedure] {
+        if (!procedure) throw std::bad_function_call();
+        std::thread([this, run, procedure, i, ok = succeeded[i]] {
+            const auto began = std::chrono::steady_clock::now();
             procedure();
+            {
+                std::lock_guard<std::mutex> lock(run->mutex);
+                run->outcome.stages[i] = *ok == 1 ? StageResult::Succeeded : StageResult::Failed;
+                run->outcome.stageMs[i] =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
+            }
             threadEnded();
         }).detach();
     } catch (...) {
-        busy = 0;
+        // No thread for it: the stage fails as it would on its own.
+        context_.console.appendLog(std::string("Can't start ") + stageNames[i] + ": no thread could be made for it");
+        *succeeded[i] = 0;
         context_.console.enableStart(true);
+        *busy[i] = 0;
         threadEnded();
     }
 }
@@ -157,38 +173,31 @@ void RunSequencer::sequence(std::shared_ptr<Run> run) {
     }
     context_.console.appendLog("Found " + address.text);
 
-    if (context_.console.stageChosen(Stage::MacWriting)) {
-        run->chosen[0] = true;
-        if (!stages_.macWriting) {
-            run->missing = true;
-            return;
-        }
-        run->started[0] = true;
-        startStage(stages_.macWriting, flags.macBusy);
+    {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        run->outcome.routerFound = true;
+    }
+    auto chosen = [&](Stage stage) {
+        if (!context_.console.stageChosen(stage)) return false;
+        std::lock_guard<std::mutex> lock(run->mutex);
+        run->outcome.stages[static_cast<int>(stage)] = StageResult::NotRun;
+        return true;
+    };
+
+    if (chosen(Stage::MacWriting)) {
+        startStage(run, Stage::MacWriting);
         context_.pause.sleepMs(500);
     }
-    if (context_.console.stageChosen(Stage::BootUpdate)) {
-        run->chosen[1] = true;
+    if (chosen(Stage::BootUpdate)) {
         while (flags.macBusy != 0) context_.pause.sleepMs(20);
         if (flags.macSucceeded == 0) return;
-        if (!stages_.bootUpdate) {
-            run->missing = true;
-            return;
-        }
-        run->started[1] = true;
-        startStage(stages_.bootUpdate, flags.bootBusy);
+        startStage(run, Stage::BootUpdate);
         context_.pause.sleepMs(500);
     }
-    if (!context_.console.stageChosen(Stage::FirmwareUpdate)) return;
-    run->chosen[2] = true;
+    if (!chosen(Stage::FirmwareUpdate)) return;
     while (flags.macBusy != 0 || flags.bootBusy != 0) context_.pause.sleepMs(20);
     if (flags.bootSucceeded == 0) return;
-    if (!stages_.firmwareUpdate) {
-        run->missing = true;
-        return;
-    }
-    run->started[2] = true;
-    startStage(stages_.firmwareUpdate, flags.firmwareBusy);
+    startStage(run, Stage::FirmwareUpdate);
 }
 
 }  // namespace vornix

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 #include "link/EchoPort.h"
+#include "station/RunOutcome.h"
 #include "station/StationContext.h"
 
 namespace vornix {
@@ -16,7 +18,7 @@ namespace vornix {
 class RunSequencer {
 public:
     // A stage runs whole on the thread it is given and reports through its
-    // flags and the log. Empty: the stage is not part of this build.
+    // flags and the log.
     using Procedure = std::function<void()>;
     struct Stages {
         Procedure macWriting, bootUpdate, firmwareUpdate;
@@ -35,20 +37,16 @@ public:
     bool startPressed();
 
     bool active() const;
-    // Until the run's sequencer and every stage it started have ended.
-    void waitForRun() const;
-
-    // After a run: the router answered and every stage chosen was started
-    // and succeeded.
-    bool lastRunSucceeded() const;
-    // A stage was chosen that this build does not have.
-    bool lastRunMissedAStage() const;
+    // Until the run's sequencer and every stage it started have ended; how
+    // the last run went.
+    RunOutcome waitForRun() const;
 
 private:
     struct Run;
     void sequence(std::shared_ptr<Run> run);
-    // Starts a stage on its own thread, counted busy from this moment.
-    void startStage(const Procedure& procedure, std::atomic<int>& busy);
+    // Starts a stage on its own thread, counted busy from this moment; a
+    // stage that cannot start fails with a line.
+    void startStage(const std::shared_ptr<Run>& run, Stage stage);
     void threadEnded();
 
     StationContext& context_;

@@ -20,6 +20,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     dialog.run();
 
     // The program ends with the dialog; runs still going on worker threads
-    // end with it, unwaited.
+    // end with it, unwaited. ExitProcess rather than a return: the dialog's
+    // destructor would wait for them.
     ExitProcess(0);
 }

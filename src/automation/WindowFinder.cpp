@@ -76,10 +76,10 @@ void WindowFinder::pressButton(WindowHandle control) {
     windows_.post(control, messageKeyUp, keySpace, 32);
 }
 
-void WindowFinder::setControlText(WindowHandle window, int id, const std::string& text) {
-    if (!window) return;
+bool WindowFinder::setControlText(WindowHandle window, int id, const std::string& text) {
+    if (!window) return true;
     const WindowHandle control = windows_.dialogItem(window, id);
-    if (control) windows_.sendText(control, text);
+    return !control || windows_.sendText(control, text);
 }
 
 }  // namespace vornix

@@ -41,7 +41,8 @@ public:
     // Posts a Space key press to the control; nothing when there is none.
     void pressButton(WindowHandle control);
     // WM_SETTEXT to the window's control id; nothing when there is none.
-    void setControlText(WindowHandle window, int id, const std::string& text);
+    // False only when the control did not answer in time.
+    bool setControlText(WindowHandle window, int id, const std::string& text);
 
 private:
     WindowHandle search(WindowHandle level, const ControlSignature& signature, const PresenceEvent* abort);

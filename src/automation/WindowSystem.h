@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vornix {
@@ -20,13 +21,14 @@ public:
     virtual int controlId(WindowHandle window) = 0;            // GetDlgCtrlID
     virtual WindowHandle dialogItem(WindowHandle window, int id) = 0;
     virtual void post(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
-    // WM_SETTEXT, sent: returns when the window has taken the text.
-    virtual void sendText(WindowHandle window, const std::string& text) = 0;
     virtual void show(WindowHandle window, int command) = 0;
-    virtual std::string title(WindowHandle window) = 0;
+    // The calls below wait for the other program, a few seconds at most: a
+    // program that hangs answers false or nullopt, never holds the stage.
+    // WM_SETTEXT: true when the window took the text.
+    virtual bool sendText(WindowHandle window, const std::string& text) = 0;
     // Item index of a list box, whole, or "" when there is none.
-    virtual std::string listText(WindowHandle list, int index) = 0;
-    virtual void listSelect(WindowHandle list, int index) = 0;
+    virtual std::optional<std::string> listText(WindowHandle list, int index) = 0;
+    virtual bool listSelect(WindowHandle list, int index) = 0;
 };
 
 // The messages the station posts.

@@ -24,16 +24,6 @@ void HeadlessConsole::appendLog(const std::string& line) {
     std::fflush(out_);
 }
 
-void HeadlessConsole::enableStart(bool enabled) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startEnabled_ = enabled;
-}
-
-bool HeadlessConsole::startEnabled() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return startEnabled_;
-}
-
 bool HeadlessConsole::stageChosen(Stage stage) { return chosen_[static_cast<int>(stage)]; }
 
 void HeadlessConsole::clearScratch() {

@@ -18,14 +18,12 @@ public:
 
     void appendLog(const std::string& line) override;
     void clearLog() override {}
-    void enableStart(bool enabled) override;
+    void enableStart(bool) override {}  // no button
     bool stageChosen(Stage stage) override;
     void clearScratch() override;
     void appendScratch(const std::string& item) override;
     int scratchCount() override;
     std::string scratchItem(int index) override;
-
-    bool startEnabled();
 
     // A log line as one output line: a carriage return or line feed inside
     // it (a logged command keeps its "\r\n") is written as the two
@@ -36,7 +34,6 @@ private:
     std::mutex mutex_;
     std::FILE* out_;
     bool chosen_[3];
-    bool startEnabled_ = true;
     std::vector<std::string> scratch_;
 };
 

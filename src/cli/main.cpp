@@ -3,33 +3,15 @@
 // as the dialog would show it, and diagnostics to standard error.
 // Exit status: 0 when the router answered and every chosen stage succeeded,
 // 1 otherwise, 2 for a usage error.
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
-#include "app/RunSequencer.h"
+#include "app/Station.h"
 #include "cli/HeadlessConsole.h"
-#include "link/TelnetChannel.h"
-#include "platform/CurrentDirectory.h"
-#include "procedures/BootUpdater.h"
-#include "procedures/MacWriter.h"
-#include "station/StationStart.h"
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-
-#include "platform/win32/ConfigManagerTree.h"
-#include "platform/win32/IcmpEcho.h"
-#include "platform/win32/Win32Profile.h"
-#include "platform/win32/Win32ToolHost.h"
-#include "platform/win32/Win32Windows.h"
-#include "procedures/FirmwareUpdater.h"
-#else
-#include "platform/posix/PosixProfile.h"
-#include "platform/posix/SocketEcho.h"
 #endif
 
 namespace {
@@ -46,26 +28,6 @@ constexpr char usage[] =
     "The run log goes to standard output, one line per log line.\n"
     "Exit status: 0 when the router answered and every chosen stage succeeded,\n"
     "1 otherwise, 2 for a usage error.\n";
-
-#ifdef _WIN32
-using PlatformProfile = vornix::platform::Win32Profile;
-using PlatformEcho = vornix::platform::IcmpEcho;
-#else
-using PlatformProfile = vornix::platform::PosixProfile;
-using PlatformEcho = vornix::platform::SocketEcho;
-#endif
-
-// Ends the program without waiting for a probe that may still be waiting
-// for a silent router: the run is over for the operator. Collectors end with
-// their connections, which the stages have closed; they get a moment to, so
-// that no thread is inside the socket library while the process goes.
-[[noreturn]] void finish(int status) {
-    for (int i = 0; i < 100 && vornix::runningCollectors() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
-}
 
 }  // namespace
 
@@ -88,50 +50,30 @@ int main(int argc, char** argv) {
         }
     }
 
-    const auto directory = vornix::platform::currentDirectory();
-    const auto settings = vornix::fixStationSettings(directory, vornix::platform::pathSeparator(),
-                                                     [](const std::string& path) { return PlatformProfile(path); });
-    if (!settings) {
-        if (directory)
+    vornix::HeadlessConsole console(stdout, mac, boot, firmware);
+    vornix::StartRefusal refusal{};
+    std::string directory;
+    const std::unique_ptr<vornix::Station> station = vornix::Station::open(console, refusal, directory);
+    if (!station) {
+        if (refusal == vornix::StartRefusal::PathTooLong)
             std::fprintf(stderr,
                          "vornix-cli: cannot use setup.ini in %s: its full path would exceed %zu characters; "
                          "start the station from a shorter directory\n",
-                         directory->c_str(), vornix::maxConfigPathLength);
+                         directory.c_str(), vornix::maxConfigPathLength);
         else
             std::fputs("vornix-cli: cannot read the current directory\n", stderr);
         return 1;
     }
-    std::fprintf(stderr, "vornix-cli: setup.ini: %s; telnet wait %d ms\n", settings->configPath.c_str(),
-                 settings->telnetWait);
+    std::fprintf(stderr, "vornix-cli: setup.ini: %s; telnet wait %d ms\n", station->settings().configPath.c_str(),
+                 station->settings().telnetWait);
 
-    vornix::HeadlessConsole console(stdout, mac, boot, firmware);
-    PlatformProfile profile(settings->configPath);
-    PlatformEcho echo;
-    vornix::RealPause pause;
-    vornix::RunFlags flags;
-    vornix::MacBlock macBlock;
-    vornix::StationContext context{console, profile, settings->configPath, settings->telnetWait, flags, pause};
-    vornix::RunSequencer::Stages stages;
-    stages.macWriting = [&] { vornix::MacWriter(context, macBlock).run(); };
-    stages.bootUpdate = [&] { vornix::BootUpdater(context, echo).run(); };
-#ifdef _WIN32
-    // The flashing tool is a Windows program: only the Windows build drives it.
-    vornix::platform::Win32Windows windows;
-    vornix::platform::Win32ToolHost toolHost;
-    vornix::platform::ConfigManagerTree devices;
-    vornix::ToolHandles toolHandles;
-    const std::string stationDirectory = *directory;
-    stages.firmwareUpdate = [&] {
-        vornix::ToolLauncher launcher(context, toolHost, windows, devices, toolHandles);
-        vornix::FirmwareUpdater(context, echo, launcher, windows, toolHandles, stationDirectory).run();
-    };
-#endif
-    vornix::RunSequencer sequencer(context, echo, stages);
-
-    sequencer.startPressed();
-    sequencer.waitForRun();
-    if (sequencer.lastRunMissedAStage())
+    station->startPressed();
+    const vornix::RunOutcome outcome = station->waitForRun();
+    if (firmware && !station->builds(vornix::Stage::FirmwareUpdate) &&
+        outcome.stage(vornix::Stage::FirmwareUpdate) != vornix::StageResult::NotChosen)
         std::fputs("vornix-cli: the firmware update drives the Windows flashing tool: only vornix-cli.exe runs it\n",
                    stderr);
-    finish(sequencer.lastRunSucceeded() ? 0 : 1);
+    // The run is over for the operator: a probe still waiting for a silent
+    // router is not waited for.
+    vornix::Station::endProcess(outcome.succeeded() ? 0 : 1);
 }

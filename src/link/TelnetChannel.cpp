@@ -1,13 +1,15 @@
 #include "link/TelnetChannel.h"
 
-#include <atomic>
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "link/Net.h"
 #include "link/ResponseCapture.h"
+#include "link/WireTap.h"
 
 namespace vornix {
 
@@ -18,6 +20,7 @@ namespace detail {
 // releases the socket only when no collector is inside one, so no collector
 // ever reads a descriptor that has been reused for another connection.
 struct Connection {
+    int id = 0;
     net::SocketHandle handle = net::noSocket;
     bool socketsStarted = false;
     std::mutex mutex;
@@ -34,7 +37,23 @@ struct Connection {
 
 namespace {
 
-std::atomic<int> collectorCount{0};
+std::mutex tapMutex;
+std::shared_ptr<WireTap> currentTap;
+std::atomic<int> lastConnection{0};
+
+std::mutex collectorsMutex;
+std::condition_variable collectorsEnded;
+int collectorCount = 0;
+
+void collectorStarted() {
+    std::lock_guard<std::mutex> lock(collectorsMutex);
+    ++collectorCount;
+}
+
+void collectorEnded() {
+    std::lock_guard<std::mutex> lock(collectorsMutex);
+    if (--collectorCount == 0) collectorsEnded.notify_all();
+}
 
 struct Finished {
     std::mutex mutex;
@@ -56,6 +75,7 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
         if (received > 0) {
             lastArrival = ResponseCapture::Clock::now();
             ResponseCapture::instance().received(buffer, static_cast<std::size_t>(received), lastArrival);
+            if (const auto tap = wireTap()) tap->received(connection->id, buffer, static_cast<std::size_t>(received));
         }
         turn.unlock();
         {
@@ -72,7 +92,7 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
         finished->done = true;
     }
     finished->signal.notify_all();
-    --collectorCount;
+    collectorEnded();
 }
 
 }  // namespace
@@ -80,32 +100,29 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
 int TelnetChannel::connect(const std::string& host, int port) {
     if (connection_) close();
     auto connection = std::make_shared<detail::Connection>();
-    if (!net::startSockets(2, 2)) return 0;
+    connection->id = ++lastConnection;
+    const auto tap = wireTap();
+    if (!net::startSockets(2, 2)) {
+        if (tap) tap->opened(connection->id, host, port, false);
+        return 0;
+    }
     connection->socketsStarted = true;
     connection_ = connection;
-
-    net::SocketHandle handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (handle == net::noSocket) return 0;
-#ifndef _WIN32
-    // 0 means "no socket" in a channel: never hold descriptor 0, should
-    // standard input be closed.
-    if (handle == 0) {
-        const int moved = ::fcntl(handle, F_DUPFD_CLOEXEC, 3);
-        ::close(handle);
-        if (moved < 0) return 0;
-        handle = moved;
+    connection->handle = net::openTcp();
+    if (connection->handle == net::noSocket) {
+        if (tap) tap->opened(connection->id, host, port, false);
+        return 0;
     }
-#endif
-    connection->handle = handle;
-    socket_ = handle;
+    std::uint32_t address = 0;
+    const bool connected = net::resolveIPv4(host, address) && net::connectTo(connection->handle, address, port);
+    if (tap) tap->opened(connection->id, host, port, connected);
+    return connected ? 1 : 0;
+}
 
-    in_addr address{};
-    if (!net::resolveIPv4(host.c_str(), address)) return 0;
-    peer_ = sockaddr_in{};
-    peer_.sin_family = AF_INET;
-    peer_.sin_port = htons(static_cast<unsigned short>(port));
-    peer_.sin_addr = address;
-    return ::connect(handle, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) == 0 ? 1 : 0;
+bool TelnetChannel::connected() const {
+    if (!connection_ || connection_->handle == net::noSocket) return false;
+    std::lock_guard<std::mutex> lock(connection_->mutex);
+    return !connection_->closed;
 }
 
 int TelnetChannel::send(const std::string& text) const {
@@ -116,13 +133,14 @@ int TelnetChannel::send(const std::string& text) const {
     }
     // Stamped before it goes: an answer can come back before send() returns.
     ResponseCapture::instance().sent(text, ResponseCapture::Clock::now());
-    return net::sendBytes(connection_->handle, text.c_str(), static_cast<int>(std::strlen(text.c_str())));
+    const int size = static_cast<int>(std::strlen(text.c_str()));
+    if (const auto tap = wireTap()) tap->sent(connection_->id, text.c_str(), static_cast<std::size_t>(size));
+    return net::sendBytes(connection_->handle, text.c_str(), size);
 }
 
 void TelnetChannel::close() {
     std::shared_ptr<detail::Connection> connection = std::move(connection_);
     connection_.reset();
-    socket_ = 0;
     if (!connection) return;
     {
         std::lock_guard<std::mutex> lock(connection->mutex);
@@ -137,6 +155,7 @@ void TelnetChannel::close() {
             connection->idle.wait_for(lock, std::chrono::seconds(2), [&] { return connection->receiving == 0; });
         }
         net::closeSocket(connection->handle);
+        if (const auto tap = wireTap()) tap->closed(connection->id);
     }
     if (connection->socketsStarted) net::stopSockets();
 }
@@ -145,11 +164,11 @@ int collectFor(const TelnetChannel& channel, int milliseconds) {
     std::shared_ptr<detail::Connection> connection = channel.connection_;
     if (!connection || connection->handle == net::noSocket) return 1;
     auto finished = std::make_shared<Finished>();
-    ++collectorCount;
+    collectorStarted();
     try {
         std::thread(collect, connection, finished).detach();
     } catch (...) {
-        --collectorCount;
+        collectorEnded();
         return 1;  // no collector: nothing collected, no wait
     }
     std::unique_lock<std::mutex> lock(finished->mutex);
@@ -158,6 +177,19 @@ int collectFor(const TelnetChannel& channel, int milliseconds) {
     return 1;
 }
 
-int runningCollectors() { return collectorCount.load(); }
+void setWireTap(std::shared_ptr<WireTap> tap) {
+    std::lock_guard<std::mutex> lock(tapMutex);
+    currentTap = std::move(tap);
+}
+
+std::shared_ptr<WireTap> wireTap() {
+    std::lock_guard<std::mutex> lock(tapMutex);
+    return currentTap;
+}
+
+bool awaitCollectors(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(collectorsMutex);
+    return collectorsEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return collectorCount == 0; });
+}
 
 }  // namespace vornix

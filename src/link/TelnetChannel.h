@@ -3,8 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "link/SocketCompat.h"
-
 namespace vornix {
 
 namespace detail {
@@ -12,8 +10,8 @@ struct Connection;
 }
 
 // The station's telnet command channel: a plain TCP connection to the
-// router's telnet port, no option negotiation. Copies share the socket; only
-// close() releases it, never a destructor.
+// router's telnet port, no option negotiation. Copies share the connection;
+// only close() releases it, never a destructor.
 class TelnetChannel {
 public:
     // 1 when connected, 0 when sockets cannot start, no socket can be made,
@@ -25,25 +23,21 @@ public:
     // Shuts the connection both ways and closes it; legal on a channel that
     // never connected. Collectors on it end; none reads the socket afterwards.
     void close();
-
-    // 0 when there is none.
-    net::SocketHandle socket() const { return socket_; }
-    const sockaddr_in& peer() const { return peer_; }
+    bool connected() const;
 
 private:
     friend int collectFor(const TelnetChannel& channel, int milliseconds);
-
-    net::SocketHandle socket_ = 0;
-    sockaddr_in peer_{};
     std::shared_ptr<detail::Connection> connection_;
 };
 
 // Starts a collector on the channel and waits for it at most milliseconds,
-// less when the router closes the connection. The collector keeps appending
+// less when the router closes the connection. The collector keeps handing
 // whatever arrives to the ResponseCapture until the connection ends. Always 1.
 int collectFor(const TelnetChannel& channel, int milliseconds);
 
-// Collectors still running in this process (for tests: none must be left).
-int runningCollectors();
+// Waits, at most timeoutMs, until no collector of this process is left:
+// they end with their connections. True when none is. A process calls it
+// before it ends, so that no thread is inside the socket library then.
+bool awaitCollectors(int timeoutMs);
 
 }  // namespace vornix

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "link/EchoPort.h"
-#include "link/TelnetChannel.h"
 #include "station/StationContext.h"
 
 namespace vornix {
@@ -20,29 +19,20 @@ public:
     // to bootSucceeded / bootBusy.
     int run();
 
-    // Waits for the rebooted router: pingUntil for waitMs, then up to ten
-    // 1000 ms retries (each failed one logged), then a final 500 ms check
-    // that decides. 1 when that check got an answer.
-    int waitForRouter(const std::string& address, int waitMs);
-
     // The version the boot environment shows after name: past at most 30
     // plain spaces, as many characters as the expected version has (fewer
     // where the text ends). nullopt when the name is not in the text.
     static std::optional<std::string> foundVersion(const std::string& text, const std::string& name,
                                                    std::size_t length);
 
-    static constexpr std::size_t maxLineLength = 1023;
+    // Waits for the rebooted router: pingUntil for waitMs, then up to ten
+    // 1000 ms retries (each failed one logged), then a final 500 ms check
+    // that decides. 1 when that check got an answer.
+    int waitForRouter(const std::string& address, int waitMs);
 
 private:
-    int fail(const std::string& line);
-    int finish(bool succeeded);
-    void log(const std::string& line);
-    bool sendCommand(const std::string& command, bool logged);
-
     StationContext& context_;
     EchoPort& echo_;
-    TelnetChannel channel_;
-    bool channelOpen_ = false;
 };
 
 }  // namespace vornix

@@ -6,11 +6,13 @@
 #include "station/OperatorConsole.h"
 #include "station/Pause.h"
 #include "station/RunFlags.h"
+#include "station/RunRecord.h"
 
 namespace vornix {
 
 // What a procedure runs in: the operator's console, setup.ini, the values
-// fixed at start-up, the run's flags and the pause.
+// fixed at start-up, the run's flags and the pause, and the record the run
+// leaves (none in tests that do not ask for one).
 struct StationContext {
     OperatorConsole& console;
     Profile& profile;
@@ -18,6 +20,12 @@ struct StationContext {
     int telnetWait;
     RunFlags& flags;
     Pause& pause;
+    RunRecord* record = nullptr;
+
+    template <typename Note>
+    void note(Note note) {
+        if (record) note(*record);
+    }
 };
 
 }  // namespace vornix

@@ -9,6 +9,7 @@
 
 #include "RouterSim.h"
 #include "config/IniProfile.h"
+#include "link/TelnetChannel.h"
 #include "procedures/BootUpdater.h"
 #include "support/FtpServer.h"
 #include "support/RecordingConsole.h"
@@ -91,8 +92,7 @@ BootRun runBoot(const char* address, const char* ftpAddress, const std::string& 
     RouterEcho echo(router);
     console.enableStart(false);
     run.result = BootUpdater(context, echo).run();
-    for (int i = 0; i < 300 && runningCollectors() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(runningCollectors(), 0);
+    EXPECT_TRUE(awaitCollectors(3000));
     run.version = router.bootloaderVersion();
     run.reboots = router.reboots();
     router.stop();

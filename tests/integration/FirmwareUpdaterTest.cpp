@@ -10,6 +10,7 @@
 #include "RouterSim.h"
 #include "automation/ToolLauncher.h"
 #include "config/IniProfile.h"
+#include "link/TelnetChannel.h"
 #include "procedures/FirmwareUpdater.h"
 #include "support/MemoryDesktop.h"
 #include "support/MemoryDeviceTree.h"
@@ -26,11 +27,13 @@ bool noReplace(const std::string&, const std::string&) { return false; }
 struct ToolPause : Pause {
     std::mutex mutex;
     std::vector<int> pauses;
+    std::function<void(int)> passed;  // the tool's clock runs on the station's pauses
     void sleepMs(int ms) override {
         {
             std::lock_guard<std::mutex> lock(mutex);
             pauses.push_back(ms);
         }
+        if (passed) passed(ms);
         if (ms == 100) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
 };
@@ -50,8 +53,14 @@ struct FakeTool : ToolHost {
     bool canLogin = true;
     bool noticeComes = true;
     bool hasPage = true;
+    bool hasWindow = true;
+    bool hangs = false;       // from its start: no sent message is answered
+    int lateMs = 0;           // its dialogs open this long after the press
+    std::vector<int> never;   // presses of these controls open no dialog
     std::vector<std::string> started, told;
     WindowHandle window = 0, page = 0;
+    int elapsedMs = 0;
+    std::vector<std::pair<int, std::vector<int>>> opening;  // due time, the dialog's child ids
     explicit FakeTool(test::MemoryDesktop& d) : desktop(d) {
         desktop.onPost = [this](WindowHandle control, unsigned message) { posted(control, message); };
     }
@@ -62,6 +71,8 @@ struct FakeTool : ToolHost {
     }
     unsigned startHidden(const std::string& commandLine) override {
         started.push_back(commandLine);
+        desktop.hung = hangs;
+        if (!hasWindow) return 33;
         window = desktop.addWithChildren(desktop.root, {0, 1, 2, 12321, 9, 12320});
         if (hasPage)
             page = desktop.addWithChildren(window, {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1008, 1012, 1013, 1016,
@@ -71,6 +82,23 @@ struct FakeTool : ToolHost {
     void tellOperator(const std::string& text) override { told.push_back(text); }
 
     WindowHandle item(WindowHandle parent, int id) { return desktop.dialogItem(parent, id); }
+    // A dialog the press of control `by` opens, now or lateMs later, or never.
+    void open(int by, std::vector<int> ids) {
+        if (std::find(never.begin(), never.end(), by) != never.end()) return;
+        opening.emplace_back(elapsedMs + lateMs, std::move(ids));
+        passed(0);
+    }
+    void passed(int ms) {
+        elapsedMs += ms;
+        for (auto it = opening.begin(); it != opening.end();) {
+            if (it->first > elapsedMs) {
+                ++it;
+                continue;
+            }
+            desktop.addWithChildren(desktop.root, it->second);
+            it = opening.erase(it);
+        }
+    }
     void posted(WindowHandle control, unsigned message) {
         if (message == messageQuit) {
             desktop.remove(control);
@@ -82,9 +110,9 @@ struct FakeTool : ToolHost {
         if (parent == page && id == 1003 && canLogin)
             desktop.setItems(item(page, 1012), {"Configuration (router)", "BOOTCFG"});
         if (parent == page && (id == 1022 || id == 1017))
-            desktop.addWithChildren(desktop.root, {1091, 1137, 1088, 1120, 1121, 1090, 1152, 1089, 1136, 1, 2});
-        if (parent == page && id == 1013) desktop.addWithChildren(desktop.root, {1026, 1027, 1028, 1029, 2});
-        if (id == 1027) desktop.addWithChildren(desktop.root, {1030, 1031, 1032, 1033, 1, 2});
+            open(id, {1091, 1137, 1088, 1120, 1121, 1090, 1152, 1089, 1136, 1, 2});
+        if (parent == page && id == 1013) open(id, {1026, 1027, 1028, 1029, 2});
+        if (id == 1027) open(id, {1030, 1031, 1032, 1033, 1, 2});
         if (id == 1 && desktop.controlId(desktop.firstChild(parent)) == 1091) {
             desktop.remove(parent);  // the file dialog accepted its file
         }
@@ -98,6 +126,8 @@ struct FirmwareRun {
     std::vector<int> pauses;
     std::string received;
     int busy = -1, succeeded = -1;
+    std::vector<test::MemoryDesktop::Event> events;
+    WindowHandle toolWindow = 0;
 };
 
 // Each test has a router address of its own: tests run side by side.
@@ -124,12 +154,13 @@ FirmwareRun runFirmware(const std::string& address, const std::string& setup,
     test::MemoryDeviceTree devices;
     FakeTool tool(desktop);
     if (configure) configure(tool);
+    pause.passed = [&tool](int ms) { tool.passed(ms); };
     ToolHandles handles;
     ToolLauncher launcher(context, tool, desktop, devices, handles);
     NoEcho echo;
     FirmwareRun run;
     run.result = FirmwareUpdater(context, echo, launcher, desktop, handles, "C:\\station").run();
-    for (int i = 0; i < 300 && runningCollectors() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(awaitCollectors(3000));
     router.stop();
     run.log = console.log();
     for (const auto& e : desktop.events)
@@ -137,6 +168,9 @@ FirmwareRun runFirmware(const std::string& address, const std::string& setup,
     run.started = tool.started;
     run.pauses = pause.pauses;
     if (!router.received().empty()) run.received = router.received().front();
+    run.events = desktop.events;
+    run.toolWindow = tool.window;
+    for (const auto& e : desktop.events) EXPECT_NE(e.window, 0u) << "nothing goes to a window never found: " << e.what;
     run.busy = flags.firmwareBusy;
     run.succeeded = flags.firmwareSucceeded;
     EXPECT_TRUE(console.startEnabled());
@@ -229,6 +263,60 @@ TEST(FirmwareUpdater, ChipAndKeyFailures) {
         EXPECT_EQ(run.log.back(), c.line);
         EXPECT_EQ(run.received, login) << c.line << ": nothing written, no reboot";
     }
+}
+
+// A tool that takes its time opening dialogs is waited for: the same run,
+// the same texts and the same log as with a quick one.
+TEST(FirmwareUpdater, DialogsThatOpenLateAreWaitedFor) {
+    for (const char* chip : {"7200", "7300A"}) {
+        const FirmwareRun quick = runFirmware("127.0.0.147", setupFor("127.0.0.147", chip, "TRUE"));
+        const FirmwareRun slow = runFirmware("127.0.0.147", setupFor("127.0.0.147", chip, "TRUE"),
+                                             [](FakeTool& tool) { tool.lateMs = 800; });
+        EXPECT_EQ(slow.result, 1) << chip;
+        EXPECT_EQ(slow.log, quick.log) << chip;
+        EXPECT_EQ(slow.texts, quick.texts) << chip;
+    }
+}
+
+// A dialog that never comes fails the stage with a line that names it; the
+// tool is told to quit, and the update is never reported finished.
+TEST(FirmwareUpdater, ADialogThatNeverOpensFailsTheStage) {
+    const struct {
+        const char* chip;
+        int never;
+        const char* line;
+    } cases[] = {
+        {"7200", 1022, "Not Found File Open Dialog!"},
+        {"7300A", 1013, "Not Found Entry Dialog!"},
+        {"7300A", 1027, "Not Found Entry Edit Dialog!"},
+        {"7300A", 1017, "Not Found File Open Dialog!"},
+    };
+    for (const auto& c : cases) {
+        const FirmwareRun run = runFirmware("127.0.0.148", setupFor("127.0.0.148", c.chip, "TRUE"),
+                                            [&](FakeTool& tool) { tool.never = {c.never}; });
+        EXPECT_EQ(run.result, 0) << c.line;
+        EXPECT_EQ(run.log.back(), c.line);
+        EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "Update Firmware finish."), 0) << c.line;
+        EXPECT_EQ(run.events.back(), (test::MemoryDesktop::Event{run.toolWindow, "post 18 0 0"})) << c.line;
+        EXPECT_EQ(run.succeeded, 0) << c.line;
+    }
+}
+
+TEST(FirmwareUpdater, AToolThatHangsFailsTheStage) {
+    const FirmwareRun run = runFirmware("127.0.0.149", setupFor("127.0.0.149", "7300A", "x"),
+                                        [](FakeTool& tool) { tool.hangs = true; });
+    EXPECT_EQ(run.result, 0);
+    const std::vector<std::string> tail(run.log.end() - 2, run.log.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"Try to login by TI App .....", "TI App is not responding!"}));
+}
+
+// No tool window at all: the restarts and the failure reach no window.
+TEST(FirmwareUpdater, NoToolAtAll) {
+    const FirmwareRun run = runFirmware("127.0.0.150", setupFor("127.0.0.150", "7300A", "x"),
+                                        [](FakeTool& tool) { tool.hasWindow = false; });
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.log.back(), "Can't login Router by TI App!");
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "can NOT launch TI App, please install TI App inadvance"), 6);
 }
 
 }  // namespace

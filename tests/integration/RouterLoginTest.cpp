@@ -47,8 +47,7 @@ LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
     RealPause pause;
     run.result = RouterLogin(profile, telnetWait, pause).login(channel);
     channel.close();
-    for (int i = 0; i < 300 && runningCollectors() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(runningCollectors(), 0) << "collectors left behind";
+    EXPECT_TRUE(awaitCollectors(3000)) << "collectors left behind";
     router.stop();
     const auto received = router.received();
     if (!received.empty()) run.received = received.front();

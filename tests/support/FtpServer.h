@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "link/SocketCompat.h"
+#include "support/TestSockets.h"
 
 extern char** environ;
 

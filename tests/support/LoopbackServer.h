@@ -8,14 +8,14 @@
 #include <string>
 #include <thread>
 
-#include "link/SocketCompat.h"
+#include "support/TestSockets.h"
 
 namespace vornix::test {
 
 class LoopbackServer {
 public:
     explicit LoopbackServer(const char* address) : address_(address) {
-        net::startSockets(2, 2);
+        testnet::startSockets(2, 2);
         listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in at{};
         at.sin_family = AF_INET;
@@ -30,25 +30,25 @@ public:
     }
     ~LoopbackServer() {
         closeClient();
-        net::shutdownBoth(listener_);
-        net::closeSocket(listener_);
+        testnet::shutdownBoth(listener_);
+        testnet::closeSocket(listener_);
         thread_.join();
-        net::stopSockets();
+        testnet::stopSockets();
     }
     int port() const { return port_; }
     const char* address() const { return address_; }
 
     bool waitForClient(int timeoutMs = 5000) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return client_ != net::noSocket; });
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return client_ != testnet::noSocket; });
     }
     void send(const std::string& bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (client_ != net::noSocket) net::sendBytes(client_, bytes.data(), static_cast<int>(bytes.size()));
+        if (client_ != testnet::noSocket) testnet::sendBytes(client_, bytes.data(), static_cast<int>(bytes.size()));
     }
     void closeClient() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (client_ != net::noSocket && !clientClosed_) net::shutdownBoth(client_);
+        if (client_ != testnet::noSocket && !clientClosed_) testnet::shutdownBoth(client_);
         clientClosed_ = true;
     }
     // Waits until at least size bytes arrived (or the time is up).
@@ -60,8 +60,8 @@ public:
 
 private:
     void serve() {
-        const net::SocketHandle client = ::accept(listener_, nullptr, nullptr);
-        if (client == net::noSocket) return;
+        const testnet::SocketHandle client = ::accept(listener_, nullptr, nullptr);
+        if (client == testnet::noSocket) return;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             client_ = client;
@@ -69,7 +69,7 @@ private:
         changed_.notify_all();
         char buffer[1024];
         for (;;) {
-            const int got = net::receive(client, buffer, sizeof buffer);
+            const int got = testnet::receive(client, buffer, sizeof buffer);
             if (got <= 0) break;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -78,17 +78,17 @@ private:
             changed_.notify_all();
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        net::closeSocket(client_);
+        testnet::closeSocket(client_);
         clientClosed_ = true;
     }
 
     const char* address_;
-    net::SocketHandle listener_ = net::noSocket;
+    testnet::SocketHandle listener_ = testnet::noSocket;
     int port_ = 0;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    net::SocketHandle client_ = net::noSocket;
+    testnet::SocketHandle client_ = testnet::noSocket;
     bool clientClosed_ = false;
     std::string received_;
 };

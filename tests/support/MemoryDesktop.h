@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,18 +66,26 @@ public:
         if (onPost) onPost(window, message);
     }
     WindowHandle parentOf(WindowHandle window) { return windows_[window].parent; }
-    void sendText(WindowHandle window, const std::string& text) override { events.push_back({window, "text " + text}); }
+    // A program that hangs: every call that waits for it gives up.
+    bool hung = false;
+    bool sendText(WindowHandle window, const std::string& text) override {
+        if (hung) return false;
+        events.push_back({window, "text " + text});
+        return true;
+    }
     void show(WindowHandle window, int command) override { events.push_back({window, "show " + std::to_string(command)}); }
-    std::string title(WindowHandle window) override { return windows_[window].title; }
-    std::string listText(WindowHandle list, int index) override {
+    std::optional<std::string> listText(WindowHandle list, int index) override {
+        if (hung && list) return std::nullopt;
         const auto& items = windows_[list].items;
         return index >= 0 && static_cast<std::size_t>(index) < items.size() ? items[static_cast<std::size_t>(index)] : "";
     }
-    void listSelect(WindowHandle list, int index) override {
-        if (list) events.push_back({list, "select " + std::to_string(index)});
+    bool listSelect(WindowHandle list, int index) override {
+        if (!list) return true;
+        if (hung) return false;
+        events.push_back({list, "select " + std::to_string(index)});
+        return true;
     }
 
-    void setTitle(WindowHandle window, const std::string& title) { windows_[window].title = title; }
     void setItems(WindowHandle list, std::vector<std::string> items) { windows_[list].items = std::move(items); }
     void remove(WindowHandle window) {
         auto& siblings = windows_[windows_[window].parent].children;
@@ -92,7 +101,6 @@ private:
         WindowHandle parent = 0;
         int id = 0;
         std::vector<WindowHandle> children;
-        std::string title;
         std::vector<std::string> items;
     };
     std::map<WindowHandle, Window> windows_;

@@ -73,12 +73,12 @@ TEST(RunSequencer, NoStageChosenOnlyFindsTheRouter) {
     Station s;
     RunSequencer sequencer(s.context, s.echo, {});
     ASSERT_TRUE(sequencer.startPressed());
-    sequencer.waitForRun();
+    const RunOutcome outcome = sequencer.waitForRun();
     EXPECT_EQ(s.console.log(), std::vector<std::string>{"Found 192.168.1.1"});
     for (const auto& e : s.console.events()) EXPECT_NE(e, "start: off") << "Start stays enabled";
     EXPECT_GE(s.echo.flushes, 2) << "arp -d by the sequencer and around the probe";
     EXPECT_EQ(s.flags.routerFound, 1);
-    EXPECT_TRUE(sequencer.lastRunSucceeded());
+    EXPECT_TRUE(outcome.succeeded());
 }
 
 TEST(RunSequencer, MissingOrSilentRouterEndsTheRun) {
@@ -87,11 +87,11 @@ TEST(RunSequencer, MissingOrSilentRouterEndsTheRun) {
         s.dir.write("setup.ini", "[SETUP]\r\nPC_IP=1.2.3.4\r\n");
         RunSequencer sequencer(s.context, s.echo, {});
         sequencer.startPressed();
-        sequencer.waitForRun();
+        const RunOutcome outcome = sequencer.waitForRun();
         EXPECT_EQ(s.console.log(), (std::vector<std::string>{"Can't read CPE_LAN_IP", "Can't read CPE_LAN_IP"}));
         EXPECT_GE(s.echo.flushes, 1) << "arp -d has still been run";
         EXPECT_EQ(s.echo.echoes, 0);
-        EXPECT_FALSE(sequencer.lastRunSucceeded());
+        EXPECT_FALSE(outcome.succeeded());
     }
     {
         Station s;
@@ -120,10 +120,29 @@ TEST(RunSequencer, StartIsDisabledBeforeAStageAndTheStageEnablesIt) {
     s.console.chosen[0] = true;
     RunSequencer sequencer(s.context, s.echo, {s.stage("MAC", s.flags.macBusy, s.flags.macSucceeded, true), {}, {}});
     sequencer.startPressed();
-    sequencer.waitForRun();
+    const RunOutcome outcome = sequencer.waitForRun();
     EXPECT_EQ(s.console.events(),
               (std::vector<std::string>{"clear", "log: Found 192.168.1.1", "start: off", "log: MAC runs", "start: on"}));
-    EXPECT_TRUE(sequencer.lastRunSucceeded());
+    EXPECT_TRUE(outcome.succeeded());
+    EXPECT_EQ(outcome.stage(Stage::MacWriting), StageResult::Succeeded);
+    EXPECT_EQ(outcome.stage(Stage::BootUpdate), StageResult::NotChosen);
+}
+
+// A stage that gets no thread fails as it would on its own: a line, its
+// success flag 0, Start enabled again, and no later stage.
+TEST(RunSequencer, AStageThatCannotStartFails) {
+    Station s;
+    s.console.chosen[0] = s.console.chosen[1] = true;
+    RunSequencer sequencer(s.context, s.echo, {{}, s.stage("BOOT", s.flags.bootBusy, s.flags.bootSucceeded, true), {}});
+    sequencer.startPressed();
+    const RunOutcome outcome = sequencer.waitForRun();
+    EXPECT_EQ(s.console.log(), (std::vector<std::string>{"Found 192.168.1.1",
+                                                         "Can't start MAC Writing: no thread could be made for it"}));
+    EXPECT_EQ(s.flags.macSucceeded, 0);
+    EXPECT_EQ(s.flags.macBusy, 0);
+    EXPECT_TRUE(s.console.startEnabled());
+    EXPECT_EQ(outcome.stage(Stage::MacWriting), StageResult::Failed);
+    EXPECT_EQ(outcome.stage(Stage::BootUpdate), StageResult::NotRun);
 }
 
 TEST(RunSequencer, LaterStagesAreGatedOnEarlierOnes) {
@@ -133,16 +152,20 @@ TEST(RunSequencer, LaterStagesAreGatedOnEarlierOnes) {
         bool succeeds[3];
         std::vector<std::string> log;
         bool success;
+        std::vector<StageResult> results;
     } cases[] = {
         {"all succeed", {true, true, true}, {true, true, true},
-         {"Found 192.168.1.1", "MAC runs", "BOOT runs", "FIRMWARE runs"}, true},
+         {"Found 192.168.1.1", "MAC runs", "BOOT runs", "FIRMWARE runs"}, true,
+         {StageResult::Succeeded, StageResult::Succeeded, StageResult::Succeeded}},
         {"MAC fails: boot and firmware do not start", {true, true, true}, {false, true, true},
-         {"Found 192.168.1.1", "MAC runs"}, false},
+         {"Found 192.168.1.1", "MAC runs"}, false, {StageResult::Failed, StageResult::NotRun, StageResult::NotChosen}},
         {"boot fails: firmware does not start", {false, true, true}, {true, false, true},
-         {"Found 192.168.1.1", "BOOT runs"}, false},
-        {"only boot starts at once", {false, true, false}, {true, true, true}, {"Found 192.168.1.1", "BOOT runs"}, true},
+         {"Found 192.168.1.1", "BOOT runs"}, false, {StageResult::NotChosen, StageResult::Failed, StageResult::NotRun}},
+        {"only boot starts at once", {false, true, false}, {true, true, true}, {"Found 192.168.1.1", "BOOT runs"}, true,
+         {StageResult::NotChosen, StageResult::Succeeded, StageResult::NotChosen}},
         {"without boot, firmware follows a failed MAC stage", {true, false, true}, {false, true, true},
-         {"Found 192.168.1.1", "MAC runs", "FIRMWARE runs"}, false},
+         {"Found 192.168.1.1", "MAC runs", "FIRMWARE runs"}, false,
+         {StageResult::Failed, StageResult::NotChosen, StageResult::Succeeded}},
     };
     for (const auto& c : cases) {
         Station s;
@@ -152,9 +175,10 @@ TEST(RunSequencer, LaterStagesAreGatedOnEarlierOnes) {
                                 s.stage("BOOT", s.flags.bootBusy, s.flags.bootSucceeded, c.succeeds[1]),
                                 s.stage("FIRMWARE", s.flags.firmwareBusy, s.flags.firmwareSucceeded, c.succeeds[2])});
         sequencer.startPressed();
-        sequencer.waitForRun();
+        const RunOutcome outcome = sequencer.waitForRun();
         EXPECT_EQ(s.console.log(), c.log) << c.what;
-        EXPECT_EQ(sequencer.lastRunSucceeded(), c.success) << c.what;
+        EXPECT_EQ(outcome.succeeded(), c.success) << c.what;
+        EXPECT_EQ(std::vector<StageResult>(outcome.stages, outcome.stages + 3), c.results) << c.what;
         EXPECT_TRUE(s.console.startEnabled()) << c.what;
     }
 }

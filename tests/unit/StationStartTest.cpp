@@ -14,9 +14,10 @@ namespace {
 
 bool noReplace(const std::string&, const std::string&) { return false; }
 
-std::optional<StationSettings> startIn(const std::string& directory) {
-    return fixStationSettings(std::optional<std::string>(directory), '/',
-                              [](const std::string& path) { return IniProfile(path, &noReplace); });
+std::optional<StationSettings> startIn(const std::string& directory, StartRefusal* why = nullptr) {
+    return fixStationSettings(std::optional<std::string>(directory), '/', [](const std::string& path) {
+        return std::make_unique<IniProfile>(path, &noReplace);
+    }, why);
 }
 
 TEST(StationStart, TelnetWaitFollowsTheStartUpRules) {
@@ -41,8 +42,11 @@ TEST(StationStart, ConfigPathIsTheCurrentDirectoryNotTheProgramsOne) {
     const std::string one = dir.file("one"), two = dir.file("two");
     EXPECT_EQ(startIn(one)->configPath, one + "/setup.ini");
     EXPECT_EQ(startIn(two)->configPath, two + "/setup.ini");
-    EXPECT_FALSE(startIn(std::string(250, 'd')).has_value()) << "a path over 259 characters is refused";
-    EXPECT_FALSE(fixStationSettings(std::nullopt, '/', [](const std::string& p) { return IniProfile(p, &noReplace); }));
+    StartRefusal why{};
+    EXPECT_FALSE(startIn(std::string(250, 'd'), &why).has_value()) << "a path over 259 characters is refused";
+    EXPECT_EQ(why, StartRefusal::PathTooLong);
+    EXPECT_FALSE(fixStationSettings(std::nullopt, '/', [](const std::string& p) { return std::make_unique<IniProfile>(p, &noReplace); }, &why));
+    EXPECT_EQ(why, StartRefusal::NoCurrentDirectory);
 }
 
 TEST(HeadlessConsole, OneOutputLinePerLogLine) {
@@ -90,8 +94,6 @@ TEST(HeadlessConsole, LinesFromManyThreadsArriveWholeAndInOrder) {
 
     EXPECT_TRUE(console.stageChosen(Stage::MacWriting));
     EXPECT_FALSE(console.stageChosen(Stage::BootUpdate));
-    console.enableStart(false);
-    EXPECT_FALSE(console.startEnabled());
 }
 
 TEST(HeadlessConsole, ScratchListKeepsInsertionOrderAndWholeItems) {

@@ -16,25 +16,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Collectors end shortly after their connection does; none may stay behind.
-bool collectorsGone(int timeoutMs = 3000) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (runningCollectors() == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return runningCollectors() == 0;
-}
+bool collectorsGone() { return awaitCollectors(3000); }
 
 TEST(TelnetChannel, SendsExactlyTheTextUpToItsNul) {
     test::LoopbackServer server("127.0.0.61");
     TelnetChannel channel;
     ASSERT_EQ(channel.connect(server.address(), server.port()), 1);
-    EXPECT_NE(channel.socket(), 0);
+    EXPECT_TRUE(channel.connected());
     ASSERT_TRUE(server.waitForClient());
     channel.send("ls env\r\n");
     channel.send(std::string("cd /x\r\n\0hidden", 14));
     EXPECT_EQ(server.received(15), "ls env\r\ncd /x\r\n");
     channel.close();
-    EXPECT_EQ(channel.socket(), 0);
+    EXPECT_FALSE(channel.connected());
     EXPECT_TRUE(collectorsGone());
 }
 

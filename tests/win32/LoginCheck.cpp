@@ -9,6 +9,7 @@
 #include "config/StationConfig.h"
 #include "link/RouterLogin.h"
 #include "link/TelnetChannel.h"
+#include "platform/Adapters.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/win32/Win32Profile.h"
 #include "station/StationStart.h"
@@ -16,7 +17,7 @@
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     const auto settings = vornix::fixStationSettings(vornix::platform::currentDirectory(), '\\',
-                                                     [](const std::string& p) { return vornix::platform::Win32Profile(p); });
+                                                     &vornix::platform::makeProfile);
     if (!settings) return 2;
     vornix::platform::Win32Profile profile(settings->configPath);
     vornix::RealPause pause;
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     if (channel.connect(argv[1], 23)) result = vornix::RouterLogin(profile, settings->telnetWait, pause).login(channel);
     channel.close();
     // Collectors end with the connection: let them, before the process ends.
-    for (int i = 0; i < 200 && vornix::runningCollectors() > 0; ++i) Sleep(10);
+    vornix::awaitCollectors(2000);
     std::printf("login %d\n", result);
     return result == 1 ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The firmware update under Wine: vornix-cli.exe --firmware against the
 # native simulated router, driving flashsim.exe (registered as the flashing
-# tool) through its windows, in both variants.
+# tool) through its windows, in both variants, with a quick tool and with a
+# slow one; and a tool whose entry editor never opens fails the stage.
 # Usage: firmware_run_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
@@ -21,13 +22,13 @@ register_flashsim
 router=$!
 wait_for "$address" 23
 
-run_variant() {  # name format_mtd3
-  local name=$1 format=$2 station=$scratch/$1
+run_variant() {  # name format_mtd3 [flashsim switches [stuck]]
+  local name=$1 format=$2 switches=${3:-} expect=${4:-finish} station=$scratch/$1
   mkdir -p "$station/7200" "$station/app_firmware"
   echo "script" >"$station/7200/script.txt"
   echo "image" >"$station/app_firmware/nsp.firmware.img"
-  printf '[Environment]\r\nTELNETWAITTIME(ms)=300\r\nTiApp_register_path=Software\\Vornix\\FlashSim\r\nTiApp_filename=flashsim.exe\r\n[SETUP]\r\nCPE_LAN_IP=%s\r\nTelnet Username=admin\r\nTelnet Password=admin\r\nCHIP=7200\r\nENV_PATH=/proc/ticfg/env\r\n[7200]\r\nformat_mtd3=%s\r\n' \
-    "$address" "$format" >"$station/setup.ini"
+  printf '[Environment]\r\nTELNETWAITTIME(ms)=300\r\nTiApp_register_path=Software\\Vornix\\FlashSim\r\nTiApp_filename=flashsim.exe%s\r\n[SETUP]\r\nCPE_LAN_IP=%s\r\nTelnet Username=admin\r\nTelnet Password=admin\r\nCHIP=7200\r\nENV_PATH=/proc/ticfg/env\r\n[7200]\r\nformat_mtd3=%s\r\n' \
+    "${switches:+ $switches}" "$address" "$format" >"$station/setup.ini"
   rm -f "$build_dir/tools/flashsim/flashsim.log"
   local status=0
   (cd "$station" && wine_run_within 300 "$build_dir/src/vornix-cli.exe" --firmware \
@@ -38,13 +39,22 @@ run_variant() {  # name format_mtd3
   cat "$station/run.log"
   echo "-- flashsim saw:"
   cat "$build_dir/tools/flashsim/flashsim.log" 2>/dev/null || true
+  cp "$build_dir/tools/flashsim/flashsim.log" "$station/flashsim.log"
+  if [ "$expect" = stuck ]; then
+    # It fails, says which dialog never came, and never claims the update done.
+    [ "$status" -eq 1 ] || { echo "a stuck tool must fail the stage"; exit 1; }
+    [ "$(tail -1 "$station/run.log")" = 'Not Found Entry Edit Dialog!' ] || exit 1
+    ! grep -q 'Update Firmware finish.' "$station/run.log" || exit 1
+    # The tool was told to quit, and did.
+    [ "$(tail -1 "$station/flashsim.log")" = quit ] || { echo "the tool was left running"; exit 1; }
+    return
+  fi
   [ "$status" -eq 0 ] || { cat "$station/run.err"; exit 1; }
   grep -qx 'Update Firmware finish.' "$station/run.log"
   grep -qx "login $address ok" "$build_dir/tools/flashsim/flashsim.log"
   grep -q '^image Z:.*\\app_firmware\\nsp.firmware.img, item 1$' "$build_dir/tools/flashsim/flashsim.log"
   grep -qx 'notice closed' "$build_dir/tools/flashsim/flashsim.log"
   [ "$(tail -1 "$build_dir/tools/flashsim/flashsim.log")" = closed ] || { echo "flashsim was not closed"; exit 1; }
-  cp "$build_dir/tools/flashsim/flashsim.log" "$station/flashsim.log"
 }
 
 run_variant plain FALSE
@@ -52,4 +62,10 @@ grep -qx 'entry BOOTCFG m:f:"mtd1"' "$scratch/plain/flashsim.log"
 run_variant format TRUE
 grep -q '^script Z:.*\\7200\\script.txt$' "$scratch/format/flashsim.log"
 grep -qx '7200 : Format MTD3 .....' "$scratch/format/run.log"
-echo "both variants loaded the firmware through flashsim"
+# A tool that opens every dialog 800 ms after the press is waited for.
+run_variant slow-plain FALSE "--late 800"
+grep -qx 'entry BOOTCFG m:f:"mtd1"' "$scratch/slow-plain/flashsim.log"
+run_variant slow-format TRUE "--late 800"
+grep -q '^script Z:.*\\7200\\script.txt$' "$scratch/slow-format/flashsim.log"
+run_variant stuck FALSE "--no-entry-editor" stuck
+echo "both variants loaded the firmware through flashsim, quick and slow; a stuck tool failed the stage"

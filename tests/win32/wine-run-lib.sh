@@ -18,9 +18,10 @@ need_native() {
 }
 need_pyftpdlib() { /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || { echo "SKIPPED: python3-pyftpdlib is missing"; exit 77; }; }
 
-# flashsim is found through the registry, as the vendor's tool is.
+# flashsim is found through the registry, as the vendor's tool is: in the
+# 32-bit view, where a 32-bit tool's installer writes.
 register_flashsim() {
   local tool_dir
   tool_dir=$(printf 'Z:%s\\' "$build_dir/tools/flashsim" | tr / '\\')
-  wine_run reg add 'HKLM\Software\Vornix\FlashSim' /v Path /d "$tool_dir" /f >/dev/null 2>&1
+  wine_run reg add 'HKLM\Software\Vornix\FlashSim' /v Path /d "$tool_dir" /f /reg:32 >/dev/null 2>&1
 }

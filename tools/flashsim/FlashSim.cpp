@@ -3,15 +3,33 @@
 // in to the router, takes boot entries, a script and a firmware image, and
 // shows a notice when the image is written. Every step it takes is appended
 // to flashsim.log beside the program, for tests to read.
+//
+// Switches, for rehearsing with a tool that is slow or broken:
+//   --late MS          every dialog a press opens comes MS later
+//   --no-entry-editor  the entry editor never opens
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
+
+int lateMs = 0;
+bool entryEditorOpens = true;
+
+// Timers of the dialogs a press opens when they come late.
+constexpr UINT_PTR noticeTimer = 1, entriesTimer = 2, scriptTimer = 3, imageTimer = 4, entryEditTimer = 5;
+
+// The work of a press, done now or, for a slow tool, lateMs later.
+bool later(HWND window, UINT_PTR timer) {
+    if (lateMs <= 0) return false;
+    SetTimer(window, timer, static_cast<UINT>(lateMs), nullptr);
+    return true;
+}
 
 std::string logPath() {
     char path[MAX_PATH] = "";
@@ -83,10 +101,20 @@ INT_PTR CALLBACK entryEditProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
+void openEntryEditor(HWND dialog) {
+    if (entryEditorOpens) DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(220), dialog, entryEditProc, 0);
+    else note("entry editor not opened");
+}
+
 INT_PTR CALLBACK entriesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_TIMER && wParam == entryEditTimer) {
+        KillTimer(dialog, entryEditTimer);
+        openEntryEditor(dialog);
+        return TRUE;
+    }
     if (message == WM_COMMAND && LOWORD(wParam) == 1027) {
-        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(220), dialog, entryEditProc, 0);
+        if (!later(dialog, entryEditTimer)) openEntryEditor(dialog);
         return TRUE;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
@@ -106,7 +134,17 @@ INT_PTR CALLBACK noticeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-constexpr UINT_PTR noticeTimer = 1;
+void openEntries(HWND page) {
+    note("entries, item " + std::to_string(SendDlgItemMessageA(page, 1012, LB_GETCURSEL, 0, 0)));
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(210), page, entriesProc, 0);
+}
+
+void chooseImage(HWND page) {
+    const long mode = static_cast<long>(SendDlgItemMessageA(page, 1016, LB_GETCURSEL, 0, 0));
+    const std::string image = chooseFile(page, "Firmware image");
+    note("image " + image + ", item " + std::to_string(mode));
+    if (!image.empty()) SetTimer(page, noticeTimer, 500, nullptr);
+}
 
 INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
@@ -115,10 +153,11 @@ INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
         SendDlgItemMessageA(page, 1016, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Firmware image"));
         return TRUE;
     case WM_TIMER:
-        if (wParam == noticeTimer) {
-            KillTimer(page, noticeTimer);
-            DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(230), page, noticeProc, 0);
-        }
+        KillTimer(page, wParam);
+        if (wParam == noticeTimer) DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(230), page, noticeProc, 0);
+        if (wParam == entriesTimer) openEntries(page);
+        if (wParam == scriptTimer) note("script " + chooseFile(page, "Script"));
+        if (wParam == imageTimer) chooseImage(page);
         return TRUE;
     case WM_COMMAND:
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
@@ -138,19 +177,16 @@ INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
             return TRUE;
         }
         case 1013:
-            note("entries, item " + std::to_string(SendDlgItemMessageA(page, 1012, LB_GETCURSEL, 0, 0)));
-            DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(210), page, entriesProc, 0);
+            if (!later(page, entriesTimer)) openEntries(page);
             return TRUE;
-        case 1022: note("script " + chooseFile(page, "Script")); return TRUE;
+        case 1022:
+            if (!later(page, scriptTimer)) note("script " + chooseFile(page, "Script"));
+            return TRUE;
         case 1023: note("run script"); return TRUE;
         case 1008: note("prepare"); return TRUE;
-        case 1017: {
-            const long mode = static_cast<long>(SendDlgItemMessageA(page, 1016, LB_GETCURSEL, 0, 0));
-            const std::string image = chooseFile(page, "Firmware image");
-            note("image " + image + ", item " + std::to_string(mode));
-            if (!image.empty()) SetTimer(page, noticeTimer, 500, nullptr);
+        case 1017:
+            if (!later(page, imageTimer)) chooseImage(page);
             return TRUE;
-        }
         case 1018: note("done"); return TRUE;
         }
         return FALSE;
@@ -160,10 +196,14 @@ INT_PTR CALLBACK pageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    const std::string switches = commandLine ? commandLine : "";
+    const std::size_t late = switches.find("--late ");
+    if (late != std::string::npos) lateMs = std::atoi(switches.c_str() + late + 7);
+    entryEditorOpens = switches.find("--no-entry-editor") == std::string::npos;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES};
     InitCommonControlsEx(&controls);
-    note("started");
+    note("started" + (switches.empty() ? std::string() : " " + switches));
     PROPSHEETPAGEA page{};
     page.dwSize = sizeof page;
     page.hInstance = instance;

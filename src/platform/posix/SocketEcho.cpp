@@ -1,10 +1,15 @@
 #include "platform/posix/SocketEcho.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/SocketCompat.h"
+#include "link/Net.h"
 
 extern char** environ;
 
@@ -59,7 +64,7 @@ bool SocketEcho::load() { return echoKind() != Kind::None; }
 EchoReply SocketEcho::echo(const std::string& host, int timeToLive, int timeoutMs, const std::string& payload) {
     EchoReply reply;
     in_addr address{};
-    if (!net::resolveIPv4(host.c_str(), address)) {
+    if (!net::resolveIPv4(host, address.s_addr)) {
         reply.resolved = false;
         return reply;
     }

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/SocketCompat.h"
+#include "link/Net.h"
 
 namespace vornix::platform {
 
@@ -61,8 +61,8 @@ bool IcmpEcho::load() { return library().load(); }
 EchoReply IcmpEcho::echo(const std::string& host, int timeToLive, int timeoutMs, const std::string& payload) {
     EchoReply reply;
     IcmpLibrary& icmp = library();
-    in_addr address{};
-    if (!net::resolveIPv4(host.c_str(), address)) {
+    std::uint32_t address = 0;
+    if (!net::resolveIPv4(host, address)) {
         reply.resolved = false;
         return reply;
     }
@@ -72,9 +72,11 @@ EchoReply IcmpEcho::echo(const std::string& host, int timeToLive, int timeoutMs,
     IP_OPTION_INFORMATION options{};
     options.Ttl = static_cast<UCHAR>(timeToLive);
     std::vector<char> request(payload.begin(), payload.end());
-    const std::size_t room = sizeof(ICMP_ECHO_REPLY) + std::max<std::size_t>(payload.size(), 8);
+    // The reply, its data (at least 8 bytes: an error carries the request's
+    // header) and the 8 bytes more for an ICMP error that the system asks for.
+    const std::size_t room = sizeof(ICMP_ECHO_REPLY) + std::max<std::size_t>(payload.size(), 8) + 8;
     std::vector<unsigned char> buffer(room, 0);
-    const DWORD count = icmp.send(handle, address.s_addr, request.empty() ? nullptr : request.data(),
+    const DWORD count = icmp.send(handle, address, request.empty() ? nullptr : request.data(),
                                   static_cast<WORD>(request.size()), &options, buffer.data(),
                                   static_cast<DWORD>(buffer.size()), static_cast<DWORD>(timeoutMs));
     reply.replies = static_cast<int>(count);

@@ -14,11 +14,13 @@ public:
     int controlId(WindowHandle window) override;
     WindowHandle dialogItem(WindowHandle window, int id) override;
     void post(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-    void sendText(WindowHandle window, const std::string& text) override;
     void show(WindowHandle window, int command) override;
-    std::string title(WindowHandle window) override;
-    std::string listText(WindowHandle list, int index) override;
-    void listSelect(WindowHandle list, int index) override;
+    bool sendText(WindowHandle window, const std::string& text) override;
+    std::optional<std::string> listText(WindowHandle list, int index) override;
+    bool listSelect(WindowHandle list, int index) override;
+
+    // How long a sent message waits for the other program.
+    static constexpr unsigned answerTimeoutMs = 5000;
 };
 
 }  // namespace vornix::platform

@@ -1,6 +1,6 @@
 #pragma once
 
-// The few socket calls the link makes, the same on Winsock and BSD sockets.
+// The socket calls the tests' own servers make, the same on Winsock and BSD sockets.
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -13,10 +13,9 @@
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <cstdint>
 
-namespace vornix::net {
+namespace vornix::testnet {
 
 #ifdef _WIN32
 using SocketHandle = SOCKET;
@@ -43,32 +42,4 @@ inline int sendBytes(SocketHandle s, const char* data, int size) {
 }
 #endif
 
-// The router's IPv4 address: a dotted address is taken as it is, anything
-// else is looked up and its first address used. False when neither works.
-inline bool resolveIPv4(const char* host, in_addr& address) {
-    const unsigned long dotted = inet_addr(host);
-    if (dotted != INADDR_NONE) {
-        address.s_addr = static_cast<decltype(address.s_addr)>(dotted);
-        return true;
-    }
-#ifdef _WIN32
-    // Winsock keeps gethostbyname's answer per thread.
-    const hostent* entry = gethostbyname(host);
-    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) return false;
-    const char* bytes = entry->h_addr_list[0];
-    std::copy(bytes, bytes + sizeof address.s_addr, reinterpret_cast<char*>(&address.s_addr));
-    return true;
-#else
-    // getaddrinfo rather than gethostbyname: several threads may look up at once.
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return false;
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-#endif
-}
-
-}  // namespace vornix::net
+}  // namespace vornix::testnet

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "station/OperatorConsole.h"
+#include "station/RunOutcome.h"
+#include "station/StationStart.h"
+
+namespace vornix {
+
+// A whole station, wired for this system in one place: the start-up values,
+// the ports' adapters, the three stages and the sequencer that runs them. A
+// front end makes its console and hands it over; it never names a stage.
+class Station {
+public:
+    // The station for the current directory, reporting to console (which
+    // must outlive it). nullptr, why and the directory (when there is one)
+    // when it cannot start there.
+    static std::unique_ptr<Station> open(OperatorConsole& console, StartRefusal& why, std::string& directory);
+    // Waits for a run still going on: its threads use the station.
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    const StationSettings& settings() const;
+    // False for a stage this build cannot run (the firmware stage off
+    // Windows: the vendor's tool is a Windows program). Such a stage, when
+    // chosen, ends at once without a line and counts as failed.
+    bool builds(Stage stage) const;
+
+    // The Start press; false while a run is still going on.
+    bool startPressed();
+    // Until the run is over; how it went.
+    RunOutcome waitForRun();
+
+    // Ends the process at once, without waiting for anything but the
+    // collectors still inside the socket library (they end with their
+    // connections).
+    [[noreturn]] static void endProcess(int status);
+
+private:
+    struct Parts;
+    explicit Station(std::unique_ptr<Parts> parts);
+    std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace vornix

@@ -1,0 +1,62 @@
+#include "link/Net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vornix::net {
+
+bool startSockets(int, int) { return true; }
+void stopSockets() {}
+
+SocketHandle openTcp() {
+    int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (handle == 0) {
+        // Standard input was closed: never hold descriptor 0.
+        const int moved = ::fcntl(handle, F_DUPFD_CLOEXEC, 3);
+        ::close(handle);
+        handle = moved;
+    }
+    return handle < 0 ? noSocket : handle;
+}
+
+bool resolveIPv4(const std::string& host, std::uint32_t& address) {
+    const in_addr_t dotted = inet_addr(host.c_str());
+    if (dotted != INADDR_NONE) {
+        address = dotted;
+        return true;
+    }
+    // getaddrinfo rather than gethostbyname: several threads may look up at once.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+bool connectTo(SocketHandle socket, std::uint32_t address, int port) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<unsigned short>(port));
+    peer.sin_addr.s_addr = address;
+    return ::connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+int sendBytes(SocketHandle socket, const char* data, int size) {
+    return static_cast<int>(::send(static_cast<int>(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL));
+}
+
+int receive(SocketHandle socket, char* buffer, int size) {
+    return static_cast<int>(::recv(static_cast<int>(socket), buffer, static_cast<std::size_t>(size), 0));
+}
+
+void shutdownBoth(SocketHandle socket) { ::shutdown(static_cast<int>(socket), SHUT_RDWR); }
+void closeSocket(SocketHandle socket) { ::close(static_cast<int>(socket)); }
+
+}  // namespace vornix::net
