@@ -48,7 +48,9 @@ run() {
 settle() { timeout 120 wineserver -w </dev/null >/dev/null 2>&1 || fail "Wine processes still running after 120 s"; }
 
 install() {
-  # The installer itself runs to its end before wine returns: nothing else to wait for.
+  # wine runs the installer in its own process and returns when it has ended,
+  # with its exit status (cmd would need "start /wait" for this GUI program);
+  # settle() then waits for anything it may have left running.
   run "$setup" /S || fail "the installer exited $? : $(cat "$scratch/err")"
   settle
 }
