@@ -9,6 +9,7 @@
 
 #include "app/Station.h"
 #include "cli/HeadlessConsole.h"
+#include "vornix/Version.h"
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -24,6 +25,7 @@ constexpr char usage[] =
     "  --boot      BOOT Code Update\n"
     "  --firmware  Firmware Update\n"
     "  --help      show this text\n"
+    "  --version   show the program's version\n"
     "With no stage chosen, the run only checks that the router answers.\n"
     "The run log goes to standard output, one line per log line.\n"
     "Exit status: 0 when the router answered and every chosen stage succeeded,\n"
@@ -43,6 +45,9 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--firmware")) firmware = true;
         else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(usage, stdout);
+            return 0;
+        } else if (!std::strcmp(argv[i], "--version")) {
+            std::fputs("vornix-cli " VORNIX_VERSION "\n", stdout);
             return 0;
         } else {
             std::fprintf(stderr, "vornix-cli: unknown argument: %s\n%s", argv[i], usage);

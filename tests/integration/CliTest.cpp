@@ -6,6 +6,7 @@
 
 #include "support/BuildPath.h"
 #include "support/TempDir.h"
+#include "vornix/Version.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -46,6 +47,14 @@ TEST(Cli, HelpAndUsageErrors) {
     EXPECT_EQ(wrong.status, 2);
     EXPECT_EQ(wrong.out, "");
     EXPECT_NE(wrong.err.find("unknown argument: --bogus"), std::string::npos) << wrong.err;
+}
+
+TEST(Cli, VersionIsTheProjectVersion) {
+    test::TempDir dir;
+    const Result version = runCli(dir, "--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "vornix-cli " VORNIX_VERSION "\n");
+    EXPECT_EQ(version.err, "");
 }
 
 TEST(Cli, TheRunLogGoesToStdoutAndTheOutcomeToTheExitStatus) {

@@ -9,6 +9,7 @@
 #include "support/BuildPath.h"
 #include "support/TempDir.h"
 #include "support/WindowSearch.h"
+#include "vornix/Version.h"
 
 namespace vornix {
 namespace {
@@ -172,6 +173,18 @@ TEST(VornixExe, SystemCommands16To31OpenTheAboutBox) {
             EXPECT_NE(test::windowText(w), "About Vornix");
         }
     }
+}
+
+TEST(VornixExe, TheAboutBoxNamesTheVersion) {
+    Station station;
+    ASSERT_NE(station.dialog(), nullptr);
+    PostMessageA(station.dialog(), WM_SYSCOMMAND, 16, 0);
+    HWND about = waitForAbout(station.processId());
+    ASSERT_NE(about, nullptr);
+    std::vector<std::string> texts;
+    for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) texts.push_back(test::windowText(c));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Vornix Version " VORNIX_VERSION), texts.end());
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
 }
 
 TEST(VornixExe, EnterEscapeAndTheCloseBoxEndTheProgram) {
