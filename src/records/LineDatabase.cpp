@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <map>
 
 #include "records/Odbc.h"
 
@@ -94,18 +95,59 @@ std::string nameProblem(const char* what, const std::string& name, std::size_t m
     return std::string(what) + " contains a control character";
 }
 
-// Prepares and runs one statement, ready for its rows.
-std::unique_ptr<odbc::Statement> run(odbc::Connection& connection, const char* sql,
-                                     const std::vector<Parameter>& parameters, std::string& diagnostic) {
-    auto statement = connection.prepare(sql, diagnostic);
-    if (!statement || !statement->execute(parameters, diagnostic)) return nullptr;
-    return statement;
+// A prepared statement in use; its result is closed when done with, the
+// statement stays prepared for the next call.
+class Cursor {
+public:
+    explicit Cursor(odbc::Statement* statement = nullptr) : statement_(statement) {}
+    ~Cursor() { reset(); }
+    Cursor(Cursor&& other) noexcept : statement_(other.statement_) { other.statement_ = nullptr; }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+    Cursor& operator=(Cursor&&) = delete;
+
+    explicit operator bool() const { return statement_ != nullptr; }
+    odbc::Statement* operator->() const { return statement_; }
+    void reset() {
+        if (statement_) statement_->close();
+        statement_ = nullptr;
+    }
+
+private:
+    odbc::Statement* statement_;
+};
+
+}  // namespace
+
+// Each statement is prepared once per connection: a station's block then
+// costs one round trip per statement.
+struct LineDatabase::Statements {
+    explicit Statements(odbc::Connection& connection) : connection(connection) {}
+
+    odbc::Statement* get(const char* sql, std::string& diagnostic) {
+        std::unique_ptr<odbc::Statement>& slot = prepared[sql];
+        if (!slot) slot = connection.prepare(sql, diagnostic);
+        return slot.get();
+    }
+
+    odbc::Connection& connection;
+    std::map<std::string, std::unique_ptr<odbc::Statement>> prepared;
+};
+
+namespace {
+
+// Runs one statement, ready for its rows.
+Cursor run(LineDatabase::Statements& statements, const char* sql, const std::vector<Parameter>& parameters,
+           std::string& diagnostic) {
+    odbc::Statement* statement = statements.get(sql, diagnostic);
+    if (!statement || !statement->execute(parameters, diagnostic)) return Cursor();
+    return Cursor(statement);
 }
 
 // Runs an INSERT, UPDATE or DELETE and tells how many rows it changed.
-bool change(odbc::Connection& connection, const char* sql, const std::vector<Parameter>& parameters,
+bool change(LineDatabase::Statements& statements, const char* sql, const std::vector<Parameter>& parameters,
             long long& rows, std::string& diagnostic) {
-    auto statement = run(connection, sql, parameters, diagnostic);
+    const Cursor statement = run(statements, sql, parameters, diagnostic);
     return statement && statement->rowCount(rows, diagnostic);
 }
 
@@ -148,7 +190,8 @@ std::string poolProblem(const std::string& name, const std::string& firstMac, co
     return {};
 }
 
-LineDatabase::LineDatabase(std::unique_ptr<odbc::Connection> connection) : connection_(std::move(connection)) {}
+LineDatabase::LineDatabase(std::unique_ptr<odbc::Connection> connection)
+    : connection_(std::move(connection)), statements_(std::make_unique<Statements>(*connection_)) {}
 
 LineDatabase::~LineDatabase() = default;
 
@@ -165,7 +208,8 @@ bool LineDatabase::createTables(std::string& diagnostic) {
         std::string ignored;
         const std::string probe = std::string("SELECT 1 FROM ") + table.name + " WHERE 1 = 0";
         odbc::Transaction transaction(db);
-        return run(db, probe.c_str(), {}, ignored) != nullptr && transaction.commit(ignored);
+        const auto statement = db.prepare(probe, ignored);
+        return statement && statement->execute({}, ignored) && transaction.commit(ignored);
     };
     for (const TableDefinition& table : tables) {
         if (exists(table)) continue;
@@ -200,7 +244,7 @@ LineDatabase::AddResult LineDatabase::addPool(const std::string& name, const std
     };
     std::string problem;
     odbc::Transaction transaction(db);
-    auto named = run(db, "SELECT name FROM vornix_pool WHERE name = ?", {Parameter::text(name)}, problem);
+    auto named = run(*statements_, "SELECT name FROM vornix_pool WHERE name = ?", {Parameter::text(name)}, problem);
     if (!named) return fail(problem);
     const Fetch found = named->fetch(problem);
     if (found == Fetch::Failed) return fail(problem);
@@ -208,7 +252,7 @@ LineDatabase::AddResult LineDatabase::addPool(const std::string& name, const std
         diagnostic = "pool " + db.mask(name) + " already exists";
         return AddResult::Exists;
     }
-    auto overlapping = run(db,
+    auto overlapping = run(*statements_,
                            "SELECT name, first_mac, last_mac FROM vornix_pool"
                            " WHERE first_mac <= ? AND last_mac >= ? ORDER BY first_mac",
                            {Parameter::integer(*last), Parameter::integer(*first)}, problem);
@@ -227,7 +271,7 @@ LineDatabase::AddResult LineDatabase::addPool(const std::string& name, const std
         return AddResult::Invalid;
     }
     long long rows = 0;
-    if (!change(db, "INSERT INTO vornix_pool (name, first_mac, last_mac, next_mac, created_at) VALUES (?, ?, ?, ?, ?)",
+    if (!change(*statements_, "INSERT INTO vornix_pool (name, first_mac, last_mac, next_mac, created_at) VALUES (?, ?, ?, ?, ?)",
                 {Parameter::text(name), Parameter::integer(*first), Parameter::integer(*last),
                  Parameter::integer(*first), Parameter::text(utcNow())},
                 rows, problem) ||
@@ -250,7 +294,7 @@ bool LineDatabase::status(std::vector<PoolStatus>& pools, std::vector<OpenReserv
     std::string problem;
     odbc::Transaction transaction(db);
     auto poolRows =
-        run(db, "SELECT name, first_mac, last_mac, next_mac FROM vornix_pool ORDER BY name", {}, problem);
+        run(*statements_, "SELECT name, first_mac, last_mac, next_mac FROM vornix_pool ORDER BY name", {}, problem);
     if (!poolRows) return fail(problem);
     for (Fetch f; (f = poolRows->fetch(problem)) != Fetch::End;) {
         if (f == Fetch::Failed) return fail(problem);
@@ -267,7 +311,7 @@ bool LineDatabase::status(std::vector<PoolStatus>& pools, std::vector<OpenReserv
         pool.free = pool.last + 1 - next.value_or(0);
         pools.push_back(pool);
     }
-    auto openRows = run(db,
+    auto openRows = run(*statements_,
                         "SELECT pool, station, first_mac, mac_count, reserved_at FROM vornix_reservation"
                         " WHERE state = 'open' ORDER BY station, pool, first_mac",
                         {}, problem);
@@ -302,7 +346,7 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     odbc::Transaction transaction(db);
     // The station's open block, left by a run that failed or was killed
     // after reserving it.
-    auto open = run(db,
+    auto open = run(*statements_,
                     "SELECT id, first_mac, mac_count FROM vornix_reservation"
                     " WHERE station = ? AND pool = ? AND state = 'open' ORDER BY id",
                     {Parameter::text(station), Parameter::text(pool)}, problem);
@@ -323,7 +367,7 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     const std::string now = utcNow();
     for (long long id : other) {
         long long rows = 0;
-        if (!change(db,
+        if (!change(*statements_,
                     "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ? WHERE id = ? AND state = 'open'",
                     {Parameter::text(now), Parameter::integer(id)}, rows, problem))
             return fail(problem);
@@ -337,11 +381,11 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     // One conditional UPDATE takes the block: the row lock makes a second
     // station wait and then test the condition against the new next_mac.
     long long rows = 0;
-    if (!change(db, "UPDATE vornix_pool SET next_mac = next_mac + ? WHERE name = ? AND next_mac + ? <= last_mac + 1",
+    if (!change(*statements_, "UPDATE vornix_pool SET next_mac = next_mac + ? WHERE name = ? AND next_mac + ? <= last_mac + 1",
                 {Parameter::integer(count), Parameter::text(pool), Parameter::integer(count)}, rows, problem))
         return fail(problem);
     if (rows != 1) {
-        auto left = run(db, "SELECT last_mac + 1 - next_mac FROM vornix_pool WHERE name = ?", {Parameter::text(pool)},
+        auto left = run(*statements_, "SELECT last_mac + 1 - next_mac FROM vornix_pool WHERE name = ?", {Parameter::text(pool)},
                         problem);
         if (!left) return fail(problem);
         const Fetch f = left->fetch(problem);
@@ -356,14 +400,14 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
                      " addresses left, " + std::to_string(count) + " needed";
         return ReserveResult::Exhausted;
     }
-    auto next = run(db, "SELECT next_mac FROM vornix_pool WHERE name = ?", {Parameter::text(pool)}, problem);
+    auto next = run(*statements_, "SELECT next_mac FROM vornix_pool WHERE name = ?", {Parameter::text(pool)}, problem);
     if (!next) return fail(problem);
     std::optional<long long> after;
     const Fetch f = next->fetch(problem);
     if (f != Fetch::Row) return fail(f == Fetch::End ? "the pool row is gone" : problem);
     if (!next->integer(1, after, problem)) return fail(problem);
     const long long first = after.value_or(0) - count;
-    if (!change(db,
+    if (!change(*statements_,
                 "INSERT INTO vornix_reservation (id, pool, station, first_mac, mac_count, state, reserved_at)"
                 " VALUES (?, ?, ?, ?, ?, 'open', ?)",
                 {Parameter::integer(first), Parameter::text(pool), Parameter::text(station), Parameter::integer(first),
@@ -389,7 +433,7 @@ bool LineDatabase::assign(long long reservationId, const std::string& station, c
 
     std::string problem;
     odbc::Transaction transaction(db);
-    auto held = run(db, "SELECT station, first_mac, mac_count, state FROM vornix_reservation WHERE id = ?",
+    auto held = run(*statements_, "SELECT station, first_mac, mac_count, state FROM vornix_reservation WHERE id = ?",
                     {Parameter::integer(reservationId)}, problem);
     if (!held) return fail(problem);
     const Fetch f = held->fetch(problem);
@@ -408,11 +452,11 @@ bool LineDatabase::assign(long long reservationId, const std::string& station, c
     // second waits and then finds it closed.
     const std::string now = utcNow();
     long long rows = 0;
-    if (!change(db, "UPDATE vornix_reservation SET state = 'assigned', closed_at = ? WHERE id = ? AND state = 'open'",
+    if (!change(*statements_, "UPDATE vornix_reservation SET state = 'assigned', closed_at = ? WHERE id = ? AND state = 'open'",
                 {Parameter::text(now), Parameter::integer(reservationId)}, rows, problem))
         return fail(problem);
     if (rows != 1) return fail("it was closed meanwhile");
-    auto insert = db.prepare(
+    odbc::Statement* insert = statements_->get(
         "INSERT INTO vornix_assignment (mac, reservation_id, station, router, run_id, assigned_at)"
         " VALUES (?, ?, ?, ?, ?, ?)",
         problem);
@@ -423,7 +467,6 @@ bool LineDatabase::assign(long long reservationId, const std::string& station, c
                              problem))
             return fail("address " + formatMac(mac) + ": " + problem);
     }
-    insert.reset();
     if (!transaction.commit(problem)) return fail(problem);
     return true;
 }
@@ -440,7 +483,7 @@ bool LineDatabase::recordRun(const std::string& runId, const std::string& statio
     std::string problem;
     long long rows = 0;
     odbc::Transaction transaction(db);
-    if (!change(db, "INSERT INTO vornix_run (run_id, station, recorded_at, record_text) VALUES (?, ?, ?, ?)",
+    if (!change(*statements_, "INSERT INTO vornix_run (run_id, station, recorded_at, record_text) VALUES (?, ?, ?, ?)",
                 {Parameter::text(runId), Parameter::text(station), Parameter::text(utcNow()), Parameter::text(record)},
                 rows, problem) ||
         !transaction.commit(problem))

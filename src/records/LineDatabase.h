@@ -92,10 +92,13 @@ public:
     bool recordRun(const std::string& runId, const std::string& station, const std::string& record,
                    std::string& diagnostic);
 
+    struct Statements;
+
 private:
     explicit LineDatabase(std::unique_ptr<odbc::Connection> connection);
 
     std::unique_ptr<odbc::Connection> connection_;
+    std::unique_ptr<Statements> statements_;  // prepared once per connection
 };
 
 }  // namespace vornix

@@ -402,6 +402,8 @@ bool Statement::execute(const std::vector<Parameter>& parameters, std::string& d
     return false;
 }
 
+void Statement::close() { SQLFreeStmt(handle_, SQL_CLOSE); }
+
 bool Statement::rowCount(long long& count, std::string& diagnostic) {
     SQLLEN rows = 0;
     if (!succeeded(SQLRowCount(handle_, &rows))) {

@@ -52,6 +52,8 @@ public:
     // Column values of the current row, 1-based; nullopt for SQL NULL.
     bool integer(int column, std::optional<long long>& value, std::string& diagnostic);
     bool text(int column, std::optional<std::string>& value, std::string& diagnostic);
+    // Ends reading a result, keeping the statement prepared.
+    void close();
 
 private:
     friend class Connection;
