@@ -364,7 +364,10 @@ struct Statement::Bound {
 
 Statement::Statement(Connection& connection, void* handle) : connection_(connection), handle_(handle) {}
 
-Statement::~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, handle_); }
+Statement::~Statement() {
+    SQLFreeStmt(handle_, SQL_CLOSE);
+    SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+}
 
 std::string Statement::diagnostic(const char* what) const {
     return connection_.mask(std::string(what) + ": " + describe(SQL_HANDLE_STMT, handle_, SQL_ERROR));
@@ -399,6 +402,9 @@ bool Statement::execute(const std::vector<Parameter>& parameters, std::string& d
     const SQLRETURN rc = SQLExecute(handle_);
     if (succeeded(rc) || rc == SQL_NO_DATA) return true;
     diagnostic = this->diagnostic("execute");
+    // psqlODBC keeps a failed prepared execution's result until the
+    // statement is closed; freeing the handle alone loses it.
+    SQLFreeStmt(handle_, SQL_CLOSE);
     return false;
 }
 
