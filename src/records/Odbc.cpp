@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 namespace vornix::odbc {
 
@@ -282,8 +283,14 @@ std::unique_ptr<Connection> Connection::open(const std::string& connectionString
     // Not every driver knows the attribute; it only shortens the wait.
     SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, number(loginTimeoutSeconds), 0);
     std::vector<SQLWCHAR> text = wide(connectionString);
-    rc = SQLDriverConnectW(connection, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size() - 1), nullptr, 0,
-                           nullptr, SQL_DRIVER_NOPROMPT);
+    {
+        // psqlODBC switches the process's locale while it connects: two
+        // connections opened at once by two threads would race in it.
+        static std::mutex connecting;
+        const std::lock_guard<std::mutex> one(connecting);
+        rc = SQLDriverConnectW(connection, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size() - 1), nullptr,
+                               0, nullptr, SQL_DRIVER_NOPROMPT);
+    }
     std::fill(text.begin(), text.end(), SQLWCHAR(0));
     if (succeeded(rc)) {
         rc = SQLSetConnectAttrW(connection, SQL_ATTR_AUTOCOMMIT, number(SQL_AUTOCOMMIT_OFF), 0);
