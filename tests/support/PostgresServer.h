@@ -158,19 +158,30 @@ private:
 
     // A crashed earlier run on this port may have left its server running.
     void stopStale() {
-        if (!std::filesystem::exists(data() + "/postmaster.pid")) return;
+        if (!postmaster()) return;
         if (asPostgres({bin_ + "/pg_ctl", "-D", data(), "-m", "immediate", "-w", "-t", "30", "stop"}) != 0)
             killPostmaster();
     }
 
-    void killPostmaster() {
+    // The live server of our data directory: the pid in its postmaster.pid,
+    // if that process is a postgres started on this very directory (a pid
+    // file outlives its process, and the number may have been reused).
+    pid_t postmaster() const {
         std::ifstream pidFile(data() + "/postmaster.pid");
         long pid = 0;
-        if (pidFile >> pid && pid > 1) {
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
-            for (int i = 0; i < 100 && ::kill(static_cast<pid_t>(pid), 0) == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        if (!(pidFile >> pid) || pid <= 1) return 0;
+        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+        const std::string command((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        return command.find("postgres") != std::string::npos && command.find(data()) != std::string::npos
+                   ? static_cast<pid_t>(pid)
+                   : 0;
+    }
+
+    void killPostmaster() {
+        const pid_t pid = postmaster();
+        if (!pid) return;
+        ::kill(pid, SIGKILL);
+        for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     bool superuser(const std::string& statement, const std::string& db, std::string* output = nullptr) const {

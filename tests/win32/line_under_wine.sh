@@ -15,11 +15,17 @@ bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 [ -n "$bin" ] && [ -x "$bin/initdb" ] || { echo "FAILED: no PostgreSQL server (scripts/install-deps)"; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "FAILED: needs root to run the server as the postgres user"; exit 1; }
 as_postgres() { runuser -u postgres -- "$@"; }
-pg_stop() { [ -f "$scratch/data/postmaster.pid" ] && as_postgres "$bin/pg_ctl" -D "$scratch/data" -m "$1" -w stop >/dev/null 2>&1; }
+# The live server of our data directory (a pid file may outlive its process).
+postmaster() {
+  local pid
+  pid=$(head -1 "$scratch/data/postmaster.pid" 2>/dev/null) || return 1
+  [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "-D $scratch/data" && echo "$pid"
+}
+pg_stop() { postmaster >/dev/null && as_postgres "$bin/pg_ctl" -D "$scratch/data" -m "$1" -w stop >/dev/null 2>&1; }
 sql() { as_postgres "$bin/psql" -X -q -h "$scratch" -p "$port" -U postgres -d vornix_line -At -v ON_ERROR_STOP=1 -c "$1"; }
 
 # A server left by a crashed earlier run on this port goes first.
-pg_stop immediate || { [ -f "$scratch/data/postmaster.pid" ] && kill -9 "$(head -1 "$scratch/data/postmaster.pid")"; } || true
+pg_stop immediate || { stale=$(postmaster) && kill -9 "$stale"; } || true
 cleanup() { pg_stop fast || true; rm -rf "$scratch"; }
 trap cleanup EXIT
 rm -rf "$scratch"
