@@ -55,6 +55,9 @@ struct Reservation {
     bool again = false;  // the station's own open block, handed back
 };
 
+// One connection, used by one thread at a time. It does not reconnect:
+// after a failure that lost the server, every call fails until a new
+// LineDatabase is opened.
 class LineDatabase {
 public:
     enum class AddResult { Added, Exists, Invalid, Failed };
