@@ -1,0 +1,494 @@
+#include "records/LineDatabase.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "records/Odbc.h"
+
+// The statements keep to what PostgreSQL, SQL Server and MySQL all accept:
+// no RETURNING, no ON CONFLICT, no generated keys, no IF NOT EXISTS, times as
+// UTC text. Every value from outside is a bound parameter.
+namespace vornix {
+
+using odbc::Fetch;
+using odbc::Parameter;
+
+namespace {
+
+constexpr char createPool[] =
+    "CREATE TABLE vornix_pool ("
+    " name VARCHAR(128) NOT NULL PRIMARY KEY,"
+    " first_mac BIGINT NOT NULL,"
+    " last_mac BIGINT NOT NULL,"
+    " next_mac BIGINT NOT NULL,"
+    " created_at VARCHAR(20) NOT NULL)";
+// The block's first address is its id: pools never overlap and next_mac
+// only grows, so no two blocks start at the same address.
+constexpr char createReservation[] =
+    "CREATE TABLE vornix_reservation ("
+    " id BIGINT NOT NULL PRIMARY KEY,"
+    " pool VARCHAR(128) NOT NULL REFERENCES vornix_pool (name),"
+    " station VARCHAR(128) NOT NULL,"
+    " first_mac BIGINT NOT NULL,"
+    " mac_count INTEGER NOT NULL,"
+    " state VARCHAR(10) NOT NULL,"
+    " reserved_at VARCHAR(20) NOT NULL,"
+    " closed_at VARCHAR(20))";
+constexpr char indexReservation[] =
+    "CREATE INDEX vornix_reservation_station ON vornix_reservation (station, state)";
+// The address as primary key: no address can reach two routers.
+constexpr char createAssignment[] =
+    "CREATE TABLE vornix_assignment ("
+    " mac BIGINT NOT NULL PRIMARY KEY,"
+    " reservation_id BIGINT NOT NULL REFERENCES vornix_reservation (id),"
+    " station VARCHAR(128) NOT NULL,"
+    " router VARCHAR(64) NOT NULL,"
+    " run_id VARCHAR(128) NOT NULL,"
+    " assigned_at VARCHAR(20) NOT NULL)";
+constexpr char createRun[] =
+    "CREATE TABLE vornix_run ("
+    " run_id VARCHAR(128) NOT NULL PRIMARY KEY,"
+    " station VARCHAR(128) NOT NULL,"
+    " recorded_at VARCHAR(20) NOT NULL,"
+    " record_text TEXT NOT NULL)";
+
+struct TableDefinition {
+    const char* name;
+    const char* create;
+    const char* index;  // created with the table, or nullptr
+};
+// In the order their references need.
+constexpr TableDefinition tables[] = {
+    {"vornix_pool", createPool, nullptr},
+    {"vornix_reservation", createReservation, indexReservation},
+    {"vornix_assignment", createAssignment, nullptr},
+    {"vornix_run", createRun, nullptr},
+};
+
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+#ifdef _WIN32
+    gmtime_s(&parts, &now);
+#else
+    gmtime_r(&now, &parts);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+// A name the tables can hold and a status table can show.
+bool validName(const std::string& name, std::size_t maxLength) {
+    if (name.empty() || name.size() > maxLength) return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
+std::string nameProblem(const char* what, const std::string& name, std::size_t maxLength) {
+    if (name.empty()) return std::string(what) + " is empty";
+    if (name.size() > maxLength)
+        return std::string(what) + " is longer than " + std::to_string(maxLength) + " bytes";
+    return std::string(what) + " contains a control character";
+}
+
+// A prepared statement in use; its result is closed when done with, the
+// statement stays prepared for the next call.
+class Cursor {
+public:
+    explicit Cursor(odbc::Statement* statement = nullptr) : statement_(statement) {}
+    ~Cursor() { reset(); }
+    Cursor(Cursor&& other) noexcept : statement_(other.statement_) { other.statement_ = nullptr; }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+    Cursor& operator=(Cursor&&) = delete;
+
+    explicit operator bool() const { return statement_ != nullptr; }
+    odbc::Statement* operator->() const { return statement_; }
+    void reset() {
+        if (statement_) statement_->close();
+        statement_ = nullptr;
+    }
+
+private:
+    odbc::Statement* statement_;
+};
+
+}  // namespace
+
+// Each statement is prepared once per connection: a station's block then
+// costs one round trip per statement.
+struct LineDatabase::Statements {
+    explicit Statements(odbc::Connection& connection) : connection(connection) {}
+
+    odbc::Statement* get(const char* sql, std::string& diagnostic) {
+        std::unique_ptr<odbc::Statement>& slot = prepared[sql];
+        if (!slot) slot = connection.prepare(sql, diagnostic);
+        return slot.get();
+    }
+
+    odbc::Connection& connection;
+    std::map<std::string, std::unique_ptr<odbc::Statement>> prepared;
+};
+
+namespace {
+
+// Runs one statement, ready for its rows.
+Cursor run(LineDatabase::Statements& statements, const char* sql, const std::vector<Parameter>& parameters,
+           std::string& diagnostic) {
+    odbc::Statement* statement = statements.get(sql, diagnostic);
+    if (!statement || !statement->execute(parameters, diagnostic)) return Cursor();
+    return Cursor(statement);
+}
+
+// Runs an INSERT, UPDATE or DELETE and tells how many rows it changed.
+bool change(LineDatabase::Statements& statements, const char* sql, const std::vector<Parameter>& parameters,
+            long long& rows, std::string& diagnostic) {
+    const Cursor statement = run(statements, sql, parameters, diagnostic);
+    return statement && statement->rowCount(rows, diagnostic);
+}
+
+}  // namespace
+
+std::optional<long long> parseMac(std::string_view text) {
+    if (text.size() != 17) return std::nullopt;
+    long long value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if (c != ':') return std::nullopt;
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        const int digit = std::isdigit(static_cast<unsigned char>(c))
+                              ? c - '0'
+                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+std::string formatMac(long long mac) {
+    char text[18];
+    const auto v = static_cast<unsigned long long>(mac);
+    std::snprintf(text, sizeof text, "%02llX:%02llX:%02llX:%02llX:%02llX:%02llX", (v >> 40) & 0xFF, (v >> 32) & 0xFF,
+                  (v >> 24) & 0xFF, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    return text;
+}
+
+std::string poolProblem(const std::string& name, const std::string& firstMac, const std::string& lastMac) {
+    if (!validName(name, maxPoolName)) return nameProblem("the pool name", name, maxPoolName);
+    const auto first = parseMac(firstMac), last = parseMac(lastMac);
+    if (!first || !last) return "not a MAC address (XX:XX:XX:XX:XX:XX): " + (first ? lastMac : firstMac);
+    if (*first > *last) return "the first address " + formatMac(*first) + " is above the last " + formatMac(*last);
+    if ((*first >> 24) != (*last >> 24))
+        return "the range " + formatMac(*first) + " - " + formatMac(*last) +
+               " leaves its 24-bit block: the first three octets must be equal";
+    return {};
+}
+
+LineDatabase::LineDatabase(std::unique_ptr<odbc::Connection> connection)
+    : connection_(std::move(connection)), statements_(std::make_unique<Statements>(*connection_)) {}
+
+LineDatabase::~LineDatabase() = default;
+
+std::unique_ptr<LineDatabase> LineDatabase::open(const std::string& connectionString, std::string& diagnostic) {
+    auto connection = odbc::Connection::open(connectionString, diagnostic);
+    if (!connection) return nullptr;
+    return std::unique_ptr<LineDatabase>(new LineDatabase(std::move(connection)));
+}
+
+bool LineDatabase::createTables(std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    // Whether the table is there, asked in a way every engine understands.
+    auto exists = [&](const TableDefinition& table) {
+        std::string ignored;
+        const std::string probe = std::string("SELECT 1 FROM ") + table.name + " WHERE 1 = 0";
+        odbc::Transaction transaction(db);
+        const auto statement = db.prepare(probe, ignored);
+        return statement && statement->execute({}, ignored) && transaction.commit(ignored);
+    };
+    for (const TableDefinition& table : tables) {
+        if (exists(table)) continue;
+        std::string problem;
+        {
+            odbc::Transaction transaction(db);
+            if (db.executeDirect(table.create, problem) && (!table.index || db.executeDirect(table.index, problem)) &&
+                transaction.commit(problem))
+                continue;
+        }
+        // Another station may have created it a moment ago.
+        if (exists(table)) continue;
+        diagnostic = "cannot create table " + std::string(table.name) + ": " + problem;
+        return false;
+    }
+    return true;
+}
+
+LineDatabase::AddResult LineDatabase::addPool(const std::string& name, const std::string& firstMac,
+                                              const std::string& lastMac, std::string& diagnostic) {
+    const std::string invalid = poolProblem(name, firstMac, lastMac);
+    if (!invalid.empty()) {
+        diagnostic = connection_->mask(invalid);
+        return AddResult::Invalid;
+    }
+    const auto first = parseMac(firstMac), last = parseMac(lastMac);
+
+    odbc::Connection& db = *connection_;
+    auto fail = [&](const std::string& problem) {
+        diagnostic = "cannot add pool " + db.mask(name) + ": " + problem;
+        return AddResult::Failed;
+    };
+    std::string problem;
+    odbc::Transaction transaction(db);
+    auto named = run(*statements_, "SELECT name FROM vornix_pool WHERE name = ?", {Parameter::text(name)}, problem);
+    if (!named) return fail(problem);
+    const Fetch found = named->fetch(problem);
+    if (found == Fetch::Failed) return fail(problem);
+    if (found == Fetch::Row) {
+        diagnostic = "pool " + db.mask(name) + " already exists";
+        return AddResult::Exists;
+    }
+    auto overlapping = run(*statements_,
+                           "SELECT name, first_mac, last_mac FROM vornix_pool"
+                           " WHERE first_mac <= ? AND last_mac >= ? ORDER BY first_mac",
+                           {Parameter::integer(*last), Parameter::integer(*first)}, problem);
+    if (!overlapping) return fail(problem);
+    const Fetch overlap = overlapping->fetch(problem);
+    if (overlap == Fetch::Failed) return fail(problem);
+    if (overlap == Fetch::Row) {
+        std::optional<std::string> other;
+        std::optional<long long> otherFirst, otherLast;
+        if (!overlapping->text(1, other, problem) || !overlapping->integer(2, otherFirst, problem) ||
+            !overlapping->integer(3, otherLast, problem))
+            return fail(problem);
+        diagnostic = "the range " + formatMac(*first) + " - " + formatMac(*last) + " overlaps pool " +
+                     db.mask(other.value_or("")) + " (" + formatMac(otherFirst.value_or(0)) + " - " +
+                     formatMac(otherLast.value_or(0)) + ")";
+        return AddResult::Invalid;
+    }
+    long long rows = 0;
+    if (!change(*statements_, "INSERT INTO vornix_pool (name, first_mac, last_mac, next_mac, created_at) VALUES (?, ?, ?, ?, ?)",
+                {Parameter::text(name), Parameter::integer(*first), Parameter::integer(*last),
+                 Parameter::integer(*first), Parameter::text(utcNow())},
+                rows, problem) ||
+        !transaction.commit(problem))
+        return fail(problem);
+    return AddResult::Added;
+}
+
+bool LineDatabase::status(std::vector<PoolStatus>& pools, std::vector<OpenReservation>& reservations,
+                          std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    pools.clear();
+    reservations.clear();
+    auto fail = [&](const std::string& problem) {
+        diagnostic = "cannot read the pools: " + problem;
+        pools.clear();
+        reservations.clear();
+        return false;
+    };
+    std::string problem;
+    odbc::Transaction transaction(db);
+    auto poolRows =
+        run(*statements_, "SELECT name, first_mac, last_mac, next_mac FROM vornix_pool ORDER BY name", {}, problem);
+    if (!poolRows) return fail(problem);
+    for (Fetch f; (f = poolRows->fetch(problem)) != Fetch::End;) {
+        if (f == Fetch::Failed) return fail(problem);
+        std::optional<std::string> name;
+        std::optional<long long> first, last, next;
+        if (!poolRows->text(1, name, problem) || !poolRows->integer(2, first, problem) ||
+            !poolRows->integer(3, last, problem) || !poolRows->integer(4, next, problem))
+            return fail(problem);
+        PoolStatus pool;
+        pool.name = name.value_or("");
+        pool.first = first.value_or(0);
+        pool.last = last.value_or(0);
+        pool.used = next.value_or(0) - pool.first;
+        pool.free = pool.last + 1 - next.value_or(0);
+        pools.push_back(pool);
+    }
+    auto openRows = run(*statements_,
+                        "SELECT pool, station, first_mac, mac_count, reserved_at FROM vornix_reservation"
+                        " WHERE state = 'open' ORDER BY station, pool, first_mac",
+                        {}, problem);
+    if (!openRows) return fail(problem);
+    for (Fetch f; (f = openRows->fetch(problem)) != Fetch::End;) {
+        if (f == Fetch::Failed) return fail(problem);
+        std::optional<std::string> pool, station, since;
+        std::optional<long long> first, count;
+        if (!openRows->text(1, pool, problem) || !openRows->text(2, station, problem) ||
+            !openRows->integer(3, first, problem) || !openRows->integer(4, count, problem) ||
+            !openRows->text(5, since, problem))
+            return fail(problem);
+        reservations.push_back({pool.value_or(""), station.value_or(""), first.value_or(0),
+                                static_cast<int>(count.value_or(0)), since.value_or("")});
+    }
+    if (!transaction.commit(problem)) return fail(problem);
+    return true;
+}
+
+LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const std::string& station, int count,
+                                                  Reservation& reservation, std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    auto fail = [&](const std::string& problem) {
+        diagnostic = "cannot reserve " + std::to_string(count) + " addresses in pool " + db.mask(pool) + ": " + problem;
+        return ReserveResult::Failed;
+    };
+    if (!validName(pool, maxPoolName)) return fail(nameProblem("the pool name", pool, maxPoolName));
+    if (!validName(station, maxStationName)) return fail(nameProblem("the station name", station, maxStationName));
+    if (count < 1 || count > (1 << 24)) return fail("a block holds 1 to 16777216 addresses");
+
+    std::string problem;
+    odbc::Transaction transaction(db);
+    // The station's open block, left by a run that failed or was killed
+    // after reserving it.
+    auto open = run(*statements_,
+                    "SELECT id, first_mac, mac_count FROM vornix_reservation"
+                    " WHERE station = ? AND pool = ? AND state = 'open' ORDER BY id",
+                    {Parameter::text(station), Parameter::text(pool)}, problem);
+    if (!open) return fail(problem);
+    std::optional<Reservation> same;
+    std::vector<long long> other;
+    for (Fetch f; (f = open->fetch(problem)) != Fetch::End;) {
+        if (f == Fetch::Failed) return fail(problem);
+        std::optional<long long> id, first, size;
+        if (!open->integer(1, id, problem) || !open->integer(2, first, problem) || !open->integer(3, size, problem))
+            return fail(problem);
+        if (!same && size == count) same = Reservation{id.value_or(0), first.value_or(0), count, true};
+        else other.push_back(id.value_or(0));
+    }
+    open.reset();
+    // A block of another size can never be used as it is: its addresses
+    // stay out of circulation for good.
+    const std::string now = utcNow();
+    for (long long id : other) {
+        long long rows = 0;
+        if (!change(*statements_,
+                    "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ? WHERE id = ? AND state = 'open'",
+                    {Parameter::text(now), Parameter::integer(id)}, rows, problem))
+            return fail(problem);
+    }
+    if (same) {
+        if (!transaction.commit(problem)) return fail(problem);
+        reservation = *same;
+        return ReserveResult::Reserved;
+    }
+
+    // One conditional UPDATE takes the block: the row lock makes a second
+    // station wait and then test the condition against the new next_mac.
+    long long rows = 0;
+    if (!change(*statements_, "UPDATE vornix_pool SET next_mac = next_mac + ? WHERE name = ? AND next_mac + ? <= last_mac + 1",
+                {Parameter::integer(count), Parameter::text(pool), Parameter::integer(count)}, rows, problem))
+        return fail(problem);
+    if (rows != 1) {
+        auto left = run(*statements_, "SELECT last_mac + 1 - next_mac FROM vornix_pool WHERE name = ?", {Parameter::text(pool)},
+                        problem);
+        if (!left) return fail(problem);
+        const Fetch f = left->fetch(problem);
+        if (f == Fetch::Failed) return fail(problem);
+        if (f == Fetch::End) {
+            diagnostic = "no pool " + db.mask(pool) + " in the line database";
+            return ReserveResult::NoSuchPool;
+        }
+        std::optional<long long> free;
+        if (!left->integer(1, free, problem)) return fail(problem);
+        diagnostic = "pool " + db.mask(pool) + " is exhausted: " + std::to_string(free.value_or(0)) +
+                     " addresses left, " + std::to_string(count) + " needed";
+        return ReserveResult::Exhausted;
+    }
+    auto next = run(*statements_, "SELECT next_mac FROM vornix_pool WHERE name = ?", {Parameter::text(pool)}, problem);
+    if (!next) return fail(problem);
+    std::optional<long long> after;
+    const Fetch f = next->fetch(problem);
+    if (f != Fetch::Row) return fail(f == Fetch::End ? "the pool row is gone" : problem);
+    if (!next->integer(1, after, problem)) return fail(problem);
+    const long long first = after.value_or(0) - count;
+    if (!change(*statements_,
+                "INSERT INTO vornix_reservation (id, pool, station, first_mac, mac_count, state, reserved_at)"
+                " VALUES (?, ?, ?, ?, ?, 'open', ?)",
+                {Parameter::integer(first), Parameter::text(pool), Parameter::text(station), Parameter::integer(first),
+                 Parameter::integer(count), Parameter::text(now)},
+                rows, problem) ||
+        !transaction.commit(problem))
+        return fail(problem);
+    reservation = Reservation{first, first, count, false};
+    return ReserveResult::Reserved;
+}
+
+bool LineDatabase::assign(long long reservationId, const std::string& station, const std::string& routerAddress,
+                          const std::string& runId, std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    auto fail = [&](const std::string& problem) {
+        diagnostic = "cannot assign block " + formatMac(reservationId) + ": " + problem;
+        return false;
+    };
+    if (!validName(station, maxStationName)) return fail(nameProblem("the station name", station, maxStationName));
+    if (!validName(routerAddress, maxRouterAddress))
+        return fail(nameProblem("the router address", routerAddress, maxRouterAddress));
+    if (!validName(runId, maxRunId)) return fail(nameProblem("the run id", runId, maxRunId));
+
+    std::string problem;
+    odbc::Transaction transaction(db);
+    auto held = run(*statements_, "SELECT station, first_mac, mac_count, state FROM vornix_reservation WHERE id = ?",
+                    {Parameter::integer(reservationId)}, problem);
+    if (!held) return fail(problem);
+    const Fetch f = held->fetch(problem);
+    if (f == Fetch::Failed) return fail(problem);
+    if (f == Fetch::End) return fail("no such reservation");
+    std::optional<std::string> owner, state;
+    std::optional<long long> first, count;
+    if (!held->text(1, owner, problem) || !held->integer(2, first, problem) || !held->integer(3, count, problem) ||
+        !held->text(4, state, problem))
+        return fail(problem);
+    held.reset();
+    if (owner != station) return fail("it is reserved by station " + db.mask(owner.value_or("")));
+    if (state != "open") return fail("it is " + state.value_or("") + ", not open");
+
+    // Closing it first locks the row: of two assignments of one block the
+    // second waits and then finds it closed.
+    const std::string now = utcNow();
+    long long rows = 0;
+    if (!change(*statements_, "UPDATE vornix_reservation SET state = 'assigned', closed_at = ? WHERE id = ? AND state = 'open'",
+                {Parameter::text(now), Parameter::integer(reservationId)}, rows, problem))
+        return fail(problem);
+    if (rows != 1) return fail("it was closed meanwhile");
+    odbc::Statement* insert = statements_->get(
+        "INSERT INTO vornix_assignment (mac, reservation_id, station, router, run_id, assigned_at)"
+        " VALUES (?, ?, ?, ?, ?, ?)",
+        problem);
+    if (!insert) return fail(problem);
+    for (long long mac = first.value_or(0); mac < first.value_or(0) + count.value_or(0); ++mac) {
+        if (!insert->execute({Parameter::integer(mac), Parameter::integer(reservationId), Parameter::text(station),
+                              Parameter::text(routerAddress), Parameter::text(runId), Parameter::text(now)},
+                             problem))
+            return fail("address " + formatMac(mac) + ": " + problem);
+    }
+    if (!transaction.commit(problem)) return fail(problem);
+    return true;
+}
+
+bool LineDatabase::recordRun(const std::string& runId, const std::string& station, const std::string& record,
+                             std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    auto fail = [&](const std::string& problem) {
+        diagnostic = "cannot record run " + db.mask(runId) + ": " + problem;
+        return false;
+    };
+    if (!validName(runId, maxRunId)) return fail(nameProblem("the run id", runId, maxRunId));
+    if (!validName(station, maxStationName)) return fail(nameProblem("the station name", station, maxStationName));
+    std::string problem;
+    long long rows = 0;
+    odbc::Transaction transaction(db);
+    if (!change(*statements_, "INSERT INTO vornix_run (run_id, station, recorded_at, record_text) VALUES (?, ?, ?, ?)",
+                {Parameter::text(runId), Parameter::text(station), Parameter::text(utcNow()), Parameter::text(record)},
+                rows, problem) ||
+        !transaction.commit(problem))
+        return fail(problem);
+    return true;
+}
+
+}  // namespace vornix

@@ -1,0 +1,478 @@
+#include "records/Odbc.h"
+
+// The ODBC headers need the Windows types first on Windows.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+
+namespace vornix::odbc {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be a 16-bit unit");
+
+// ---------------------------------------------------------------- text
+
+std::u16string toUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    auto byte = [&](std::size_t at) { return static_cast<unsigned char>(utf8[at]); };
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const unsigned char lead = byte(i);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        std::size_t extra;
+        char32_t code, minimum;
+        if (lead >= 0xC2 && lead <= 0xDF) extra = 1, code = lead & 0x1Fu, minimum = 0x80;
+        else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, code = lead & 0x0Fu, minimum = 0x800;
+        else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, code = lead & 0x07u, minimum = 0x10000;
+        else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        std::size_t k = 1;
+        for (; k <= extra && i + k < utf8.size() && (byte(i + k) & 0xC0) == 0x80; ++k)
+            code = (code << 6) | (byte(i + k) & 0x3Fu);
+        i += k;  // a broken sequence resumes at the byte that broke it
+        if (k <= extra || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+        } else if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char32_t code = utf16[i];
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+            ++i;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<SQLWCHAR> wide(std::string_view utf8) {
+    const std::u16string text = toUtf16(utf8);
+    std::vector<SQLWCHAR> out(text.begin(), text.end());
+    out.push_back(0);
+    return out;
+}
+
+std::string narrow(const SQLWCHAR* text, std::size_t length) {
+    return toUtf8(std::u16string(text, text + length));
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+bool isPasswordKey(std::string_view key) { return equalsNoCase(key, "pwd") || equalsNoCase(key, "password"); }
+
+// End of a value that starts at `at`: a braced value runs to its closing
+// brace ("}}" stands for one brace inside), any other to the next ";".
+std::size_t valueEnd(std::string_view s, std::size_t at, std::string_view stops) {
+    if (at < s.size() && s[at] == '{') {
+        for (std::size_t i = at + 1; i < s.size(); ++i) {
+            if (s[i] != '}') continue;
+            if (i + 1 < s.size() && s[i + 1] == '}') {
+                ++i;
+                continue;
+            }
+            return i + 1;
+        }
+        return s.size();
+    }
+    const std::size_t end = s.find_first_of(stops, at);
+    return end == std::string_view::npos ? s.size() : end;
+}
+
+// The password values of a connection string, as the driver receives them.
+std::vector<std::string> passwordsOf(std::string_view connectionString) {
+    std::vector<std::string> passwords;
+    std::size_t i = 0;
+    while (i < connectionString.size()) {
+        const std::size_t equals = connectionString.find_first_of("=;", i);
+        if (equals == std::string_view::npos) break;
+        if (connectionString[equals] == ';') {
+            i = equals + 1;
+            continue;
+        }
+        const std::string_view key = trim(connectionString.substr(i, equals - i));
+        std::size_t start = equals + 1;
+        while (start < connectionString.size() && isBlank(connectionString[start])) ++start;
+        const std::size_t end = valueEnd(connectionString, start, ";");
+        const std::string_view raw = connectionString.substr(start, end - start);
+        if (isPasswordKey(key)) {
+            std::string value;
+            if (!raw.empty() && raw.front() == '{') {
+                std::string_view inside = raw.substr(1);
+                if (!inside.empty() && inside.back() == '}') inside.remove_suffix(1);
+                for (std::size_t k = 0; k < inside.size(); ++k) {
+                    value.push_back(inside[k]);
+                    if (inside[k] == '}' && k + 1 < inside.size() && inside[k + 1] == '}') ++k;
+                }
+            } else {
+                value = std::string(trim(raw));
+            }
+            if (!value.empty()) passwords.push_back(value);
+            // The raw form too: a message may quote the string as written.
+            if (!raw.empty() && std::string(raw) != value) passwords.emplace_back(raw);
+        }
+        i = end < connectionString.size() ? end + 1 : end;
+    }
+    // Longest first, so a password inside another one is not half masked.
+    std::sort(passwords.begin(), passwords.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    return passwords;
+}
+
+}  // namespace
+
+std::string maskPasswords(std::string_view text, std::string_view connectionString) {
+    // The known values first, whole, wherever they stand.
+    std::string known(text);
+    for (const std::string& password : passwordsOf(connectionString)) {
+        for (std::size_t at = known.find(password); at != std::string::npos; at = known.find(password, at + 3))
+            known.replace(at, password.size(), "***");
+    }
+    // Then any PWD= or Password= value, up to its ";", the end of its line or
+    // a quote around it; a value already masked stays as it is.
+    std::string out;
+    out.reserve(known.size());
+    std::size_t i = 0;
+    while (i < known.size()) {
+        std::size_t keyLength = 0;
+        for (std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
+            if (known.size() - i >= key.size() && equalsNoCase(std::string_view(known).substr(i, key.size()), key)) {
+                keyLength = key.size();
+                break;
+            }
+        }
+        std::size_t at = i + keyLength;
+        while (keyLength && at < known.size() && isBlank(known[at])) ++at;
+        if (keyLength && at < known.size() && known[at] == '=') {
+            ++at;
+            while (at < known.size() && isBlank(known[at])) ++at;
+            out.append(known, i, at - i);
+            out.append("***");
+            i = known.compare(at, 3, "***") == 0 ? at + 3 : valueEnd(known, at, ";\r\n\"");
+            continue;
+        }
+        out.push_back(known[i]);
+        ++i;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- diagnostics
+
+namespace {
+
+bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// Every diagnostic record of a handle on one line: "STATE message / ...".
+std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
+    std::string line;
+    for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        std::vector<SQLWCHAR> message(512);
+        SQLSMALLINT length = 0;
+        SQLRETURN got = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
+                                       static_cast<SQLSMALLINT>(message.size()), &length);
+        if (got == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+            message.resize(static_cast<std::size_t>(length) + 1);
+            got = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
+                                 static_cast<SQLSMALLINT>(message.size()), &length);
+        }
+        if (!succeeded(got)) break;
+        const std::size_t chars = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)),
+                                                        message.size() - 1);
+        if (!line.empty()) line += " / ";
+        line += narrow(state, 5) + " " + narrow(message.data(), chars);
+    }
+    if (line.empty()) line = "no diagnostic from the driver (return code " + std::to_string(rc) + ")";
+    // One line, whatever the driver put into its messages.
+    std::string flat;
+    for (char c : line) {
+        const bool space = c == '\r' || c == '\n' || c == '\t';
+        if (space && (flat.empty() || flat.back() == ' ')) continue;
+        flat.push_back(space ? ' ' : c);
+    }
+    while (!flat.empty() && flat.back() == ' ') flat.pop_back();
+    return flat;
+}
+
+SQLPOINTER number(SQLULEN value) { return reinterpret_cast<SQLPOINTER>(value); }
+
+// A busy pool row or a lost server must not stall a station for ever.
+constexpr SQLULEN loginTimeoutSeconds = 10;
+constexpr SQLULEN queryTimeoutSeconds = 30;
+
+}  // namespace
+
+// ---------------------------------------------------------------- Connection
+
+Connection::Connection(std::string connectionString, void* environment, void* connection)
+    : connectionString_(std::move(connectionString)), environment_(environment), connection_(connection) {}
+
+std::unique_ptr<Connection> Connection::open(const std::string& connectionString, std::string& diagnostic) {
+    const std::string where = "cannot connect to \"" + maskPasswords(connectionString, connectionString) + "\": ";
+    SQLHENV environment = SQL_NULL_HENV;
+    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment);
+    if (!succeeded(rc)) {
+        diagnostic = where + "the ODBC driver manager cannot be used (return code " + std::to_string(rc) + ")";
+        return nullptr;
+    }
+    rc = SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, number(SQL_OV_ODBC3), 0);
+    SQLHDBC connection = SQL_NULL_HDBC;
+    if (succeeded(rc)) rc = SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection);
+    if (!succeeded(rc)) {
+        diagnostic = maskPasswords(where + describe(SQL_HANDLE_ENV, environment, rc), connectionString);
+        SQLFreeHandle(SQL_HANDLE_ENV, environment);
+        return nullptr;
+    }
+    // Not every driver knows the attribute; it only shortens the wait.
+    SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, number(loginTimeoutSeconds), 0);
+    std::vector<SQLWCHAR> text = wide(connectionString);
+    {
+        // psqlODBC switches the process's locale while it connects: two
+        // connections opened at once by two threads would race in it.
+        static std::mutex connecting;
+        const std::lock_guard<std::mutex> one(connecting);
+        rc = SQLDriverConnectW(connection, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size() - 1), nullptr,
+                               0, nullptr, SQL_DRIVER_NOPROMPT);
+    }
+    std::fill(text.begin(), text.end(), SQLWCHAR(0));
+    if (succeeded(rc)) {
+        rc = SQLSetConnectAttrW(connection, SQL_ATTR_AUTOCOMMIT, number(SQL_AUTOCOMMIT_OFF), 0);
+        if (!succeeded(rc)) {
+            diagnostic = maskPasswords("cannot turn autocommit off: " + describe(SQL_HANDLE_DBC, connection, rc),
+                                       connectionString);
+            SQLDisconnect(connection);
+        }
+    } else {
+        diagnostic = maskPasswords(where + describe(SQL_HANDLE_DBC, connection, rc), connectionString);
+    }
+    if (!succeeded(rc)) {
+        SQLFreeHandle(SQL_HANDLE_DBC, connection);
+        SQLFreeHandle(SQL_HANDLE_ENV, environment);
+        return nullptr;
+    }
+    return std::unique_ptr<Connection>(new Connection(connectionString, environment, connection));
+}
+
+Connection::~Connection() {
+    SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_ROLLBACK);
+    SQLDisconnect(connection_);
+    SQLFreeHandle(SQL_HANDLE_DBC, connection_);
+    SQLFreeHandle(SQL_HANDLE_ENV, environment_);
+}
+
+std::unique_ptr<Statement> Connection::prepare(const std::string& sql, std::string& diagnostic) {
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_, &handle);
+    if (!succeeded(rc)) {
+        diagnostic = mask(describe(SQL_HANDLE_DBC, connection_, rc));
+        return nullptr;
+    }
+    std::unique_ptr<Statement> statement(new Statement(*this, handle));
+    SQLSetStmtAttrW(handle, SQL_ATTR_QUERY_TIMEOUT, number(queryTimeoutSeconds), 0);
+    std::vector<SQLWCHAR> text = wide(sql);
+    rc = SQLPrepareW(handle, text.data(), static_cast<SQLINTEGER>(text.size() - 1));
+    if (!succeeded(rc)) {
+        diagnostic = statement->diagnostic("prepare");
+        return nullptr;
+    }
+    return statement;
+}
+
+bool Connection::executeDirect(const std::string& sql, std::string& diagnostic) {
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+    SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_, &handle);
+    if (!succeeded(rc)) {
+        diagnostic = mask(describe(SQL_HANDLE_DBC, connection_, rc));
+        return false;
+    }
+    Statement statement(*this, handle);
+    std::vector<SQLWCHAR> text = wide(sql);
+    rc = SQLExecDirectW(handle, text.data(), static_cast<SQLINTEGER>(text.size() - 1));
+    if (succeeded(rc) || rc == SQL_NO_DATA) return true;
+    diagnostic = statement.diagnostic("execute");
+    return false;
+}
+
+bool Connection::endTransaction(bool commit, std::string& diagnostic) {
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection_, commit ? SQL_COMMIT : SQL_ROLLBACK);
+    if (succeeded(rc)) return true;
+    diagnostic = mask(std::string(commit ? "commit: " : "rollback: ") + describe(SQL_HANDLE_DBC, connection_, rc));
+    return false;
+}
+
+bool Connection::commit(std::string& diagnostic) { return endTransaction(true, diagnostic); }
+bool Connection::rollback(std::string& diagnostic) { return endTransaction(false, diagnostic); }
+
+// ---------------------------------------------------------------- Statement
+
+// A parameter's value where the driver reads it at execution.
+struct Statement::Bound {
+    std::vector<SQLWCHAR> text;
+    SQLBIGINT integer = 0;
+    SQLLEN indicator = 0;
+};
+
+Statement::Statement(Connection& connection, void* handle) : connection_(connection), handle_(handle) {}
+
+Statement::~Statement() {
+    SQLFreeStmt(handle_, SQL_CLOSE);
+    SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+}
+
+std::string Statement::diagnostic(const char* what) const {
+    return connection_.mask(std::string(what) + ": " + describe(SQL_HANDLE_STMT, handle_, SQL_ERROR));
+}
+
+bool Statement::execute(const std::vector<Parameter>& parameters, std::string& diagnostic) {
+    SQLFreeStmt(handle_, SQL_CLOSE);
+    SQLFreeStmt(handle_, SQL_RESET_PARAMS);
+    bound_.clear();
+    bound_.resize(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        Bound& bound = bound_[i];
+        const auto marker = static_cast<SQLUSMALLINT>(i + 1);
+        SQLRETURN rc;
+        if (parameters[i].isInteger) {
+            bound.integer = parameters[i].integerValue;
+            rc = SQLBindParameter(handle_, marker, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &bound.integer, 0,
+                                  &bound.indicator);
+        } else {
+            bound.text = wide(parameters[i].textValue);
+            const std::size_t chars = bound.text.size() - 1;
+            bound.indicator = static_cast<SQLLEN>(chars * sizeof(SQLWCHAR));
+            rc = SQLBindParameter(handle_, marker, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                  std::max<SQLULEN>(chars, 1), 0, bound.text.data(),
+                                  static_cast<SQLLEN>(bound.text.size() * sizeof(SQLWCHAR)), &bound.indicator);
+        }
+        if (!succeeded(rc)) {
+            diagnostic = this->diagnostic("bind");
+            return false;
+        }
+    }
+    const SQLRETURN rc = SQLExecute(handle_);
+    if (succeeded(rc) || rc == SQL_NO_DATA) return true;
+    diagnostic = this->diagnostic("execute");
+    // psqlODBC keeps a failed prepared execution's result until the
+    // statement is closed; freeing the handle alone loses it.
+    SQLFreeStmt(handle_, SQL_CLOSE);
+    return false;
+}
+
+void Statement::close() { SQLFreeStmt(handle_, SQL_CLOSE); }
+
+bool Statement::rowCount(long long& count, std::string& diagnostic) {
+    SQLLEN rows = 0;
+    if (!succeeded(SQLRowCount(handle_, &rows))) {
+        diagnostic = this->diagnostic("row count");
+        return false;
+    }
+    count = rows;
+    return true;
+}
+
+Fetch Statement::fetch(std::string& diagnostic) {
+    const SQLRETURN rc = SQLFetch(handle_);
+    if (succeeded(rc)) return Fetch::Row;
+    if (rc == SQL_NO_DATA) return Fetch::End;
+    diagnostic = this->diagnostic("fetch");
+    return Fetch::Failed;
+}
+
+bool Statement::integer(int column, std::optional<long long>& value, std::string& diagnostic) {
+    SQLBIGINT number = 0;
+    SQLLEN indicator = 0;
+    const SQLRETURN rc =
+        SQLGetData(handle_, static_cast<SQLUSMALLINT>(column), SQL_C_SBIGINT, &number, sizeof number, &indicator);
+    if (!succeeded(rc)) {
+        diagnostic = this->diagnostic("read");
+        return false;
+    }
+    value = indicator == SQL_NULL_DATA ? std::nullopt : std::optional<long long>(number);
+    return true;
+}
+
+bool Statement::text(int column, std::optional<std::string>& value, std::string& diagnostic) {
+    // Long values arrive in parts, each ended by a terminator in the buffer.
+    SQLWCHAR buffer[256];
+    const std::size_t room = sizeof buffer / sizeof buffer[0] - 1;
+    std::u16string collected;
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc =
+            SQLGetData(handle_, static_cast<SQLUSMALLINT>(column), SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+        if (rc == SQL_NO_DATA) break;
+        if (!succeeded(rc)) {
+            diagnostic = this->diagnostic("read");
+            return false;
+        }
+        if (indicator == SQL_NULL_DATA) {
+            value.reset();
+            return true;
+        }
+        std::size_t chars = room;
+        if (indicator != SQL_NO_TOTAL) chars = std::min(room, static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
+        collected.append(buffer, buffer + chars);
+        if (rc == SQL_SUCCESS) break;
+    }
+    value = toUtf8(collected);
+    return true;
+}
+
+}  // namespace vornix::odbc

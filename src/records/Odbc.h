@@ -1,0 +1,126 @@
+#pragma once
+
+// A small owner of the ODBC C API for the line database. Only the wide
+// entry points are called: Wine's odbc32 implements no narrow ones, and the
+// same code runs against unixODBC natively. Handles are released on every
+// path; failures come back as one line of text with any password masked.
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vornix::odbc {
+
+// UTF-8 to UTF-16 and back (SQLWCHAR is 16 bits wide on both platforms).
+// A malformed sequence or a lone surrogate becomes U+FFFD.
+std::u16string toUtf16(std::string_view utf8);
+std::string toUtf8(std::u16string_view utf16);
+
+// The text with every password of the connection string replaced by "***":
+// each PWD= or Password= value (any letter case, braced or not) and each
+// occurrence of the connection string's own password values elsewhere.
+std::string maskPasswords(std::string_view text, std::string_view connectionString);
+
+// A value for one "?" of a prepared statement.
+struct Parameter {
+    static Parameter text(std::string value) { return {false, std::move(value), 0}; }
+    static Parameter integer(long long value) { return {true, {}, value}; }
+
+    bool isInteger;
+    std::string textValue;
+    long long integerValue;
+};
+
+enum class Fetch { Row, End, Failed };
+
+class Connection;
+
+// One prepared statement of a connection; it must not outlive it.
+class Statement {
+public:
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Binds the values to the markers in order and runs the statement. The
+    // statement can be run again with other values.
+    bool execute(const std::vector<Parameter>& parameters, std::string& diagnostic);
+    // Rows the last INSERT, UPDATE or DELETE changed.
+    bool rowCount(long long& count, std::string& diagnostic);
+    Fetch fetch(std::string& diagnostic);
+    // Column values of the current row, 1-based; nullopt for SQL NULL.
+    bool integer(int column, std::optional<long long>& value, std::string& diagnostic);
+    bool text(int column, std::optional<std::string>& value, std::string& diagnostic);
+    // Ends reading a result, keeping the statement prepared.
+    void close();
+
+private:
+    friend class Connection;
+    struct Bound;
+    Statement(Connection& connection, void* handle);
+    std::string diagnostic(const char* what) const;
+
+    Connection& connection_;
+    void* handle_;
+    std::vector<Bound> bound_;
+};
+
+// One connection with autocommit off: every change is part of a transaction
+// that ends with commit() or rollback().
+class Connection {
+public:
+    // nullptr and a diagnostic (the connection string masked) when the
+    // driver or the server cannot be reached.
+    static std::unique_ptr<Connection> open(const std::string& connectionString, std::string& diagnostic);
+    // Rolls back whatever is uncommitted, then disconnects.
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    std::unique_ptr<Statement> prepare(const std::string& sql, std::string& diagnostic);
+    // A statement without parameters (table definitions).
+    bool executeDirect(const std::string& sql, std::string& diagnostic);
+    bool commit(std::string& diagnostic);
+    bool rollback(std::string& diagnostic);
+
+    // Any text that leaves this connection, passwords masked.
+    std::string mask(std::string_view text) const { return maskPasswords(text, connectionString_); }
+
+private:
+    friend class Statement;
+    Connection(std::string connectionString, void* environment, void* connection);
+    bool endTransaction(bool commit, std::string& diagnostic);
+
+    std::string connectionString_;
+    void* environment_;
+    void* connection_;
+};
+
+// Rolls back on destruction unless committed: every early return of a
+// transaction leaves the database as it was.
+class Transaction {
+public:
+    explicit Transaction(Connection& connection) : connection_(connection) {}
+    ~Transaction() {
+        if (open_) {
+            std::string ignored;
+            connection_.rollback(ignored);
+        }
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // A failed commit still rolls back at destruction.
+    bool commit(std::string& diagnostic) {
+        if (!connection_.commit(diagnostic)) return false;
+        open_ = false;
+        return true;
+    }
+
+private:
+    Connection& connection_;
+    bool open_ = true;
+};
+
+}  // namespace vornix::odbc
