@@ -50,8 +50,32 @@ RunOutcome RunSequencer::waitForRun() const {
     return run->outcome;
 }
 
-void RunSequencer::threadEnded() {
-    // Notified under the lock: once it is released the sequencer may be gone.
+void RunSequencer::aroundRuns(std::function<void()> starting, std::function<void(RunOutcome&)> ended) {
+    runStarting_ = std::move(starting);
+    runEnded_ = std::move(ended);
+}
+
+void RunSequencer::threadEnded(const std::shared_ptr<Run>& run) {
+    {
+        // Notified under the lock: once it is released the sequencer may be gone.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (runningThreads_ > 1 || !runEnded_) {
+            --runningThreads_;
+            ended_.notify_all();
+            return;
+        }
+    }
+    // The run's last thread: it stays counted while the run is rounded off.
+    RunOutcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        outcome = run->outcome;
+    }
+    runEnded_(outcome);
+    {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        run->outcome = outcome;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     --runningThreads_;
     ended_.notify_all();
@@ -65,6 +89,7 @@ bool RunSequencer::startPressed() {
         runningThreads_ = 1;
         lastRun_ = run;
     }
+    if (runStarting_) runStarting_();
     context_.console.clearLog();
     RunFlags& flags = context_.flags;
     flags.macSucceeded = 1;
@@ -76,10 +101,10 @@ bool RunSequencer::startPressed() {
     try {
         std::thread([this, run] {
             sequence(run);
-            threadEnded();
+            threadEnded(run);
         }).detach();
     } catch (...) {
-        threadEnded();
+        threadEnded(run);
         return false;
     }
     return true;
@@ -113,7 +138,7 @@ void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
                 run->outcome.stageMs[i] =
                     std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
             }
-            threadEnded();
+            threadEnded(run);
         }).detach();
     } catch (...) {
         // No thread for it: the stage fails as it would on its own.
@@ -121,7 +146,7 @@ void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
         *succeeded[i] = 0;
         context_.console.enableStart(true);
         *busy[i] = 0;
-        threadEnded();
+        threadEnded(run);
     }
 }
 

@@ -36,6 +36,12 @@ public:
     // it started still running): one run never starts beside another.
     bool startPressed();
 
+    // What the station does around every run: starting() before the log is
+    // emptied, ended(outcome) on the run's last thread once everything the
+    // run started is over, while the run still counts as active (no Start
+    // comes between); it may change the outcome. Set before the first run.
+    void aroundRuns(std::function<void()> starting, std::function<void(RunOutcome&)> ended);
+
     bool active() const;
     // Until the run's sequencer and every stage it started have ended; how
     // the last run went.
@@ -47,12 +53,15 @@ private:
     // Starts a stage on its own thread, counted busy from this moment; a
     // stage that cannot start fails with a line.
     void startStage(const std::shared_ptr<Run>& run, Stage stage);
-    void threadEnded();
+    // A thread of the run is over; the last one ends the run.
+    void threadEnded(const std::shared_ptr<Run>& run);
 
     StationContext& context_;
     EchoPort& echo_;
     Stages stages_;
     int probeWaitMs_;
+    std::function<void()> runStarting_;
+    std::function<void(RunOutcome&)> runEnded_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable ended_;

@@ -3,36 +3,68 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/JournalingConsole.h"
 #include "app/RunSequencer.h"
 #include "automation/ToolLauncher.h"
 #include "link/TelnetChannel.h"
 #include "platform/Adapters.h"
 #include "platform/CurrentDirectory.h"
+#include "platform/FileRecords.h"
+#include "platform/HostName.h"
 #include "procedures/BootUpdater.h"
 #include "procedures/FirmwareUpdater.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
 #include "procedures/StageRun.h"
+#include "records/Journal.h"
+#include "records/LineBlockSource.h"
+#include "records/LineCommands.h"
+#include "records/Odbc.h"
+#include "records/Transcript.h"
+#include "vornix/Version.h"
 
 namespace vornix {
 
 struct Station::Parts {
-    Parts(OperatorConsole& console, StationSettings fixed)
+    Parts(OperatorConsole& frontEnd, StationSettings fixed)
         : settings(std::move(fixed)),
           adapters(platform::makeAdapters(settings.configPath)),
-          context{console, *adapters.profile, settings.configPath, settings.telnetWait, flags, pause} {}
+          console(frontEnd),
+          context{console, *adapters.profile, settings.configPath, settings.telnetWait, flags, pause},
+          station{platform::hostName(), std::string("vornix ") + VORNIX_VERSION} {}
 
     StationSettings settings;
     platform::Adapters adapters;
+    JournalingConsole console;
     RunFlags flags;
     RealPause pause;
     StationContext context;
     MacBlock macBlock;         // start_mac's text stays here between runs
     ToolHandles toolHandles;   // the flashing tool's windows, as the last launch left them
+    platform::FileRecords files;
+    journal::Station station;
     std::unique_ptr<RunSequencer> sequencer;
 
+    // The run going on, or the last one.
+    std::shared_ptr<RunRecord> record;
+    std::shared_ptr<Transcript> transcript;
+    Secrets secrets;
+
+    std::string path(const std::string& name) const {
+        return settings.directory + platform::pathSeparator() + name;
+    }
+    ConfigValue read(const ConfigKey& key) const { return StationConfig(*adapters.profile).read(key); }
+
     void macWriting() {
-        ProfileBlockSource blocks(*adapters.profile, settings.configPath);
+        const std::string database = read(keys::lineDatabase).text;
+        if (database.empty()) {
+            ProfileBlockSource blocks(*adapters.profile, settings.configPath);
+            MacWriter(context, macBlock, blocks).run();
+            return;
+        }
+        const RunRecord::Data run = record->data();
+        LineBlockSource blocks({database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
+                                run.router, run.runId});
         MacWriter(context, macBlock, blocks).run();
     }
     void bootUpdate() { BootUpdater(context, *adapters.echo).run(); }
@@ -44,6 +76,55 @@ struct Station::Parts {
         }
         ToolLauncher launcher(context, *adapters.toolHost, *adapters.windows, *adapters.devices, toolHandles);
         FirmwareUpdater(context, *adapters.echo, launcher, *adapters.windows, toolHandles, settings.directory).run();
+    }
+
+    // A new record and transcript for the run about to start.
+    void runStarting() {
+        RunRecord::Data start;
+        start.started = std::chrono::system_clock::now();
+        const ConfigValue router = read(keys::cpeLanIp);
+        start.router = router.missing ? std::string() : router.text;
+        start.runId = journal::utcText(start.started) + " " + station.name;
+        record = std::make_shared<RunRecord>(start);
+        transcript = std::make_shared<Transcript>(Transcript::Clock::now());
+        secrets = Secrets();
+        for (const ConfigKey* key : {&keys::telnetPassword, &keys::pcFtpPwd}) {
+            const ConfigValue secret = read(*key);
+            if (!secret.missing) secrets.add(secret.text);
+        }
+        for (const std::string& password : odbc::passwordsOf(read(keys::lineDatabase).text)) secrets.add(password);
+        context.record = record.get();
+        console.setRecord(record.get());
+        setWireTap(transcript);
+    }
+
+    // The run is over: its transcript and its journal record reach the disk
+    // before the run reports its result; a record that cannot be written
+    // fails the run.
+    void runEnded(RunOutcome& outcome) {
+        setWireTap(nullptr);
+        record->ended();
+        const RunRecord::Data data = record->data();
+        std::string why, transcriptFile;
+        const std::string name = journal::transcriptName(data.started, data.router);
+        if (files.writeNew(path(journal::transcriptDirectory), name, transcript->text(secrets), why))
+            transcriptFile = std::string(journal::transcriptDirectory) + "/" + name;
+        const std::string line = journal::recordLine(data, outcome, station, transcriptFile, secrets);
+        std::string journalWhy;
+        if (!files.appendLine(path(journal::fileName), line, journalWhy)) why = journalWhy;
+        if (!why.empty() || transcriptFile.empty()) {
+            console.appendLog("Can't write the run journal: " + why);
+            outcome.recordsKept = false;
+        }
+        // In line mode the line's database keeps the record too.
+        const std::string database = read(keys::lineDatabase).text;
+        if (database.empty()) return;
+        std::string diagnostic;
+        const std::unique_ptr<LineDatabase> line_ = LineDatabase::open(database, diagnostic);
+        if (!line_ || !line_->recordRun(data.runId, lineStation(*adapters.profile, station.name), line, diagnostic)) {
+            console.appendLog("Can't write the run journal to the line database: " + diagnostic);
+            outcome.recordsKept = false;
+        }
     }
 };
 
@@ -58,6 +139,7 @@ std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& w
     p.sequencer = std::make_unique<RunSequencer>(
         p.context, *p.adapters.echo,
         RunSequencer::Stages{[&p] { p.macWriting(); }, [&p] { p.bootUpdate(); }, [&p] { p.firmwareUpdate(); }});
+    p.sequencer->aroundRuns([&p] { p.runStarting(); }, [&p](RunOutcome& outcome) { p.runEnded(outcome); });
     return std::unique_ptr<Station>(new Station(std::move(parts)));
 }
 
@@ -72,6 +154,27 @@ bool Station::builds(Stage stage) const { return stage != Stage::FirmwareUpdate 
 bool Station::startPressed() { return parts_->sequencer->startPressed(); }
 
 RunOutcome Station::waitForRun() { return parts_->sequencer->waitForRun(); }
+
+std::string Station::journalPath() const { return parts_->path(journal::fileName); }
+
+int Station::printHistory(std::FILE* out, std::FILE* err, int count, bool asJson) const {
+    std::vector<std::string> records;
+    std::string why;
+    if (!journal::lastRecords(journalPath(), static_cast<std::size_t>(count), records, why)) {
+        std::fprintf(err, "vornix-cli: %s\n", why.c_str());
+        return 1;
+    }
+    journal::print(out, records, asJson);
+    return 0;
+}
+
+bool Station::isLineCommand(const std::string& arg) { return vornix::isLineCommand(arg); }
+
+const char* Station::lineCommandUsage() { return vornix::lineCommandUsage; }
+
+int Station::lineCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) const {
+    return vornix::lineCommand(args, *parts_->adapters.profile, out, err);
+}
 
 void Station::endProcess(int status) {
     awaitCollectors(1000);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "station/OperatorConsole.h"
 #include "station/RunOutcome.h"
@@ -33,6 +35,17 @@ public:
     bool startPressed();
     // Until the run is over; how it went.
     RunOutcome waitForRun();
+
+    // Where the journal of the station's runs is.
+    std::string journalPath() const;
+    // The last count runs of the journal, as a table or as their records;
+    // the exit status of vornix-cli --history.
+    int printHistory(std::FILE* out, std::FILE* err, int count, bool asJson) const;
+    // Whether arg names one of the line database's set-up commands, and their usage.
+    static bool isLineCommand(const std::string& arg);
+    static const char* lineCommandUsage();
+    // The line database's set-up commands (args[0] is the command); their exit status.
+    int lineCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) const;
 
     // Ends the process at once, without waiting for anything but the
     // collectors still inside the socket library (they end with their

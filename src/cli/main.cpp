@@ -4,8 +4,11 @@
 // Exit status: 0 when the router answered and every chosen stage succeeded,
 // 1 otherwise, 2 for a usage error.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/Station.h"
 #include "cli/HeadlessConsole.h"
@@ -19,6 +22,8 @@ namespace {
 
 constexpr char usage[] =
     "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
+    "       vornix-cli --history [N] [--json]\n"
+    "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
     "Prepares the router named in setup.ini (in the current directory), like a\n"
     "press of Start in the Vornix dialog with the chosen stages ticked.\n"
     "  --mac       MAC Writing: write and verify MAC addresses and environment\n"
@@ -27,9 +32,37 @@ constexpr char usage[] =
     "  --help      show this text\n"
     "  --version   show the program's version\n"
     "With no stage chosen, the run only checks that the router answers.\n"
-    "The run log goes to standard output, one line per log line.\n"
-    "Exit status: 0 when the router answered and every chosen stage succeeded,\n"
-    "1 otherwise, 2 for a usage error.\n";
+    "The run log goes to standard output, one line per log line. Every run is\n"
+    "recorded in vornix-journal.jsonl and transcripts/ beside setup.ini.\n"
+    "Exit status: 0 when the router answered, every chosen stage succeeded and\n"
+    "the run's record was written, 1 otherwise, 2 for a usage error.\n"
+    "  --history [N]  the last N runs of the journal (20), as a table\n"
+    "  --json         with --history: the runs' records, one JSON object a line\n";
+
+// A count of runs for --history: a whole number from 1 on.
+bool parseCount(const char* text, int& count) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 1 || value > 100000000) return false;
+    count = static_cast<int>(value);
+    return true;
+}
+
+// The station for the current directory, or nullptr after saying why not.
+std::unique_ptr<vornix::Station> openStation(vornix::OperatorConsole& console) {
+    vornix::StartRefusal refusal{};
+    std::string directory;
+    std::unique_ptr<vornix::Station> station = vornix::Station::open(console, refusal, directory);
+    if (station) return station;
+    if (refusal == vornix::StartRefusal::PathTooLong)
+        std::fprintf(stderr,
+                     "vornix-cli: cannot use setup.ini in %s: its full path would exceed %zu characters; "
+                     "start the station from a shorter directory\n",
+                     directory.c_str(), vornix::maxConfigPathLength);
+    else
+        std::fputs("vornix-cli: cannot read the current directory\n", stderr);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -38,13 +71,27 @@ int main(int argc, char** argv) {
     // The same bytes on every platform: one "\n" after each log line.
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    bool mac = false, boot = false, firmware = false;
+    if (argc > 1 && vornix::Station::isLineCommand(argv[1])) {
+        vornix::HeadlessConsole console(stdout, false, false, false);
+        const std::unique_ptr<vornix::Station> station = openStation(console);
+        if (!station) return 1;
+        return station->lineCommand(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
+    }
+
+    bool mac = false, boot = false, firmware = false, history = false, json = false;
+    int count = 20;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--mac")) mac = true;
+        if (!std::strcmp(argv[i], "--history")) {
+            history = true;
+            if (i + 1 < argc && parseCount(argv[i + 1], count)) ++i;
+        } else if (!std::strcmp(argv[i], "--json")) {
+            json = true;
+        } else if (!std::strcmp(argv[i], "--mac")) mac = true;
         else if (!std::strcmp(argv[i], "--boot")) boot = true;
         else if (!std::strcmp(argv[i], "--firmware")) firmware = true;
         else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(usage, stdout);
+            std::fputs(vornix::Station::lineCommandUsage(), stdout);
             return 0;
         } else if (!std::strcmp(argv[i], "--version")) {
             std::fputs("vornix-cli " VORNIX_VERSION "\n", stdout);
@@ -55,20 +102,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    vornix::HeadlessConsole console(stdout, mac, boot, firmware);
-    vornix::StartRefusal refusal{};
-    std::string directory;
-    const std::unique_ptr<vornix::Station> station = vornix::Station::open(console, refusal, directory);
-    if (!station) {
-        if (refusal == vornix::StartRefusal::PathTooLong)
-            std::fprintf(stderr,
-                         "vornix-cli: cannot use setup.ini in %s: its full path would exceed %zu characters; "
-                         "start the station from a shorter directory\n",
-                         directory.c_str(), vornix::maxConfigPathLength);
-        else
-            std::fputs("vornix-cli: cannot read the current directory\n", stderr);
-        return 1;
+    if (json && !history) {
+        std::fprintf(stderr, "vornix-cli: --json goes with --history\n%s", usage);
+        return 2;
     }
+    if (history && (mac || boot || firmware)) {
+        std::fprintf(stderr, "vornix-cli: --history runs no stage\n%s", usage);
+        return 2;
+    }
+
+    vornix::HeadlessConsole console(stdout, mac, boot, firmware);
+    const std::unique_ptr<vornix::Station> station = openStation(console);
+    if (!station) return 1;
+    if (history) return station->printHistory(stdout, stderr, count, json);
     std::fprintf(stderr, "vornix-cli: setup.ini: %s; telnet wait %d ms\n", station->settings().configPath.c_str(),
                  station->settings().telnetWait);
 

@@ -107,7 +107,8 @@ int MacWriter::run() {
     // the line: the next router would get these addresses again.
     const std::string notKept = blocks_.commit(block_.startMac(), written, addressOf(written));
     if (!notKept.empty()) return run.fail(notKept);
-    context_.note([&](RunRecord& record) { record.macBlock("", addressOf(written)); });
+    if (!reserved.startMac.empty())
+        context_.note([&](RunRecord& record) { record.macBlock("", addressOf(written)); });
 
     const ConfigValue envPathAgain = config.read(keys::writeEnvPath);
     if (envPathAgain.missing) return run.fail("Can't read WRITE_MAC->path");

@@ -1,11 +1,5 @@
 #include "records/LineCommands.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <memory>
 
@@ -22,21 +16,9 @@ const char lineCommandUsage[] =
     "                               the first three octets equal)\n"
     "  --pool-status                the pools and each station's open reservation\n";
 
-std::string hostName() {
-#ifdef _WIN32
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
-#else
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-#endif
-}
-
-std::string lineStation(Profile& profile) {
+std::string lineStation(Profile& profile, const std::string& hostName) {
     const std::string station = StationConfig(profile).read(keys::lineStation).text;
-    return station.empty() ? hostName() : station;
+    return station.empty() ? hostName : station;
 }
 
 bool isLineCommand(const std::string& arg) {

@@ -24,9 +24,6 @@ bool isLineCommand(const std::string& arg);
 extern const char lineCommandUsage[];
 
 // [LINE] Station, or this computer's name when it is absent or empty.
-std::string lineStation(Profile& profile);
-
-// This computer's name, empty when the system does not tell it.
-std::string hostName();
+std::string lineStation(Profile& profile, const std::string& hostName);
 
 }  // namespace vornix

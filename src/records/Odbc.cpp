@@ -134,6 +134,8 @@ std::size_t valueEnd(std::string_view s, std::size_t at, std::string_view stops)
     return end == std::string_view::npos ? s.size() : end;
 }
 
+}  // namespace
+
 // The password values of a connection string, as the driver receives them.
 std::vector<std::string> passwordsOf(std::string_view connectionString) {
     std::vector<std::string> passwords;
@@ -174,7 +176,6 @@ std::vector<std::string> passwordsOf(std::string_view connectionString) {
     return passwords;
 }
 
-}  // namespace
 
 std::string maskPasswords(std::string_view text, std::string_view connectionString) {
     // The known values first, whole, wherever they stand.

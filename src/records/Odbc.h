@@ -17,6 +17,10 @@ namespace vornix::odbc {
 std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);
 
+// The password values of a connection string (PWD= or Password=, any
+// letter case, braced or not).
+std::vector<std::string> passwordsOf(std::string_view connectionString);
+
 // The text with every password of the connection string replaced by "***":
 // each PWD= or Password= value (any letter case, braced or not) and each
 // occurrence of the connection string's own password values elsewhere.

@@ -12,11 +12,13 @@ struct RunOutcome {
     bool routerFound = false;
     StageResult stages[3] = {StageResult::NotChosen, StageResult::NotChosen, StageResult::NotChosen};
     long long stageMs[3] = {0, 0, 0};  // how long each stage that ran took
+    bool recordsKept = true;           // the run's journal record and transcript reached the disk
 
     StageResult stage(Stage s) const { return stages[static_cast<int>(s)]; }
-    // The router answered and every stage chosen ran and succeeded.
+    // The router answered, every stage chosen ran and succeeded, and the
+    // run's records were kept.
     bool succeeded() const {
-        if (!routerFound) return false;
+        if (!routerFound || !recordsKept) return false;
         for (StageResult result : stages)
             if (result != StageResult::NotChosen && result != StageResult::Succeeded) return false;
         return true;

@@ -1,10 +1,12 @@
 // vornix-cli as a station script sees it: exit status, stdout, stderr.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
-#include "support/BuildPath.h"
+#include "support/CliRun.h"
 #include "support/TempDir.h"
 #include "vornix/Version.h"
 
@@ -15,26 +17,16 @@
 namespace vornix {
 namespace {
 
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = test::CliResult;
 
-std::string cliPath() { return test::buildPath(VORNIX_CLI_PATH); }
-
+// Each run in a station directory of its own inside the test's directory.
 Result runCli(const test::TempDir& dir, const std::string& arguments) {
-    const std::string out = dir.file("out.txt"), err = dir.file("err.txt");
-#ifdef _WIN32
-    const std::string command = "cd /d \"" + dir.file("") + "\" && \"" + cliPath() + "\" " + arguments + " > \"" +
-                                out + "\" 2> \"" + err + "\"";
-    const int status = std::system(command.c_str());
-#else
-    const std::string command =
-        "cd '" + dir.file("") + "' && '" + cliPath() + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
-    const int raw = std::system(command.c_str());
-    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
-    return {status, test::readAll(out), test::readAll(err)};
+    const std::string station = dir.file("station");
+    std::filesystem::create_directories(station);
+    if (std::filesystem::exists(dir.file("setup.ini")))
+        std::filesystem::copy_file(dir.file("setup.ini"), station + "/setup.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
+    return test::runCli(station, arguments);
 }
 
 TEST(Cli, HelpAndUsageErrors) {
@@ -66,7 +58,8 @@ TEST(Cli, TheRunLogGoesToStdoutAndTheOutcomeToTheExitStatus) {
         // Exactly the dialog's lines: from the probe, then from the sequencer.
         EXPECT_EQ(run.out, "Can't read CPE_LAN_IP\nCan't read CPE_LAN_IP\n") << arguments;
         // ConfigPath names setup.ini in the directory the run started in.
-        EXPECT_NE(run.err.find(dir.file("setup.ini")), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find((std::filesystem::path(dir.file("station")) / "setup.ini").string()), std::string::npos)
+            << run.err;
         EXPECT_NE(run.err.find("telnet wait 250 ms"), std::string::npos) << run.err;
     }
 
@@ -80,6 +73,29 @@ TEST(Cli, TheRunLogGoesToStdoutAndTheOutcomeToTheExitStatus) {
     EXPECT_EQ(noTelnet.status, 1);
     EXPECT_EQ(noTelnet.out, "Found 127.0.0.1\nprocess login procedure .....\n\nCan't connect 127.0.0.1\n")
         << "nothing listens on 127.0.0.1:23";
+
+    // Both runs are in the station's journal, newest last.
+    const Result history = runCli(dir, "--history");
+    EXPECT_EQ(history.status, 0);
+    const std::size_t found1 = history.out.find("  127.0.0.1          -                    succeeded  -\n");
+    const std::size_t failed2 = history.out.find("  127.0.0.1          mac                  failed     -\n");
+    EXPECT_TRUE(found1 != std::string::npos && failed2 != std::string::npos && found1 < failed2) << history.out;
+    const Result last = runCli(dir, "--history 1 --json");
+    EXPECT_EQ(last.out.find("{\"format\":1,"), 0u) << last.out;
+    EXPECT_NE(last.out.find("\"failure\":\"Can't connect 127.0.0.1\""), std::string::npos) << last.out;
+    EXPECT_EQ(std::count(last.out.begin(), last.out.end(), '\n'), 1);
+}
+
+TEST(Cli, HistoryOfAStationWithoutRunsAndItsUsageErrors) {
+    test::TempDir dir;
+    const Result empty = runCli(dir, "--history");
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "started (UTC)             router             stages               result     first MAC\n");
+    for (const char* arguments : {"--json", "--history --mac", "--history 5 x"}) {
+        const Result wrong = runCli(dir, arguments);
+        EXPECT_EQ(wrong.status, 2) << arguments;
+        EXPECT_EQ(wrong.out, "") << arguments;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,207 @@
+#include "records/Journal.h"
+
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace vornix::journal {
+
+namespace {
+
+using nlohmann::json;
+using ordered = nlohmann::ordered_json;
+
+const char* const stageKeys[3] = {"mac", "boot", "firmware"};
+
+const char* resultText(StageResult result) {
+    switch (result) {
+    case StageResult::Succeeded: return "succeeded";
+    case StageResult::Failed: return "failed";
+    case StageResult::NotRun: return "not run";
+    case StageResult::NotChosen: break;
+    }
+    return "not chosen";
+}
+
+// Every text of the record, masked, and made valid UTF-8: router output and
+// setup.ini are 8-bit text, which JSON cannot hold as it is.
+std::string clean(const Secrets& secrets, const std::string& text) {
+    const std::string masked = secrets.mask(text);
+    std::string out;
+    out.reserve(masked.size());
+    for (unsigned char c : masked) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {  // read as Latin-1
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::tm utc(std::time_t seconds) {
+    std::tm parts{};
+#ifdef _WIN32
+    gmtime_s(&parts, &seconds);
+#else
+    gmtime_r(&seconds, &parts);
+#endif
+    return parts;
+}
+
+std::string formatUtc(std::chrono::system_clock::time_point time, const char* pattern) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    const std::tm parts = utc(static_cast<std::time_t>(ms / 1000));
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                  parts.tm_min, parts.tm_sec, static_cast<int>(ms % 1000));
+    return text;
+}
+
+}  // namespace
+
+std::string utcText(std::chrono::system_clock::time_point time) {
+    return formatUtc(time, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
+}
+
+std::string utcFileText(std::chrono::system_clock::time_point time) {
+    return formatUtc(time, "%04d-%02d-%02dT%02d-%02d-%02d.%03dZ");
+}
+
+std::string transcriptName(std::chrono::system_clock::time_point started, const std::string& router) {
+    std::string safe;
+    for (char c : router) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') ? c : '_';
+    return utcFileText(started) + "-" + (safe.empty() ? "no-router" : safe) + ".log";
+}
+
+std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, const Station& station,
+                       const std::string& transcript, const Secrets& secrets) {
+    auto text = [&](const std::string& value) { return clean(secrets, value); };
+    ordered record;
+    record["format"] = formatVersion;
+    record["run"] = text(data.runId);
+    record["started"] = utcText(data.started);
+    record["ended"] = utcText(data.ended);
+    record["station"] = text(station.name);
+    record["program"] = text(station.program);
+    record["router"] = text(data.router);
+    record["routerFound"] = outcome.routerFound;
+    record["result"] = outcome.succeeded() ? "succeeded" : "failed";
+
+    ordered ticked = ordered::array();
+    ordered stages = ordered::object();
+    for (int i = 0; i < 3; ++i) {
+        if (outcome.stages[i] == StageResult::NotChosen) continue;
+        ticked.push_back(stageKeys[i]);
+        ordered stage;
+        stage["result"] = resultText(outcome.stages[i]);
+        stage["failure"] = outcome.stages[i] == StageResult::Failed ? text(data.failure[i]) : "";
+        stage["ms"] = outcome.stageMs[i];
+        stages[stageKeys[i]] = stage;
+    }
+    record["ticked"] = ticked;
+    record["stages"] = stages;
+
+    if (outcome.stages[0] != StageResult::NotChosen) {
+        ordered mac;
+        mac["startMacBefore"] = text(data.startMacBefore);
+        mac["startMacAfter"] = text(data.startMacAfter);
+        ordered names = ordered::array();
+        for (const auto& name : data.macs)
+            names.push_back({{"name", text(name.name)}, {"written", text(name.written)}, {"readBack", text(name.readBack)}});
+        mac["addresses"] = names;
+        ordered environment = ordered::array();
+        for (const auto& [name, value] : data.environment)
+            environment.push_back({{"name", text(name)}, {"value", text(value)}});
+        mac["environment"] = environment;
+        record["mac"] = mac;
+    }
+    if (outcome.stages[1] != StageResult::NotChosen)
+        record["boot"] = {{"expected", text(data.bootExpected)}, {"found", text(data.bootFound)}};
+    if (outcome.stages[2] != StageResult::NotChosen) record["firmware"] = {{"variant", data.firmwareVariant}};
+
+    ordered log = ordered::array();
+    for (const std::string& line : data.log) log.push_back(text(line));
+    record["log"] = log;
+    record["transcript"] = transcript;
+    return record.dump();
+}
+
+bool lastRecords(const std::string& path, std::size_t count, std::vector<std::string>& records, std::string& why) {
+    records.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return true;  // no journal yet: no records
+    in.seekg(0, std::ios::end);
+    std::streamoff position = in.tellg();
+    if (position < 0) {
+        why = "cannot read " + path;
+        return false;
+    }
+    // From the end backwards, a block at a time, until count records that
+    // parse are found or the file's start is reached. carry: the end of a
+    // line whose start lies in a block not read yet.
+    constexpr std::streamoff block = 64 * 1024;
+    std::string carry;
+    std::vector<std::string> found;  // newest first
+    while (found.size() < count && position > 0) {
+        const std::streamoff start = position > block ? position - block : 0;
+        std::string data(static_cast<std::size_t>(position - start), '\0');
+        in.seekg(start);
+        in.read(&data[0], static_cast<std::streamsize>(data.size()));
+        if (!in) {
+            why = "cannot read " + path;
+            return false;
+        }
+        position = start;
+        data += carry;
+        std::size_t from = 0;
+        if (start > 0) {
+            const std::size_t lineEnd = data.find('\n');
+            if (lineEnd == std::string::npos) {
+                carry = std::move(data);
+                continue;
+            }
+            carry = data.substr(0, lineEnd);
+            from = lineEnd + 1;
+        }
+        for (std::size_t end = data.size(); end > from && found.size() < count;) {
+            const std::size_t lineStart = data.rfind('\n', end - 1);
+            const std::size_t begin = lineStart == std::string::npos || lineStart < from ? from : lineStart + 1;
+            const std::string line = data.substr(begin, end - begin);
+            if (!line.empty() && json::accept(line)) found.push_back(line);  // a torn line does not parse
+            end = begin == from ? from : begin - 1;
+        }
+    }
+    records.assign(found.rbegin(), found.rend());
+    return true;
+}
+
+void print(std::FILE* out, const std::vector<std::string>& records, bool asJson) {
+    if (asJson) {
+        for (const std::string& record : records) std::fprintf(out, "%s\n", record.c_str());
+        return;
+    }
+    std::fprintf(out, "%-24s  %-17s  %-19s  %-9s  %s\n", "started (UTC)", "router", "stages", "result", "first MAC");
+    for (const std::string& line : records) {
+        const json record = json::parse(line, nullptr, false);
+        if (!record.is_object()) continue;
+        auto field = [&](const json& object, const char* key) {
+            return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>()
+                                                                                           : std::string();
+        };
+        std::string stages;
+        if (record.contains("ticked") && record["ticked"].is_array())
+            for (const json& stage : record["ticked"])
+                if (stage.is_string()) stages += (stages.empty() ? "" : ",") + stage.get<std::string>();
+        std::string firstMac;
+        if (record.contains("mac") && record["mac"].contains("addresses") && record["mac"]["addresses"].is_array() &&
+            !record["mac"]["addresses"].empty())
+            firstMac = field(record["mac"]["addresses"][0], "written");
+        std::fprintf(out, "%-24s  %-17s  %-19s  %-9s  %s\n", field(record, "started").c_str(),
+                     field(record, "router").c_str(), stages.empty() ? "-" : stages.c_str(),
+                     field(record, "result").c_str(), firstMac.empty() ? "-" : firstMac.c_str());
+    }
+}
+
+}  // namespace vornix::journal

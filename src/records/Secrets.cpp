@@ -1,0 +1,27 @@
+#include "records/Secrets.h"
+
+#include <algorithm>
+
+namespace vornix {
+
+std::vector<bool> Secrets::covered(const std::string& text) const {
+    std::vector<bool> hidden(text.size(), false);
+    for (const std::string& secret : secrets_)
+        for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 1))
+            std::fill(hidden.begin() + static_cast<long>(at), hidden.begin() + static_cast<long>(at + secret.size()), true);
+    return hidden;
+}
+
+std::string Secrets::mask(std::string text) const {
+    if (secrets_.empty()) return text;
+    const std::vector<bool> hidden = covered(text);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!hidden[i]) out += text[i];
+        else if (i == 0 || !hidden[i - 1]) out += "***";
+    }
+    return out;
+}
+
+}  // namespace vornix

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vornix {
+
+// The passwords a run knows of (the router's, the FTP account's, the line
+// database's): every record the station keeps shows "***" in their place.
+class Secrets {
+public:
+    void add(const std::string& secret) {
+        if (!secret.empty()) secrets_.push_back(secret);
+    }
+    // Every occurrence of a secret replaced, the longest secrets first.
+    std::string mask(std::string text) const;
+    // Which bytes of text belong to an occurrence of a secret.
+    std::vector<bool> covered(const std::string& text) const;
+
+private:
+    std::vector<std::string> secrets_;
+};
+
+}  // namespace vornix

@@ -1,0 +1,247 @@
+// The run records as a station leaves them: vornix-cli against the simulated
+// router, the journal and transcripts beside setup.ini, a journal that
+// cannot be written, and a station killed at any moment of its runs.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
+
+#include "RouterSim.h"
+#include "support/CliRun.h"
+
+namespace vornix {
+namespace {
+
+using nlohmann::json;
+
+std::string setupFor(const std::string& address, const std::string& password, const std::string& startMac) {
+    return "[Environment]\r\nTELNETWAITTIME(ms)=100\r\n[SETUP]\r\nCPE_LAN_IP=" + address +
+           "\r\nTelnet Username=station\r\nTelnet Password=" + password + "\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\n"
+           "number=1\r\nstart_mac=" + startMac + "\r\n0=ethaddr,lan_mac\r\n[WRITE_ENV]\r\npath=/proc/ticfg/env\r\n"
+           "number=1\r\n0=ProductID,VX100\r\n";
+}
+
+routersim::Options routerAt(const std::string& address) {
+    routersim::Options options;
+    options.address = address;
+    options.user = "station";
+    options.password = "s3cret!";
+    options.latencyMs = 20;
+    return options;
+}
+
+std::vector<json> journal(const std::string& station) {
+    std::vector<json> records;
+    std::ifstream in(station + "/vornix-journal.jsonl");
+    for (std::string line; std::getline(in, line);) records.push_back(json::parse(line));
+    return records;
+}
+
+// What the transcript says went one way on one connection, unescaped.
+std::string stream(const std::string& transcript, const std::string& head) {
+    std::string bytes;
+    std::istringstream in(transcript);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t at = line.find(head);
+        if (at == std::string::npos) continue;
+        const std::string data = line.substr(at + head.size());
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            if (data[i] != '\\' || i + 1 == data.size()) {
+                bytes += data[i];
+                continue;
+            }
+            const char c = data[++i];
+            if (c == 'r') bytes += '\r';
+            else if (c == 'n') bytes += '\n';
+            else if (c == 't') bytes += '\t';
+            else if (c == 'x') {
+                bytes += static_cast<char>(std::stoi(data.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else bytes += c;
+        }
+    }
+    return bytes;
+}
+
+std::string replaced(std::string text, const std::string& what, const std::string& with) {
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+// A good run and one with a wrong password: two records that say what each
+// did, two transcripts with both directions and no password, and the
+// history shows both.
+TEST(Journal, EveryRunLeavesItsRecordAndItsTranscript) {
+    test::TempDir dir;
+    const std::string station = dir.file("station");
+    std::filesystem::create_directory(station);
+    routersim::RouterSim router(routerAt("127.0.0.151"));
+    ASSERT_TRUE(router.start());
+
+    dir.write("station/setup.ini", setupFor("127.0.0.151", "s3cret!", "00:11:22:00:00:10"));
+    const test::CliResult good = test::runCli(station, "--mac");
+    EXPECT_EQ(good.status, 0) << good.out;
+    const std::string goodBytes = router.received().at(0);
+    std::string setup = test::readAll(station + "/setup.ini");
+    dir.write("station/setup.ini", replaced(setup, "Password=s3cret!", "Password=wrong"));
+    const test::CliResult bad = test::runCli(station, "--mac");
+    EXPECT_EQ(bad.status, 1);
+
+    const std::vector<json> records = journal(station);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["router"], "127.0.0.151");
+    EXPECT_EQ(records[0]["result"], "succeeded");
+    EXPECT_EQ(records[0]["mac"]["startMacBefore"], "00:11:22:00:00:10");
+    EXPECT_EQ(records[0]["mac"]["startMacAfter"], "00:11:22:00:00:11");
+    EXPECT_EQ(records[0]["mac"]["addresses"][1],
+              (json{{"name", "lan_mac"}, {"written", "00:11:22:00:00:10"}, {"readBack", "00:11:22:00:00:10"}}));
+    EXPECT_EQ(records[0]["mac"]["environment"][0], (json{{"name", "ProductID"}, {"value", "VX100"}}));
+    EXPECT_EQ(records[1]["result"], "failed");
+    EXPECT_EQ(records[1]["stages"]["mac"]["failure"], "Can't login the router");
+    EXPECT_EQ(records[1]["log"].back(), "Can't login the router");
+
+    for (const json& record : records) {
+        const std::string transcript = test::readAll(station + "/" + record["transcript"].get<std::string>());
+        EXPECT_NE(transcript.find("] #1 -> "), std::string::npos);
+        EXPECT_NE(transcript.find("] #1 <- "), std::string::npos);
+        EXPECT_EQ(transcript.find("s3cret!"), std::string::npos) << "the password stays out of the records";
+    }
+    EXPECT_EQ(test::readAll(station + "/vornix-journal.jsonl").find("s3cret!"), std::string::npos);
+
+    // The exact bytes the router received on the first connection, but the password.
+    const std::string transcript = test::readAll(station + "/" + records[0]["transcript"].get<std::string>());
+    EXPECT_EQ(stream(transcript, "] #1 -> "), replaced(goodBytes, "s3cret!", "***"));
+
+    const test::CliResult history = test::runCli(station, "--history");
+    EXPECT_NE(history.out.find("127.0.0.151        mac                  succeeded  00:11:22:00:00:10\n"), std::string::npos)
+        << history.out;
+    EXPECT_NE(history.out.find("127.0.0.151        mac                  failed     -\n"), std::string::npos) << history.out;
+}
+
+// Sets or clears the immutable flag: not even root may change the file.
+bool setImmutable(const std::string& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A journal that cannot be written fails the run, after the router's work:
+// nothing is undone and start_mac stays advanced.
+TEST(Journal, ARecordThatCannotBeWrittenFailsTheRun) {
+    test::TempDir dir;
+    const std::string station = dir.file("station");
+    std::filesystem::create_directory(station);
+    routersim::RouterSim router(routerAt("127.0.0.152"));
+    ASSERT_TRUE(router.start());
+    dir.write("station/setup.ini", setupFor("127.0.0.152", "s3cret!", "00:11:22:00:00:10"));
+    dir.write("station/vornix-journal.jsonl", "");
+    ASSERT_TRUE(setImmutable(station + "/vornix-journal.jsonl", true)) << "no immutable files here";
+    const test::CliResult run = test::runCli(station, "--mac");
+    setImmutable(station + "/vornix-journal.jsonl", false);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Verify OK : ProductID = \"VX100\"\n---------------------\n\n"
+                           "Can't write the run journal: Operation not permitted\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(test::readAll(station + "/setup.ini").find("start_mac=00:11:22:00:00:11"), std::string::npos);
+
+    // A station directory nothing can be written in: the records of a run
+    // that only looks for the router.
+    const std::string locked = dir.file("locked");
+    std::filesystem::create_directory(locked);
+    dir.write("locked/setup.ini", "[SETUP]\r\nCPE_LAN_IP=127.0.0.152\r\n");
+    ASSERT_TRUE(setImmutable(locked, true));
+    const test::CliResult found = test::runCli(locked, "");
+    setImmutable(locked, false);
+    EXPECT_EQ(found.status, 1);
+    EXPECT_EQ(found.out, "Found 127.0.0.152\nCan't write the run journal: Operation not permitted\n");
+}
+
+// Stations killed at random moments of their MAC runs: every line of the
+// journal but a torn last one is a whole record, and the next run appends
+// a whole record on a line of its own.
+TEST(JournalSoak, KilledStationsLeaveEveryEarlierRecordReadable) {
+    constexpr int stations = 4, killsEach = 25;
+    std::vector<std::thread> threads;
+    std::vector<std::string> problems(stations);
+    test::TempDir dir;
+    for (int s = 0; s < stations; ++s) {
+        threads.emplace_back([&, s] {
+            const std::string address = "127.0.0." + std::to_string(153 + s);
+            const std::string station = dir.file("station" + std::to_string(s));
+            std::filesystem::create_directory(station);
+            routersim::Options options = routerAt(address);
+            options.latencyMs = 0;
+            routersim::RouterSim router(options);
+            if (!router.start()) {
+                problems[s] = "no router on " + address;
+                return;
+            }
+            std::ofstream(station + "/setup.ini", std::ios::binary) << setupFor(address, "s3cret!", "00:11:22:00:00:10");
+            std::mt19937 random(static_cast<unsigned>(s * 7919 + 1));
+            for (int k = 0; k < killsEach; ++k) {
+                const pid_t pid = ::fork();
+                if (pid == 0) {
+                    if (::chdir(station.c_str()) != 0) ::_exit(99);
+                    const int null = ::open("/dev/null", O_WRONLY);
+                    ::dup2(null, 1);
+                    ::dup2(null, 2);
+                    const std::string program = VORNIX_CLI_PATH;
+                    ::execl(program.c_str(), program.c_str(), "--mac", static_cast<char*>(nullptr));
+                    ::_exit(98);
+                }
+                // Anywhere in a run of about eight seconds, or around its
+                // end, where the record is written.
+                const unsigned at = k % 2 ? random() % 8000 : 7400 + random() % 1200;
+                std::this_thread::sleep_for(std::chrono::milliseconds(at));
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            std::ifstream in(station + "/vornix-journal.jsonl");
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(in, line);) lines.push_back(line);
+            for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+                if (!json::accept(lines[i])) problems[s] += "line " + std::to_string(i + 1) + " is not a record; ";
+            if (lines.size() < 2) problems[s] += "too few runs got to their end to tell; ";
+            // As a kill in the middle of the record's write would leave it.
+            std::ofstream(station + "/vornix-journal.jsonl", std::ios::app) << "{\"format\":1,\"run\":\"torn";
+            const std::size_t before = lines.size() + 1;
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                if (::chdir(station.c_str()) != 0) ::_exit(99);
+                const int null = ::open("/dev/null", O_WRONLY);
+                ::dup2(null, 1);
+                ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, "--mac", static_cast<char*>(nullptr));
+                ::_exit(98);
+            }
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            std::ifstream again(station + "/vornix-journal.jsonl");
+            lines.clear();
+            for (std::string line; std::getline(again, line);) lines.push_back(line);
+            if (lines.size() != before + 1 || !json::accept(lines.back()) ||
+                json::parse(lines.back())["result"] != "succeeded" || json::accept(lines[before - 1]))
+                problems[s] += "the next run did not append a whole record on a line of its own; ";
+        });
+    }
+    for (auto& t : threads) t.join();
+    for (int s = 0; s < stations; ++s) EXPECT_EQ(problems[s], "") << "station " << s;
+}
+
+}  // namespace
+}  // namespace vornix
