@@ -56,6 +56,7 @@ int parseDecimal(std::string_view text) {
 }
 
 bool chipIs7200(std::string_view chip) { return startsWithNoCase(chip, "7200"); }
+bool promptPacing(std::string_view value) { return value.size() == 6 && startsWithNoCase(value, "prompt"); }
 bool chipIs7300A(std::string_view chip) { return startsWithNoCase(chip, "7300A"); }
 bool chipAccepted(std::string_view chip) { return chipIs7200(chip) || chipIs7300A(chip); }
 bool formatMtd3Enabled(std::string_view value) { return startsWithNoCase(value, "TRUE"); }

@@ -52,6 +52,8 @@ bool chipIs7300A(std::string_view chip);
 bool chipAccepted(std::string_view chip);
 // format_mtd3 selects formatting when it begins with "TRUE".
 bool formatMtd3Enabled(std::string_view value);
+// Pacing is "prompt" (any case); anything else is the fixed pacing.
+bool promptPacing(std::string_view value);
 
 // Name of numbered entry index: decimal, no leading zeros or sign.
 std::string entryKeyName(int index);

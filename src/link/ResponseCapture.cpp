@@ -27,11 +27,65 @@ void ResponseCapture::received(const char* bytes, std::size_t size, Clock::time_
     const void* nul = std::memchr(bytes, '\0', size);
     const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes) : size;
     if (length == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Arrival order is the order of the calls: stamps never run backwards.
+        if (!pending_.empty()) at = std::max(at, pending_.back().at);
+        else if (!visible_.empty()) at = std::max(at, visible_.back().at);
+        pending_.push_back({at, std::string(bytes, length)});
+        ++generation_;
+    }
+    changed_.notify_all();
+}
+
+void ResponseCapture::wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++generation_;
+    }
+    changed_.notify_all();
+}
+
+bool ResponseCapture::waitUntil(const std::function<bool()>& done, Clock::time_point deadline) {
+    for (;;) {
+        unsigned long long seen;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            settle();
+            seen = generation_;
+        }
+        if (done()) return true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        const Clock::time_point now = now_();
+        if (now >= deadline) return false;
+        if (generation_ != seen) continue;  // something came while done() looked
+        Clock::time_point next = deadline;
+        if (!pending_.empty()) next = std::min(next, pending_.front().at + visibleAfter);
+        changed_.wait_until(lock, next, [&] { return generation_ != seen; });
+    }
+}
+
+ResponseCapture::Answer ResponseCapture::answer() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    // Arrival order is the order of the calls: stamps never run backwards.
-    if (!pending_.empty()) at = std::max(at, pending_.back().at);
-    else if (!visible_.empty()) at = std::max(at, visible_.back().at);
-    pending_.push_back({at, std::string(bytes, length)});
+    settle();
+    Answer answer;
+    const Clock::time_point since = anySent_ ? lastSent_ : Clock::time_point::min();
+    for (const Chunk& chunk : pending_)
+        if (chunk.at >= since) answer.quiet = false;
+    std::size_t first = 0;
+    while (first < visible_.size() && visible_[first].at < since) ++first;
+    if (first < visible_.size()) answer.text = text_.substr(visible_[first].offset);
+    const std::string echo = echoOf(latestCommand_);
+    if (echo.empty()) return answer;
+    if (answer.text.compare(0, echo.size(), echo) == 0) {
+        std::size_t length = echo.size();
+        while (length < answer.text.size() && (answer.text[length] == '\r' || answer.text[length] == '\n')) ++length;
+        answer.text.erase(0, length);
+    } else if (answer.text.size() < echo.size() && echo.compare(0, answer.text.size(), answer.text) == 0) {
+        answer.echoArriving = true;
+        answer.text.clear();
+    }
+    return answer;
 }
 
 void ResponseCapture::sent(const std::string& command, Clock::time_point at) {
@@ -39,6 +93,7 @@ void ResponseCapture::sent(const std::string& command, Clock::time_point at) {
     anySent_ = true;
     lastSent_ = at;
     lastCommand_ = command.substr(0, command.find('\0'));
+    latestCommand_ = lastCommand_;
 }
 
 void ResponseCapture::settle() const {

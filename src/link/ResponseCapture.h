@@ -1,8 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -42,6 +44,21 @@ public:
     long find(const std::string& text, long start = 0) const;
     std::string text() const;
 
+    // What came back since the latest command, as far as it is visible,
+    // the command's echo left out. quiet: nothing received since is still
+    // in its 50 ms. echoArriving: only part of the echo came so far.
+    struct Answer {
+        std::string text;
+        bool quiet = true;
+        bool echoArriving = false;
+    };
+    Answer answer() const;
+    // Waits until done() holds, checking it again whenever something
+    // arrives or becomes visible, but not past deadline. True when it held.
+    bool waitUntil(const std::function<bool()>& done, Clock::time_point deadline);
+    // Something else a waiter may be waiting for has happened.
+    void wake();
+
 private:
     struct Chunk {
         Clock::time_point at;
@@ -59,6 +76,9 @@ private:
 
     Now now_;
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    unsigned long long generation_ = 0;  // counts arrivals and wakes
+    std::string latestCommand_;          // kept for answer(); a clear takes lastCommand_
     mutable std::string text_;
     mutable std::deque<Visible> visible_;
     mutable std::deque<Chunk> pending_;

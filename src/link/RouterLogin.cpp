@@ -6,8 +6,8 @@
 
 namespace vornix {
 
-bool RouterLogin::attempt(TelnetChannel& channel, const char* text) {
-    collectFor(channel, telnetWait_);
+bool RouterLogin::attempt(TelnetChannel& channel, const char* text, bool learnPrompt) {
+    pacer_.attempt(channel, telnetWait_, text, learnPrompt);
     return ResponseCapture::instance().find(text) >= 0;
 }
 
@@ -18,7 +18,7 @@ int RouterLogin::login(TelnetChannel& channel) {
     const ConfigValue user = config.read(keys::telnetUsername);
     if (user.missing) return 0;
     channel.send(user.text + "\r\n");
-    pause_.sleepMs(100);
+    pacer_.afterCommand(channel, 100);
     // Nothing has been collected on a fresh connection yet: the banner and
     // prompt reach the capture with the first attempt.
     capture.clear();
@@ -30,18 +30,20 @@ int RouterLogin::login(TelnetChannel& channel) {
     const ConfigValue password = config.read(keys::telnetPassword);
     if (password.missing) return 0;
     channel.send(password.text + "\r\n");
-    pause_.sleepMs(100);
+    pacer_.afterShellEntry(channel, 100);
 
+    // A router that opens its shell at once shows its prompt and goes quiet:
+    // with prompt pacing that ends the attempts too.
     bool cli = false;
-    for (int i = 0; i < 5 && !cli; ++i) cli = attempt(channel, "CLI");
+    for (int i = 0; i < 5 && !cli; ++i) cli = attempt(channel, "CLI", true);
     if (cli) {
         channel.send("shell\r\n");
-        pause_.sleepMs(100);
+        pacer_.afterShellEntry(channel, 100);
     }
     channel.send("cd /proc/ticfg\r\n");
-    pause_.sleepMs(100);
+    pacer_.afterCommand(channel, 100);
     channel.send("ls env\r\n");
-    pause_.sleepMs(100);
+    pacer_.afterCommand(channel, 100);
     capture.clear();
 
     // The listing may be slow to come; a missing "env" does not fail the login.
@@ -51,7 +53,7 @@ int RouterLogin::login(TelnetChannel& channel) {
     }
 
     channel.send("cat env\r\n");
-    pause_.sleepMs(100);
+    pacer_.afterCommand(channel, 100);
     capture.clear();
     bool listed = false;
     for (int i = 0; i < 10 && !listed; ++i) listed = attempt(channel, "bootloaderVersion");

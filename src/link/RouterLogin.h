@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/Profile.h"
+#include "link/Pacer.h"
 #include "link/TelnetChannel.h"
 #include "station/Pause.h"
 
@@ -11,8 +12,9 @@ namespace vornix {
 // the channel stays open whatever happens.
 class RouterLogin {
 public:
-    RouterLogin(Profile& profile, int telnetWait, Pause& pause)
-        : profile_(profile), telnetWait_(telnetWait), pause_(pause) {}
+    // pacer: how the waits end; none, fixed pacing.
+    RouterLogin(Profile& profile, int telnetWait, Pause& pause, Pacer* pacer = nullptr)
+        : profile_(profile), telnetWait_(telnetWait), fixed_(pause, false), pacer_(pacer ? *pacer : fixed_) {}
 
     // 1 when "bootloaderVersion" showed in the environment listing. 0 when the
     // user name or password begins with "NULL", no "Password" prompt came,
@@ -21,11 +23,12 @@ public:
 
 private:
     // One collectFor of TelnetWait, then a search of the whole capture.
-    bool attempt(TelnetChannel& channel, const char* text);
+    bool attempt(TelnetChannel& channel, const char* text, bool learnPrompt = false);
 
     Profile& profile_;
     int telnetWait_;
-    Pause& pause_;
+    Pacer fixed_;
+    Pacer& pacer_;
 };
 
 }  // namespace vornix

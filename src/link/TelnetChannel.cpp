@@ -27,6 +27,7 @@ struct Connection {
     std::condition_variable idle;
     bool closed = false;
     int receiving = 0;
+    int collectors = 0;  // running on this connection
     // One receive at a time, its chunk handed to the capture before the next
     // receive begins: the capture gets the chunks in the order they arrived,
     // however many collectors wait on the socket.
@@ -55,10 +56,9 @@ void collectorEnded() {
     if (--collectorCount == 0) collectorsEnded.notify_all();
 }
 
+
 struct Finished {
-    std::mutex mutex;
-    std::condition_variable signal;
-    bool done = false;
+    std::atomic<bool> done{false};
 };
 
 void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Finished> finished) {
@@ -88,10 +88,11 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
     // A wait that ends with its collector sees what that collector took.
     std::this_thread::sleep_until(lastArrival + ResponseCapture::visibleAfter);
     {
-        std::lock_guard<std::mutex> lock(finished->mutex);
-        finished->done = true;
+        std::lock_guard<std::mutex> lock(connection->mutex);
+        --connection->collectors;
     }
-    finished->signal.notify_all();
+    finished->done = true;
+    ResponseCapture::instance().wake();
     collectorEnded();
 }
 
@@ -160,21 +161,56 @@ void TelnetChannel::close() {
     if (connection->socketsStarted) net::stopSockets();
 }
 
-int collectFor(const TelnetChannel& channel, int milliseconds) {
-    std::shared_ptr<detail::Connection> connection = channel.connection_;
-    if (!connection || connection->handle == net::noSocket) return 1;
+namespace {
+
+// Starts a collector on the connection; nullptr when none could be started.
+std::shared_ptr<Finished> startCollector(const std::shared_ptr<detail::Connection>& connection) {
     auto finished = std::make_shared<Finished>();
     collectorStarted();
+    {
+        std::lock_guard<std::mutex> lock(connection->mutex);
+        ++connection->collectors;
+    }
     try {
         std::thread(collect, connection, finished).detach();
     } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(connection->mutex);
+            --connection->collectors;
+        }
         collectorEnded();
-        return 1;  // no collector: nothing collected, no wait
+        return nullptr;
     }
-    std::unique_lock<std::mutex> lock(finished->mutex);
-    finished->signal.wait_for(lock, std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0),
-                              [&] { return finished->done; });
+    return finished;
+}
+
+}  // namespace
+
+int collectFor(const TelnetChannel& channel, int milliseconds) { return collectUntil(channel, milliseconds, {}); }
+
+int collectUntil(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done) {
+    std::shared_ptr<detail::Connection> connection = channel.connection_;
+    if (!connection || connection->handle == net::noSocket) return 1;
+    const std::shared_ptr<Finished> finished = startCollector(connection);
+    if (!finished) return 1;  // no collector: nothing collected, no wait
+    const auto deadline = ResponseCapture::Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
+    ResponseCapture::instance().waitUntil([&] { return finished->done || (done && done()); }, deadline);
     return 1;
+}
+
+bool waitOnChannel(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done) {
+    std::shared_ptr<detail::Connection> connection = channel.connection_;
+    if (connection && connection->handle != net::noSocket) {
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lock(connection->mutex);
+            idle = connection->collectors == 0 && !connection->closed;
+        }
+        // Someone must be receiving for anything to arrive.
+        if (idle) startCollector(connection);
+    }
+    const auto deadline = ResponseCapture::Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
+    return ResponseCapture::instance().waitUntil(done, deadline);
 }
 
 void setWireTap(std::shared_ptr<WireTap> tap) {

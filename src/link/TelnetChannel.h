@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,7 +27,8 @@ public:
     bool connected() const;
 
 private:
-    friend int collectFor(const TelnetChannel& channel, int milliseconds);
+    friend int collectUntil(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
+    friend bool waitOnChannel(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
     std::shared_ptr<detail::Connection> connection_;
 };
 
@@ -34,6 +36,12 @@ private:
 // less when the router closes the connection. The collector keeps handing
 // whatever arrives to the ResponseCapture until the connection ends. Always 1.
 int collectFor(const TelnetChannel& channel, int milliseconds);
+// The same wait, ended early once done() holds (checked whenever the
+// capture changes).
+int collectUntil(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
+// Waits at most milliseconds for done() to hold, without a collector of its
+// own (one is started if none is receiving on the channel). True when it held.
+bool waitOnChannel(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
 
 // Waits, at most timeoutMs, until no collector of this process is left:
 // they end with their connections. True when none is. A process calls it

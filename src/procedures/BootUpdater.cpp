@@ -45,7 +45,7 @@ int BootUpdater::run() {
     const ConfigValue directory = config.read(keys::tempDirectory);
     if (directory.missing) return run.fail("Can't read TempDirectory");
     if (!run.sendCommand("cd " + directory.text + "\r\n", true)) return 0;
-    run.pause(50);
+    run.afterCommand(50);
 
     const ConfigValue user = config.read(keys::pcFtpId);
     if (user.missing) return run.fail("Can't read PC_FTP_ID");
@@ -56,14 +56,14 @@ int BootUpdater::run() {
     if (!run.sendCommand("wget ftp://" + user.text + ":" + password.text + "@" + pcIp.text + "/" + image.text + "\r\n",
                          true))
         return 0;
-    run.pause(1000);
+    run.afterCommand(1000);
 
     const ConfigValue partition = config.read(keys::bootPartition);
     if (partition.missing) return run.fail("Can't read BOOT_PARTITION");
     if (!run.sendCommand("cp " + directory.text + "/" + image.text + " " + partition.text + "\r\n", true)) return 0;
     const ConfigValue copyTime = config.read(keys::time2BootCopy);
     if (copyTime.missing) return run.fail("Can't read TIME2BOOTCOPY");
-    run.pause(parseDecimal(copyTime.text));
+    run.afterCommand(parseDecimal(copyTime.text));
 
     run.log("rebooting .....");
     run.sendCommand("reboot\r\n");

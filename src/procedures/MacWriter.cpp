@@ -52,7 +52,7 @@ int MacWriter::run() {
             if (!run.sendCommand("echo " + name + " " + addressOf(i) + " > " + macPath.text + "\r\n")) return 0;
             run.log("Writing " + name + " = " + quoted(addressOf(i)));
             context_.note([&](RunRecord& record) { record.macWritten(name, addressOf(i)); });
-            run.pause(context_.telnetWait);
+            run.afterCommand(context_.telnetWait);
         }
         ++written;
     }
@@ -69,7 +69,7 @@ int MacWriter::run() {
         if (!run.sendCommand("echo " + name + " " + value + " > " + envPath.text + "\r\n")) return 0;
         run.log("Writing " + name + " " + value);
         context_.note([&](RunRecord& record) { record.environmentWritten(name, value); });
-        run.pause(context_.telnetWait);
+        run.afterCommand(context_.telnetWait);
     }
 
     run.log("---------------------");

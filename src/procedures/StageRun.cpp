@@ -1,5 +1,6 @@
 #include "procedures/StageRun.h"
 
+#include "config/ConfigKeys.h"
 #include "link/ResponseCapture.h"
 #include "link/RouterLogin.h"
 
@@ -21,7 +22,8 @@ std::atomic<int>& succeededFlag(RunFlags& flags, Stage stage) {
 
 StageRun::StageRun(StationContext& context, Stage stage)
     : context_(context), stage_(stage), busy_(busyFlag(context.flags, stage)),
-      succeeded_(succeededFlag(context.flags, stage)), config_(context.profile) {
+      succeeded_(succeededFlag(context.flags, stage)), config_(context.profile),
+      pacer_(context.pause, promptPacing(config_.read(keys::pacing).text)) {
     busy_ = 1;
     succeeded_ = 0;
 }
@@ -55,7 +57,7 @@ bool StageRun::openRouter(const std::string& address, const std::string& noConne
         fail(noConnection);
         return false;
     }
-    if (!RouterLogin(context_.profile, context_.telnetWait, context_.pause).login(channel_)) {
+    if (!RouterLogin(context_.profile, context_.telnetWait, context_.pause, &pacer_).login(channel_)) {
         fail(noLogin);
         return false;
     }
@@ -75,11 +77,11 @@ bool StageRun::sendCommand(const std::string& command, bool logged) {
 
 std::optional<std::string> StageRun::readBack(const std::string& command, int pauseMs, int collectMs) {
     if (!sendCommand(command)) return std::nullopt;
-    pause(pauseMs);
+    afterCommand(pauseMs);
     ResponseCapture& capture = ResponseCapture::instance();
     capture.clear();
-    collectFor(channel_, collectMs);
-    pause(2000);
+    pacer_.collect(channel_, collectMs);
+    afterCommand(2000);
     closeRouter();
     // As it stood when the connection closed: a collector just finishing
     // cannot change it under the searches.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/StationConfig.h"
+#include "link/Pacer.h"
 #include "link/TelnetChannel.h"
 #include "station/StationContext.h"
 
@@ -28,6 +29,9 @@ public:
     StationContext& context() { return context_; }
     const StationConfig& config() const { return config_; }
     void pause(int milliseconds) { context_.pause.sleepMs(milliseconds); }
+    // The pause after a command sent to the router: with prompt pacing it
+    // ends once the router's prompt is back.
+    void afterCommand(int milliseconds) { pacer_.afterCommand(channel_, milliseconds); }
     // One line of the run log, as far as its buffer reaches.
     void log(const std::string& line);
 
@@ -61,6 +65,7 @@ private:
     std::atomic<int>& busy_;
     std::atomic<int>& succeeded_;
     const StationConfig config_;
+    Pacer pacer_;
     TelnetChannel channel_;
     bool channelOpen_ = false;
 };

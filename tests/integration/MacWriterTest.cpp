@@ -355,3 +355,53 @@ TEST(MacWriter, AStartMacThatCannotBeWrittenFailsTheStage) {
 
 }  // namespace
 }  // namespace vornix
+
+namespace vornix {
+namespace {
+
+// Prompt pacing: the same commands in the same order and the same log as
+// fixed pacing, whatever the router's prompt; only the waits are shorter.
+TEST(MacWriterPacing, PromptPacingSendsAndLogsWhatFixedPacingDoes) {
+    const std::string entries = "number=1\r\nstart_mac=00:11:22:00:00:10\r\n0=A,B\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac_env\r\n"
+                                "number=1\r\n0=N,VX100 /proc/ticfg $ # x\r\n";
+    for (const char* prompt : {"# ", "VX100 {cwd} $ "}) {
+        SCOPED_TRACE(prompt);
+        MacRun runs[2];
+        for (int paced = 0; paced < 2; ++paced) {
+            Tweaks tweaks;
+            tweaks.router = [&](routersim::Options& options) {
+                options.prompt = prompt;
+                options.latencyMs = 50;
+            };
+            const std::string setup = std::string("[Environment]\r\nPacing=") + (paced ? "prompt" : "fixed") + "\r\n" +
+                                      setupFor("127.0.0.117", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\n" + entries);
+            runs[paced] = runMac("127.0.0.117", setup, tweaks);
+        }
+        EXPECT_EQ(runs[1].result, 1);
+        EXPECT_EQ(runs[1].log, runs[0].log);
+        EXPECT_EQ(runs[1].received, runs[0].received);
+        EXPECT_EQ(runs[1].log[runs[1].log.size() - 3], "Verify OK : N = \"VX100 /proc/ticfg $ # x\"")
+            << "a prompt inside a written value ends no wait early";
+    }
+}
+
+// A router that shows no prompt gets the fixed waits: no shorter, and it works.
+TEST(MacWriterPacing, WithoutAPromptTheWaitsAreTheFixedOnes) {
+    Tweaks tweaks;
+    tweaks.router = [](routersim::Options& options) {
+        options.prompt = "";
+        options.latencyMs = 20;
+    };
+    const std::string setup = "[Environment]\r\nPacing=prompt\r\n" +
+                              setupFor("127.0.0.118", writeMac("00:11:22:00:00:10", "1", "0=A\r\n"));
+    const auto began = std::chrono::steady_clock::now();
+    const MacRun run = runMac("127.0.0.118", setup, tweaks);
+    const auto took = std::chrono::steady_clock::now() - began;
+    EXPECT_EQ(run.result, 1);
+    // Two logins of five 100 ms sleeps and eight attempts, one written line,
+    // 50 ms and the 3000 ms read-back (the 2000 ms pause is only recorded).
+    EXPECT_GE(took, std::chrono::milliseconds(2 * (500 + 8 * telnetWait) + telnetWait + 50 + 3000));
+}
+
+}  // namespace
+}  // namespace vornix

@@ -13,6 +13,7 @@ struct Options {
     std::string user = "admin";          // telnet login name expected
     std::string password = "admin";      // password expected
     int latencyMs = 200;                 // delay before the answer to each command line (not the echo)
+    std::string prompt = "# ";           // the shell's prompt ("{cwd}": the current directory; "": none)
     bool cliMode = false;                // log in to a command-line mode ("CLI> "); "shell" leaves it
     bool passwordPrompt = true;          // false: the password is still read, but never prompted for
     bool lowercasePrompt = false;        // "password: " instead of "Password: "

@@ -14,7 +14,6 @@ constexpr int ftpTimeoutMs = 5000;
 
 const char* const shellBanner = "\nBuilt-in shell (ash)\nEnter 'help' for a list of built-in commands.\n\n";
 const char* const cliBanner = "\nRouter CLI\nType 'shell' for the system shell, 'help' for commands.\n\n";
-const char* const shellPrompt = "# ";
 const char* const cliPrompt = "CLI> ";
 
 std::string option(unsigned char verb, unsigned char what) {
@@ -139,6 +138,13 @@ std::string Session::greeting() {
 std::string Session::passwordPromptText() const {
     if (!options_.passwordPrompt) return "";
     return options_.lowercasePrompt ? "password: " : "Password: ";
+}
+
+std::string Session::shellPrompt() const {
+    std::string prompt = options_.prompt;
+    const std::size_t at = prompt.find("{cwd}");
+    if (at != std::string::npos) prompt.replace(at, 5, cwd_);
+    return prompt;
 }
 
 std::string Session::encode(const std::string& text) const {
@@ -274,14 +280,14 @@ std::string Session::afterPassword(const std::string& password) {
         return out + encode(std::string(cliBanner) + cliPrompt);
     }
     mode_ = Mode::shell;
-    return out + encode(std::string(shellBanner) + shellPrompt);
+    return out + encode(std::string(shellBanner) + shellPrompt());
 }
 
 std::string Session::cliCommand(const std::string& line) {
     host_.log("connection " + std::to_string(id_) + ": CLI> " + printable(line));
     if (line == "shell") {
         mode_ = Mode::shell;
-        return encode(std::string(shellBanner) + shellPrompt);
+        return encode(std::string(shellBanner) + shellPrompt());
     }
     if (line == "exit" || line == "quit") {
         closing_ = true;
@@ -298,8 +304,8 @@ std::string Session::cliCommand(const std::string& line) {
 
 std::string Session::shellCommand(const std::string& line) {
     const CommandLine command = parseCommand(line);
-    if (!command.error.empty()) return encode(command.error + "\n" + shellPrompt);
-    if (command.args.empty() && command.target.empty()) return encode(shellPrompt);
+    if (!command.error.empty()) return encode(command.error + "\n" + shellPrompt());
+    if (command.args.empty() && command.target.empty()) return encode(shellPrompt());
 
     const std::string name = command.args.empty() ? "" : command.args[0];
     const std::vector<std::string> operands = withoutFlags(command.args);
@@ -384,7 +390,7 @@ std::string Session::shellCommand(const std::string& line) {
         if (result == RouterState::WriteResult::tooLarge) tty += "sh: write error: No space left on device\n";
         out.clear();
     }
-    return encode(out + tty + shellPrompt);
+    return encode(out + tty + shellPrompt());
 }
 
 std::string Session::wget(const std::vector<std::string>& args) {

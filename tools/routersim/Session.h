@@ -57,6 +57,8 @@ private:
     void lineDone(Clock::time_point now);
     std::string execute(const std::string& line);
     std::string loginPrompt() const { return "router login: "; }
+    // The shell's prompt, "{cwd}" in it standing for the current directory.
+    std::string shellPrompt() const;
     std::string passwordPromptText() const;
     std::string afterPassword(const std::string& password);
     std::string cliCommand(const std::string& line);

@@ -26,6 +26,8 @@ const char* const usage =
     "  --user NAME             login name expected (admin)\n"
     "  --password TEXT         password expected (admin)\n"
     "  --latency MS            delay before each answer, not the echo (200)\n"
+    "  --prompt TEXT           the shell's prompt (\"# \"); {cwd} stands for the\n"
+    "                          current directory; an empty text shows none\n"
     "  --cli                   log in to a CLI; its command 'shell' opens the shell\n"
     "  --no-password-prompt    read the password without prompting for it\n"
     "  --lowercase-prompt      prompt \"password:\" instead of \"Password:\"\n"
@@ -118,6 +120,8 @@ int main(int argc, char** argv) {
             options.password = text();
         } else if (arg == "--latency") {
             options.latencyMs = needs(0, 600000);
+        } else if (arg == "--prompt") {
+            options.prompt = text();
         } else if (arg == "--cli") {
             options.cliMode = true;
         } else if (arg == "--no-password-prompt") {
