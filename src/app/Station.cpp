@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 #include "app/JournalingConsole.h"
 #include "app/RunSequencer.h"
@@ -84,7 +85,10 @@ struct Station::Parts {
         start.started = std::chrono::system_clock::now();
         const ConfigValue router = read(keys::cpeLanIp);
         start.router = router.missing ? std::string() : router.text;
-        start.runId = journal::utcText(start.started) + " " + station.name;
+        // Unique also among stations of one computer that start in the same millisecond.
+        char tag[12];
+        std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(std::random_device()()));
+        start.runId = journal::utcText(start.started) + " " + station.name + " " + tag;
         record = std::make_shared<RunRecord>(start);
         transcript = std::make_shared<Transcript>(Transcript::Clock::now());
         secrets = Secrets();

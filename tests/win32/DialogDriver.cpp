@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
         };
         auto tick = [&](int id) {
             HWND box = GetDlgItem(dialog, id);
+            if (SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED) return true;  // ticked by an earlier run
             click(box);
             for (int i = 0; i < 100 && SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED; ++i) Sleep(20);
             return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;

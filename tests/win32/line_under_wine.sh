@@ -11,33 +11,9 @@ port=54336
 scratch=/tmp/vornix-pg-$port
 password=Wine-Pw.5e1
 
-bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
-[ -n "$bin" ] && [ -x "$bin/initdb" ] || { echo "FAILED: no PostgreSQL server (scripts/install-deps)"; exit 1; }
-[ "$(id -u)" -eq 0 ] || { echo "FAILED: needs root to run the server as the postgres user"; exit 1; }
-as_postgres() { runuser -u postgres -- "$@"; }
-# The live server of our data directory (a pid file may outlive its process).
-postmaster() {
-  local pid
-  pid=$(head -1 "$scratch/data/postmaster.pid" 2>/dev/null) || return 1
-  [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "-D $scratch/data" && echo "$pid"
-}
-pg_stop() { postmaster >/dev/null && as_postgres "$bin/pg_ctl" -D "$scratch/data" -m "$1" -w stop >/dev/null 2>&1; }
-sql() { as_postgres "$bin/psql" -X -q -h "$scratch" -p "$port" -U postgres -d vornix_line -At -v ON_ERROR_STOP=1 -c "$1"; }
-
-# A server left by a crashed earlier run on this port goes first.
-pg_stop immediate || { stale=$(postmaster) && kill -9 "$stale"; } || true
-cleanup() { pg_stop fast || true; rm -rf "$scratch"; }
+cleanup() { pg_down; }
 trap cleanup EXIT
-rm -rf "$scratch"
-mkdir -p "$scratch"
-chown postgres: "$scratch"
-as_postgres "$bin/initdb" -D "$scratch/data" -U postgres -E UTF8 --no-locale --auth-local=trust \
-  --auth-host=scram-sha-256 --no-sync >"$scratch/initdb.log" 2>&1 || { cat "$scratch/initdb.log"; exit 1; }
-as_postgres "$bin/pg_ctl" -D "$scratch/data" -l "$scratch/server.log" -w -t 60 \
-  -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$scratch -c fsync=off" start >/dev/null ||
-  { cat "$scratch/server.log"; exit 1; }
-as_postgres "$bin/psql" -X -q -h "$scratch" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 \
-  -c "CREATE ROLE vornix_line LOGIN PASSWORD '$password'" -c "CREATE DATABASE vornix_line OWNER vornix_line"
+pg_up
 
 connection="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=vornix_line;Uid=vornix_line;Pwd=$password;"
 status=0

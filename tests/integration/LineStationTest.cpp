@@ -1,0 +1,186 @@
+// Line mode as stations run it: vornix-cli processes against simulated
+// routers, their MAC blocks drawn from one pool in a real PostgreSQL server.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
+
+#include "RouterSim.h"
+#include "support/CliRun.h"
+#include "support/PostgresServer.h"
+
+namespace vornix {
+namespace {
+
+using nlohmann::json;
+
+// The server of one test, its tables made and one pool added through the
+// set-up commands, as a line does it.
+struct Line {
+    test::PostgresServer server;
+    test::TempDir dir;
+
+    Line(int port, const std::string& first, const std::string& last) : server(port) {
+        if (!server.ready()) {
+            ADD_FAILURE() << "this test needs PostgreSQL (scripts/install-deps): " << server.failure();
+            return;
+        }
+        const std::string admin = station("admin", "127.0.0.1");
+        EXPECT_EQ(test::runCli(admin, "--line-init").status, 0);
+        const test::CliResult added = test::runCli(admin, "--pool-add line " + first + " " + last);
+        EXPECT_EQ(added.status, 0) << added.err;
+    }
+
+    // A station directory whose setup.ini points at the router and the pool.
+    std::string station(const std::string& name, const std::string& router) {
+        const std::string path = dir.file(name);
+        std::filesystem::create_directories(path);
+        std::ofstream(path + "/setup.ini", std::ios::binary)
+            << "[Environment]\r\nTELNETWAITTIME(ms)=100\r\nPacing=prompt\r\n[SETUP]\r\nCPE_LAN_IP=" << router
+            << "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\n"
+               "number=2\r\nstart_mac=NULL\r\n0=ethaddr,lan_mac\r\n1=wan_mac\r\n[WRITE_ENV]\r\npath=/proc/ticfg/env\r\n"
+               "number=0\r\n[LINE]\r\nDatabase="
+            << server.connectionString() << "\r\nPool=line\r\nStation=" << name << "\r\n";
+        return path;
+    }
+
+    long long number(const std::string& query) { return std::stoll("0" + server.sql(query)); }
+
+    // No address twice, none outside the pool, and every address handed out
+    // is on a router or held in a block that is not (yet) on one.
+    void expectConsistent(long long first, long long last) {
+        EXPECT_EQ(number("SELECT COUNT(*) - COUNT(DISTINCT mac) FROM vornix_assignment"), 0);
+        EXPECT_EQ(number("SELECT COUNT(*) FROM vornix_assignment WHERE mac < " + std::to_string(first) +
+                         " OR mac > " + std::to_string(last)),
+                  0);
+        const long long handedOut = number("SELECT next_mac FROM vornix_pool WHERE name = 'line'") - first;
+        const long long assigned = number("SELECT COUNT(*) FROM vornix_assignment");
+        const long long held = number("SELECT COALESCE(SUM(mac_count), 0) FROM vornix_reservation WHERE state <> 'assigned'");
+        EXPECT_EQ(assigned + held, handedOut);
+    }
+};
+
+routersim::Options routerAt(const std::string& address) {
+    routersim::Options options;
+    options.address = address;
+    options.latencyMs = 0;
+    return options;
+}
+
+// Four stations, 25 routers each, at the same time, from one pool.
+TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
+    Line line(54340, "00:11:22:00:00:00", "00:11:22:00:01:FF");
+    ASSERT_TRUE(line.server.ready());
+    std::vector<std::thread> stations;
+    std::vector<int> failures(4, 0);
+    for (int s = 0; s < 4; ++s)
+        stations.emplace_back([&, s] {
+            const std::string address = "127.0.0." + std::to_string(161 + s);
+            routersim::RouterSim router(routerAt(address));
+            if (!router.start()) return void(failures[s] = 100);
+            const std::string station = line.station("station" + std::to_string(s), address);
+            for (int run = 0; run < 25; ++run)
+                if (test::runCli(station, "--mac").status != 0) ++failures[s];
+        });
+    for (auto& t : stations) t.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
+    EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_assignment"), 4 * 25 * 2);
+    EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_run"), 4 * 25) << "every run's record is in the database too";
+    line.expectConsistent(0x001122000000LL, 0x0011220001FFLL);
+}
+
+// Stations killed at any moment: still no address twice, and a station whose
+// run was killed holding a block gets that block for its next router.
+TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
+    Line line(54341, "00:11:22:00:00:00", "00:11:22:00:0F:FF");
+    ASSERT_TRUE(line.server.ready());
+    std::vector<std::thread> stations;
+    std::vector<std::string> problems(2);
+    for (int s = 0; s < 2; ++s)
+        stations.emplace_back([&, s] {
+            const std::string address = "127.0.0." + std::to_string(165 + s);
+            const std::string name = "killed" + std::to_string(s);
+            routersim::RouterSim router(routerAt(address));
+            if (!router.start()) return void(problems[s] = "no router");
+            const std::string station = line.station(name, address);
+            std::mt19937 random(static_cast<unsigned>(s + 11));
+            for (int k = 0; k < 25; ++k) {
+                const pid_t pid = ::fork();
+                if (pid == 0) {
+                    if (::chdir(station.c_str()) != 0) ::_exit(99);
+                    const int null = ::open("/dev/null", O_WRONLY);
+                    ::dup2(null, 1);
+                    ::dup2(null, 2);
+                    ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, "--mac", static_cast<char*>(nullptr));
+                    ::_exit(98);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1100));
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            // The block the station holds now, if any, is the next router's.
+            const std::string held = line.server.sql("SELECT first_mac FROM vornix_reservation WHERE station = '" +
+                                                     name + "' AND state = 'open'");
+            if (test::runCli(station, "--mac").status != 0) problems[s] += "the next run failed; ";
+            const std::string assigned = line.server.sql(
+                "SELECT MIN(mac) FROM vornix_assignment WHERE run_id = (SELECT run_id FROM vornix_assignment WHERE "
+                "station = '" + name + "' ORDER BY assigned_at DESC, mac DESC LIMIT 1)");
+            if (!held.empty() && held != assigned) problems[s] += "held " + held + " but got " + assigned + "; ";
+        });
+    for (auto& t : stations) t.join();
+    EXPECT_EQ(problems, std::vector<std::string>(2));
+    line.expectConsistent(0x001122000000LL, 0x001122000FFFLL);
+}
+
+// A database that cannot be reached: nothing is written to the router. One
+// that goes away in the middle of a run: the stage fails, the block stays
+// held, and the next run gets it.
+TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
+    Line line(54342, "00:11:22:00:00:00", "00:11:22:00:00:FF");
+    ASSERT_TRUE(line.server.ready());
+    routersim::Options options = routerAt("127.0.0.167");
+    routersim::RouterSim router(options);
+    ASSERT_TRUE(router.start());
+    const std::string station = line.station("station", "127.0.0.167");
+
+    ASSERT_TRUE(line.server.stop());
+    const test::CliResult down = test::runCli(station, "--mac");
+    EXPECT_EQ(down.status, 1);
+    EXPECT_NE(down.out.find("-----writing ENV-----\nCan't reach the line database: "), std::string::npos) << down.out;
+    EXPECT_EQ(down.out.find(line.server.password), std::string::npos) << "the password is masked";
+    ASSERT_EQ(router.received().size(), 1u);
+    EXPECT_EQ(router.received()[0].find("echo "), std::string::npos) << "nothing written to the router";
+
+    ASSERT_TRUE(line.server.start());
+    std::thread stopper([&] {
+        // Down once the router has been written and before the block is kept.
+        for (int i = 0; i < 2000; ++i) {
+            const auto received = router.received();
+            if (received.size() >= 3) break;  // the read-back's connection
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        line.server.stop();
+    });
+    const test::CliResult middle = test::runCli(station, "--mac");
+    stopper.join();
+    EXPECT_EQ(middle.status, 1);
+    EXPECT_NE(middle.out.find("Can't write start_mac to the line database: "), std::string::npos) << middle.out;
+
+    ASSERT_TRUE(line.server.start());
+    EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_assignment"), 0);
+    const test::CliResult again = test::runCli(station, "--mac");
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("Writing ethaddr = \"00:11:22:00:00:00\""), std::string::npos)
+        << "the block held since the failed run, again";
+    line.expectConsistent(0x001122000000LL, 0x0011220000FFLL);
+}
+
+}  // namespace
+}  // namespace vornix
