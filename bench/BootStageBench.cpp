@@ -9,6 +9,7 @@
 #include <string>
 
 #include "RouterSim.h"
+#include "support/RouterEcho.h"
 #include "LastLineConsole.h"
 #include "platform/posix/PosixProfile.h"
 #include "procedures/BootUpdater.h"
@@ -23,17 +24,6 @@ constexpr int copyMs = 500;
 // attempts each), 50 ms after cd, 1000 after wget, the copy time, TelnetWait
 // after reboot, then 100 + 2000 + 2000 around the read-back.
 long floorMs() { return 2 * (5 * 100 + 8 * telnetWait) + 50 + 1000 + copyMs + telnetWait + 100 + 2000 + 2000; }
-
-// Loopback answers while the router reboots; ask the router instead.
-struct RouterEcho : vornix::EchoPort {
-    routersim::RouterSim& router;
-    explicit RouterEcho(routersim::RouterSim& r) : router(r) {}
-    bool load() override { return true; }
-    vornix::EchoReply echo(const std::string&, int, int, const std::string& payload) override {
-        return router.rebooting() ? vornix::EchoReply{} : vornix::EchoReply{true, 1, 0, payload};
-    }
-    void flushArp() override {}
-};
 
 }  // namespace
 
@@ -61,7 +51,7 @@ int main() {
     vornix::RunFlags flags;
     vornix::RealPause pause;
     vornix::StationContext context{console, profile, path, telnetWait, flags, pause};
-    RouterEcho echo(router);
+    vornix::test::RouterEcho echo(router);
 
     const auto started = std::chrono::steady_clock::now();
     const int result = vornix::BootUpdater(context, echo).run();

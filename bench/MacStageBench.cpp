@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -37,12 +38,20 @@ int main() {
                 {"1 name, 64 KB", 1, 64 * 1024}};
     for (const auto& row : rows) {
         const std::string path = "/tmp/vornix-bench-setup.ini";
-        std::string list;
-        for (int i = 0; i < row.names; ++i) list += (i ? "," : "") + ("name" + std::to_string(i));
+        // At most 50 names an entry: an entry's value is read into 1024 bytes.
+        std::string entries;
+        const int count = (row.names + 49) / 50;
+        for (int e = 0; e < count; ++e) {
+            entries += std::to_string(e) + "=";
+            for (int i = e * 50; i < std::min(row.names, (e + 1) * 50); ++i)
+                entries += (i > e * 50 ? "," : "") + ("name" + std::to_string(i));
+            entries += "\r\n";
+        }
         std::ofstream(path, std::ios::trunc | std::ios::binary)
             << "[SETUP]\r\nCPE_LAN_IP=127.0.0.120\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n"
-               "[WRITE_MAC]\r\npath=/proc/ticfg/mac\r\nnumber=1\r\nstart_mac=00:11:22:00:00:00\r\n0="
-            << list << "\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac\r\nnumber=0\r\n";
+               "[WRITE_MAC]\r\npath=/proc/ticfg/mac\r\nnumber="
+            << count << "\r\nstart_mac=00:11:22:00:00:00\r\n" << entries
+            << "[WRITE_ENV]\r\npath=/proc/ticfg/mac\r\nnumber=0\r\n";
 
         routersim::Options options;
         options.address = "127.0.0.120";

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "RouterSim.h"
+#include "support/RouterEcho.h"
 #include "config/IniProfile.h"
 #include "link/TelnetChannel.h"
 #include "procedures/BootUpdater.h"
@@ -25,16 +26,6 @@ const std::string login = "admin\r\nadmin\r\ncd /proc/ticfg\r\nls env\r\ncat env
 
 // Loopback always answers ICMP: the router's echo is answered while its
 // telnet service is up, as a real router's would be.
-struct RouterEcho : EchoPort {
-    routersim::RouterSim& router;
-    explicit RouterEcho(routersim::RouterSim& r) : router(r) {}
-    bool load() override { return true; }
-    EchoReply echo(const std::string&, int, int, const std::string& payload) override {
-        return router.rebooting() ? EchoReply{} : EchoReply{true, 1, 0, payload};
-    }
-    void flushArp() override {}
-};
-
 // Real pauses, recorded; the 2000 ms before the search is skipped, and so
 // are the probe's 100 ms pauses once instant() says so.
 struct TestPause : Pause {
@@ -89,7 +80,7 @@ BootRun runBoot(const char* address, const char* ftpAddress, const std::string& 
     TestPause pause;
     if (neverBack) pause.instant = [&] { return router.rebooting(); };
     StationContext context{console, profile, dir.file("setup.ini"), telnetWait, flags, pause};
-    RouterEcho echo(router);
+    test::RouterEcho echo(router);
     console.enableStart(false);
     run.result = BootUpdater(context, echo).run();
     EXPECT_TRUE(awaitCollectors(3000));

@@ -3,10 +3,7 @@
 // cannot be written, and a station killed at any moment of its runs.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +14,7 @@
 
 #include "RouterSim.h"
 #include "support/CliRun.h"
+#include "support/Immutable.h"
 
 namespace vornix {
 namespace {
@@ -129,18 +127,6 @@ TEST(Journal, EveryRunLeavesItsRecordAndItsTranscript) {
     EXPECT_NE(history.out.find("127.0.0.151        mac                  failed     -\n"), std::string::npos) << history.out;
 }
 
-// Sets or clears the immutable flag: not even root may change the file.
-bool setImmutable(const std::string& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // A journal that cannot be written fails the run, after the router's work:
 // nothing is undone and start_mac stays advanced.
 TEST(Journal, ARecordThatCannotBeWrittenFailsTheRun) {
@@ -151,9 +137,9 @@ TEST(Journal, ARecordThatCannotBeWrittenFailsTheRun) {
     ASSERT_TRUE(router.start());
     dir.write("station/setup.ini", setupFor("127.0.0.152", "s3cret!", "00:11:22:00:00:10"));
     dir.write("station/vornix-journal.jsonl", "");
-    ASSERT_TRUE(setImmutable(station + "/vornix-journal.jsonl", true)) << "no immutable files here";
+    ASSERT_TRUE(test::setImmutable(station + "/vornix-journal.jsonl", true)) << "no immutable files here";
     const test::CliResult run = test::runCli(station, "--mac");
-    setImmutable(station + "/vornix-journal.jsonl", false);
+    test::setImmutable(station + "/vornix-journal.jsonl", false);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("Verify OK : ProductID = \"VX100\"\n---------------------\n\n"
                            "Can't write the run journal: Operation not permitted\n"),
@@ -166,9 +152,9 @@ TEST(Journal, ARecordThatCannotBeWrittenFailsTheRun) {
     const std::string locked = dir.file("locked");
     std::filesystem::create_directory(locked);
     dir.write("locked/setup.ini", "[SETUP]\r\nCPE_LAN_IP=127.0.0.152\r\n");
-    ASSERT_TRUE(setImmutable(locked, true));
+    ASSERT_TRUE(test::setImmutable(locked, true));
     const test::CliResult found = test::runCli(locked, "");
-    setImmutable(locked, false);
+    test::setImmutable(locked, false);
     EXPECT_EQ(found.status, 1);
     EXPECT_EQ(found.out, "Found 127.0.0.152\nCan't write the run journal: Operation not permitted\n");
 }
@@ -198,16 +184,7 @@ TEST(JournalSoak, KilledStationsLeaveEveryEarlierRecordReadable) {
                 << setupFor(address, "s3cret!", "00:11:22:00:00:10", "prompt");
             std::mt19937 random(static_cast<unsigned>(s * 7919 + 1));
             for (int k = 0; k < killsEach; ++k) {
-                const pid_t pid = ::fork();
-                if (pid == 0) {
-                    if (::chdir(station.c_str()) != 0) ::_exit(99);
-                    const int null = ::open("/dev/null", O_WRONLY);
-                    ::dup2(null, 1);
-                    ::dup2(null, 2);
-                    const std::string program = VORNIX_CLI_PATH;
-                    ::execl(program.c_str(), program.c_str(), "--mac", static_cast<char*>(nullptr));
-                    ::_exit(98);
-                }
+                const pid_t pid = test::startCli(station, "--mac");
                 // Anywhere in a run of under a second, or around its end,
                 // where the record is written.
                 const unsigned at = k % 2 ? random() % 900 : 650 + random() % 350;
@@ -224,14 +201,7 @@ TEST(JournalSoak, KilledStationsLeaveEveryEarlierRecordReadable) {
             // As a kill in the middle of the record's write would leave it.
             std::ofstream(station + "/vornix-journal.jsonl", std::ios::app) << "{\"format\":1,\"run\":\"torn";
             const std::size_t before = lines.size() + 1;
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                if (::chdir(station.c_str()) != 0) ::_exit(99);
-                const int null = ::open("/dev/null", O_WRONLY);
-                ::dup2(null, 1);
-                ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, "--mac", static_cast<char*>(nullptr));
-                ::_exit(98);
-            }
+            const pid_t pid = test::startCli(station, "--mac");
             int status = 0;
             ::waitpid(pid, &status, 0);
             std::ifstream again(station + "/vornix-journal.jsonl");

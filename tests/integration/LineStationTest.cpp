@@ -2,7 +2,6 @@
 // routers, their MAC blocks drawn from one pool in a real PostgreSQL server.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,15 +111,7 @@ TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
             const std::string station = line.station(name, address);
             std::mt19937 random(static_cast<unsigned>(s + 11));
             for (int k = 0; k < 25; ++k) {
-                const pid_t pid = ::fork();
-                if (pid == 0) {
-                    if (::chdir(station.c_str()) != 0) ::_exit(99);
-                    const int null = ::open("/dev/null", O_WRONLY);
-                    ::dup2(null, 1);
-                    ::dup2(null, 2);
-                    ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, "--mac", static_cast<char*>(nullptr));
-                    ::_exit(98);
-                }
+                const pid_t pid = test::startCli(station, "--mac");
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1100));
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, nullptr, 0);

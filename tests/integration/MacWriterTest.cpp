@@ -4,11 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <functional>
 #include <memory>
 #include <thread>
@@ -18,6 +13,7 @@
 #include "platform/posix/PosixProfile.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
+#include "support/Immutable.h"
 #include "support/RecordingConsole.h"
 #include "support/TempDir.h"
 
@@ -306,25 +302,13 @@ struct DeafProfile : platform::PosixProfile {
     bool write(const char*, const char*, const std::string&) override { return true; }
 };
 
-// Sets or clears the immutable flag: even root cannot create a file in such a directory.
-bool setImmutable(const std::string& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // setup.ini in a directory that is read-only while the profile lives.
 struct LockedDirectoryProfile : platform::PosixProfile {
     explicit LockedDirectoryProfile(const std::string& path)
         : PosixProfile(path), directory_(path.substr(0, path.rfind('/'))) {
-        if (!setImmutable(directory_, true)) ADD_FAILURE() << "cannot make " << directory_ << " read-only here";
+        if (!test::setImmutable(directory_, true)) ADD_FAILURE() << "cannot make " << directory_ << " read-only here";
     }
-    ~LockedDirectoryProfile() override { setImmutable(directory_, false); }
+    ~LockedDirectoryProfile() override { test::setImmutable(directory_, false); }
     std::string directory_;
 };
 

@@ -9,7 +9,9 @@
 #include "support/TempDir.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace vornix::test {
@@ -34,5 +36,20 @@ inline CliResult runCli(const std::string& directory, const std::string& argumen
 #endif
     return {status, readAll(out), readAll(err)};
 }
+
+#ifndef _WIN32
+// vornix-cli started in directory with one argument, its output discarded;
+// the caller waits for it (or kills it).
+inline pid_t startCli(const std::string& directory, const char* argument) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    if (::chdir(directory.c_str()) != 0) ::_exit(99);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, argument, static_cast<char*>(nullptr));
+    ::_exit(98);
+}
+#endif
 
 }  // namespace vornix::test

@@ -7,22 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/WriteAll.h"
+
 namespace vornix::platform {
 
 namespace {
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');

@@ -6,20 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/WriteAll.h"
+
 namespace vornix::platform {
 
 namespace {
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::string reason() { return std::strerror(errno); }
 

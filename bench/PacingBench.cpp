@@ -1,0 +1,105 @@
+// The MAC stage (1, 10 and 100 names) and the boot stage in both pacings,
+// against the simulated router at latencies of 5, 50 and 200 ms: the time
+// of each stage, prompt pacing's share of fixed pacing's time, and the floor
+// the router itself sets (the lines it was sent, times its latency). A stage
+// that fails is shown with its last log line and makes the program exit 1.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "LastLineConsole.h"
+#include "RouterSim.h"
+#include "support/RouterEcho.h"
+#include "platform/posix/PosixProfile.h"
+#include "procedures/BootUpdater.h"
+#include "procedures/MacWriter.h"
+#include "procedures/ProfileBlockSource.h"
+#include "support/FtpServer.h"
+
+namespace {
+
+constexpr int telnetWait = 300;
+const std::string directory = "/tmp/vornix-bench-pacing";
+
+struct Row {
+    bool ok = false;
+    long ms = 0;
+    long lines = 0;  // what the router was sent
+    std::string last;
+};
+
+// names: the MAC stage with that many names; 0: the boot stage.
+Row runStage(int names, int latency, bool prompt) {
+    std::string list;
+    for (int i = 0; i < names; ++i) list += (i ? "," : "") + ("name" + std::to_string(i));
+    const std::string path = directory + "/setup.ini";
+    std::ofstream(path, std::ios::trunc | std::ios::binary)
+        << "[Environment]\r\nTempDirectory=/var/tmp\r\nPacing=" << (prompt ? "prompt" : "fixed")
+        << "\r\n[SETUP]\r\nCPE_LAN_IP=127.0.0.120\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n"
+           "PC_IP=127.0.0.122\r\nPC_FTP_ID=station\r\nPC_FTP_PWD=secret\r\nBOOTCODE=u-boot.bin\r\n"
+           "BOOT_PARTITION=/dev/mtdblock0\r\nTIME2BOOTCOPY(ms)=500\r\nTIME2WAITBOOT(ms)=3000\r\n"
+           "ENV_PATH=/proc/ticfg/env\r\nBOOTVERSION=1.2.3\r\nBOOTCODENAME=BUILD_VERSION\r\n"
+           "[WRITE_MAC]\r\npath=/proc/ticfg/mac\r\nnumber=1\r\nstart_mac=00:11:22:00:00:00\r\n0="
+        << list << "\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac\r\nnumber=0\r\n";
+    routersim::Options options;
+    options.address = "127.0.0.120";
+    options.latencyMs = latency;
+    options.rebootMs = 1;
+    routersim::RouterSim router(options);
+    Row row;
+    if (!router.start()) {
+        row.last = "cannot start the simulated router on 127.0.0.120:23 (root needed)";
+        return row;
+    }
+    const vornix::Stage stage = names ? vornix::Stage::MacWriting : vornix::Stage::BootUpdate;
+    bench::LastLineConsole console(stage);
+    vornix::platform::PosixProfile profile(path);
+    vornix::RunFlags flags;
+    vornix::RealPause pause;
+    vornix::StationContext context{console, profile, path, telnetWait, flags, pause};
+    vornix::MacBlock block;
+    vornix::ProfileBlockSource blocks(profile, path);
+    vornix::test::RouterEcho echo(router);
+
+    const auto started = std::chrono::steady_clock::now();
+    const int result = names ? vornix::MacWriter(context, block, blocks).run() : vornix::BootUpdater(context, echo).run();
+    row.ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+    router.stop();
+    for (const std::string& bytes : router.received())
+        for (std::size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2)) ++row.lines;
+    row.ok = result == 1;
+    row.last = console.last();
+    return row;
+}
+
+}  // namespace
+
+int main() {
+    std::system(("mkdir -p " + directory).c_str());
+    std::ofstream(directory + "/u-boot.bin", std::ios::binary) << "image\nBOOTVERSION=1.2.3\n" << std::string(64 * 1024, 'x');
+    vornix::test::FtpServer ftp("127.0.0.122", 21, "station", "secret", directory);
+    if (!ftp.ready()) {
+        std::fputs("cannot start the FTP server on 127.0.0.122:21 (root and python3-pyftpdlib needed)\n", stderr);
+        return 1;
+    }
+    std::printf("TelnetWait %d ms. floor: the lines the router was sent times its latency.\n", telnetWait);
+    std::printf("%-15s %8s %12s %12s %8s %10s\n", "stage", "latency", "fixed ms", "prompt ms", "prompt", "floor ms");
+    int failures = 0;
+    for (int latency : {5, 50, 200}) {
+        for (int names : {1, 10, 100, 0}) {
+            const Row fixed = runStage(names, latency, false);
+            const Row prompt = runStage(names, latency, true);
+            const std::string label = names ? "MAC " + std::to_string(names) + (names > 1 ? " names" : " name") : "boot update";
+            if (!fixed.ok || !prompt.ok) {
+                ++failures;
+                std::printf("%-15s %6d ms FAILED: %s\n", label.c_str(), latency, (!fixed.ok ? "fixed: " + fixed.last : "prompt: " + prompt.last).c_str());
+                continue;
+            }
+            std::printf("%-15s %5d ms %12ld %12ld %7.1f%% %10ld\n", label.c_str(), latency, fixed.ms, prompt.ms,
+                        100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms), prompt.lines * latency);
+        }
+    }
+    return failures ? 1 : 0;
+}
