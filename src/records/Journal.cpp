@@ -1,8 +1,9 @@
 #include "records/Journal.h"
 
-#include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
+
+#include "records/UtcTime.h"
 
 namespace vornix::journal {
 
@@ -40,33 +41,14 @@ std::string clean(const Secrets& secrets, const std::string& text) {
     return out;
 }
 
-std::tm utc(std::time_t seconds) {
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &seconds);
-#else
-    gmtime_r(&seconds, &parts);
-#endif
-    return parts;
-}
-
-std::string formatUtc(std::chrono::system_clock::time_point time, const char* pattern) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    const std::tm parts = utc(static_cast<std::time_t>(ms / 1000));
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                  parts.tm_min, parts.tm_sec, static_cast<int>(ms % 1000));
-    return text;
-}
-
 }  // namespace
 
 std::string utcText(std::chrono::system_clock::time_point time) {
-    return formatUtc(time, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
+    return UtcTime(time).format("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
 }
 
 std::string utcFileText(std::chrono::system_clock::time_point time) {
-    return formatUtc(time, "%04d-%02d-%02dT%02d-%02d-%02d.%03dZ");
+    return UtcTime(time).format("%04d-%02d-%02dT%02d-%02d-%02d.%03dZ");
 }
 
 std::string transcriptName(std::chrono::system_clock::time_point started, const std::string& router) {

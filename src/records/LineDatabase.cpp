@@ -2,10 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
-#include <ctime>
 #include <map>
 
 #include "records/Odbc.h"
+#include "records/UtcTime.h"
 
 // The statements keep to what PostgreSQL, SQL Server and MySQL all accept:
 // no RETURNING, no ON CONFLICT, no generated keys, no IF NOT EXISTS, times as
@@ -68,16 +68,8 @@ constexpr TableDefinition tables[] = {
 };
 
 std::string utcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &now);
-#else
-    gmtime_r(&now, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+    // Whole seconds: the tables keep "YYYY-MM-DDTHH:MM:SSZ".
+    return UtcTime(std::chrono::system_clock::now()).format("%04d-%02d-%02dT%02d:%02d:%02dZ");
 }
 
 // A name the tables can hold and a status table can show.

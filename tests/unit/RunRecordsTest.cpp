@@ -63,6 +63,18 @@ TEST(Journal, ARecordSaysWhatTheRunDidWithoutItsSecrets) {
     EXPECT_EQ(record["transcript"], "transcripts/x.log");
 }
 
+TEST(Journal, TimesAreUtcCalendarText) {
+    const struct {
+        long long ms;
+        const char* text;
+    } cases[] = {{0, "1970-01-01T00:00:00.000Z"},
+                 {951782400999, "2000-02-29T00:00:00.999Z"},
+                 {4107542399000, "2100-02-28T23:59:59.000Z"},
+                 {4107542400000, "2100-03-01T00:00:00.000Z"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(journal::utcText(std::chrono::system_clock::time_point(std::chrono::milliseconds(c.ms))), c.text);
+}
+
 // The journal is read from its end: only the records asked for are parsed,
 // a torn last line (a process killed while writing) is skipped.
 TEST(Journal, TheLastRecordsReadFromTheEnd) {

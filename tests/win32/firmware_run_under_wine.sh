@@ -22,6 +22,18 @@ register_flashsim
 router=$!
 wait_for "$address" 23
 
+# The run's journal record: the stage, its result, its failure line, the variant.
+check_record() {  # station result failure variant
+  /usr/bin/python3 - "$@" <<'PY'
+import json, sys
+station, result, failure, variant = sys.argv[1:5]
+record = json.loads(open(station + "/vornix-journal.jsonl", encoding="utf-8").read().splitlines()[-1])
+stage = record["stages"]["firmware"]
+assert record["ticked"] == ["firmware"], record["ticked"]
+assert (stage["result"], stage["failure"], record["firmware"]["variant"]) == (result, failure, variant), (stage, record["firmware"])
+PY
+}
+
 run_variant() {  # name format_mtd3 [flashsim switches [stuck]]
   local name=$1 format=$2 switches=${3:-} expect=${4:-finish} station=$scratch/$1
   mkdir -p "$station/7200" "$station/app_firmware"
@@ -47,9 +59,11 @@ run_variant() {  # name format_mtd3 [flashsim switches [stuck]]
     ! grep -q 'Update Firmware finish.' "$station/run.log" || exit 1
     # The tool was told to quit, and did.
     [ "$(tail -1 "$station/flashsim.log")" = quit ] || { echo "the tool was left running"; exit 1; }
+    check_record "$station" failed 'Not Found Entry Edit Dialog!' plain
     return
   fi
   [ "$status" -eq 0 ] || { cat "$station/run.err"; exit 1; }
+  check_record "$station" succeeded '' "$([ "$format" = TRUE ] && echo format || echo plain)"
   grep -qx 'Update Firmware finish.' "$station/run.log"
   grep -qx "login $address ok" "$build_dir/tools/flashsim/flashsim.log"
   grep -q '^image Z:.*\\app_firmware\\nsp.firmware.img, item 1$' "$build_dir/tools/flashsim/flashsim.log"
