@@ -86,7 +86,9 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
         if (received <= 0) break;  // closed by the router (0) or by our own close (error)
     }
     // A wait that ends with its collector sees what that collector took.
-    std::this_thread::sleep_until(lastArrival + ResponseCapture::visibleAfter);
+    // (A sleep may end a little early on some systems: hence the loop.)
+    const auto visible = lastArrival + ResponseCapture::visibleAfter;
+    while (ResponseCapture::Clock::now() < visible) std::this_thread::sleep_until(visible);
     {
         std::lock_guard<std::mutex> lock(connection->mutex);
         --connection->collectors;
