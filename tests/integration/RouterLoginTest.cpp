@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "RouterSim.h"
@@ -11,6 +10,7 @@
 #include "link/ResponseCapture.h"
 #include "link/RouterLogin.h"
 #include "link/TelnetChannel.h"
+#include "support/ProcessCensus.h"
 #include "support/TempDir.h"
 
 namespace vornix {
@@ -25,17 +25,10 @@ struct LoginRun {
     std::string received;
 };
 
-// Threads and descriptors of this process: none may be left behind.
-std::size_t countEntries(const char* directory) {
-    std::size_t n = 0;
-    for (auto it = std::filesystem::directory_iterator(directory); it != std::filesystem::directory_iterator(); ++it) ++n;
-    return n;
-}
-
 LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
-    std::thread([] {}).join();  // a sanitizer starts a helper thread of its own with the first thread
-    const std::size_t threadsBefore = countEntries("/proc/self/task");
-    const std::size_t descriptorsBefore = countEntries("/proc/self/fd");
+    // Threads and descriptors of this process: none may be left behind.
+    const std::size_t threadsBefore = test::baselineThreadCount();
+    const std::size_t descriptorsBefore = test::descriptorCount();
     test::TempDir dir;
     IniProfile profile(dir.write("setup.ini", setupIni), &noReplace);
     routersim::RouterSim router(options);
@@ -51,11 +44,8 @@ LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
     router.stop();
     const auto received = router.received();
     if (!received.empty()) run.received = received.front();
-    // A collector that has just finished may take a moment to be gone.
-    for (int i = 0; i < 200 && countEntries("/proc/self/task") > threadsBefore; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore) << "threads left behind";
-    EXPECT_EQ(countEntries("/proc/self/fd"), descriptorsBefore) << "descriptors left behind";
+    EXPECT_EQ(test::threadsSettleTo(threadsBefore), threadsBefore) << "threads left behind";
+    EXPECT_EQ(test::descriptorCount(), descriptorsBefore) << "descriptors left behind";
     return run;
 }
 

@@ -7,7 +7,6 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include <unistd.h>
 
 #include "RouterSim.h"
+#include "support/ProcessCensus.h"
 
 namespace {
 
@@ -227,14 +227,6 @@ private:
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
-
-std::size_t entries(const char* dir) {
-    std::size_t count = 0;
-    DIR* d = ::opendir(dir);
-    while (dirent* e = ::readdir(d)) count += e->d_name[0] != '.';
-    ::closedir(d);
-    return count;
-}
 
 // ---------------------------------------------------------------- login
 
@@ -513,10 +505,8 @@ TEST(RouterSimFaults, OutputAndConnectionSwitches) {
 }
 
 TEST(RouterSimLifecycle, StopLeavesNoThreadOrDescriptorAndNeverHangs) {
-    // A sanitizer starts a helper thread of its own with the first thread.
-    std::thread([] {}).join();
-    const std::size_t threads = entries("/proc/self/task");
-    const std::size_t fds = entries("/proc/self/fd");
+    const std::size_t threads = vornix::test::baselineThreadCount();
+    const std::size_t fds = vornix::test::descriptorCount();
     {
         // An FTP server that accepts and never says a word keeps wget waiting.
         const int silent = listenOn("127.0.0.66");
@@ -532,7 +522,7 @@ TEST(RouterSimLifecycle, StopLeavesNoThreadOrDescriptorAndNeverHangs) {
         ASSERT_EQ(::poll(&waiting, 1, 3000), 1) << "wget never connected";
         const int held = ::accept(silent, nullptr, nullptr);
         ASSERT_TRUE(b.waitFor("login: "));
-        EXPECT_GT(entries("/proc/self/task"), threads);
+        EXPECT_GT(vornix::test::threadCount(), threads);
 
         const auto stopping = Clock::now();
         sim.stop();
@@ -543,8 +533,8 @@ TEST(RouterSimLifecycle, StopLeavesNoThreadOrDescriptorAndNeverHangs) {
         ::close(held);
         ::close(silent);
     }
-    EXPECT_EQ(entries("/proc/self/task"), threads);
-    EXPECT_EQ(entries("/proc/self/fd"), fds);
+    EXPECT_EQ(vornix::test::threadsSettleTo(threads), threads);
+    EXPECT_EQ(vornix::test::descriptorCount(), fds);
 }
 
 TEST(RouterSimLifecycle, StartReportsABusyPort) {
