@@ -10,8 +10,7 @@
 
 #include "RouterSim.h"
 #include "support/RouterEcho.h"
-#include "LastLineConsole.h"
-#include "platform/posix/PosixProfile.h"
+#include "StageRig.h"
 #include "procedures/BootUpdater.h"
 #include "support/FtpServer.h"
 
@@ -46,15 +45,11 @@ int main() {
         std::fputs("cannot start the FTP server or the simulated router (root and python3-pyftpdlib needed)\n", stderr);
         return 1;
     }
-    bench::LastLineConsole console(vornix::Stage::BootUpdate);
-    vornix::platform::PosixProfile profile(path);
-    vornix::RunFlags flags;
-    vornix::RealPause pause;
-    vornix::StationContext context{console, profile, path, telnetWait, flags, pause};
+    bench::StageRig rig(vornix::Stage::BootUpdate, path, telnetWait);
     vornix::test::RouterEcho echo(router);
 
     const auto started = std::chrono::steady_clock::now();
-    const int result = vornix::BootUpdater(context, echo).run();
+    const int result = vornix::BootUpdater(rig.context, echo).run();
     const long measured = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
     router.stop();
@@ -62,7 +57,7 @@ int main() {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%-12s %12s %10s %9s %14s\n", "stage", "measured ms", "floor ms", "overhead", "peak RSS KiB");
     if (result != 1) {
-        std::printf("%-12s FAILED: %s\n", "boot update", console.last().c_str());
+        std::printf("%-12s FAILED: %s\n", "boot update", rig.console.last().c_str());
         return 1;
     }
     std::printf("%-12s %12ld %10ld %8.3fx %14ld\n", "boot update", measured, floorMs(),

@@ -10,9 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "LastLineConsole.h"
+#include "StageRig.h"
 #include "RouterSim.h"
-#include "platform/posix/PosixProfile.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
 
@@ -63,16 +62,12 @@ int main() {
             std::fputs("cannot start the simulated router on 127.0.0.120:23 (root needed)\n", stderr);
             return 1;
         }
-        bench::LastLineConsole console(vornix::Stage::MacWriting);
-        vornix::platform::PosixProfile profile(path);
-        vornix::RunFlags flags;
-        vornix::RealPause pause;
-        vornix::StationContext context{console, profile, path, telnetWait, flags, pause};
+        bench::StageRig rig(vornix::Stage::MacWriting, path, telnetWait);
         vornix::MacBlock block;
-        vornix::ProfileBlockSource blocks(profile, path);
+        vornix::ProfileBlockSource blocks(rig.profile, path);
 
         const auto started = std::chrono::steady_clock::now();
-        const int result = vornix::MacWriter(context, block, blocks).run();
+        const int result = vornix::MacWriter(rig.context, block, blocks).run();
         const long measured = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
         const std::size_t readBack = router.file("/proc/ticfg/mac").size();
@@ -81,7 +76,7 @@ int main() {
         getrusage(RUSAGE_SELF, &usage);
         if (result != 1) {
             ++failures;
-            std::printf("%-14s FAILED: %s\n", row.label, console.last().c_str());
+            std::printf("%-14s FAILED: %s\n", row.label, rig.console.last().c_str());
             continue;
         }
         std::printf("%-14s %12ld %10ld %8.3fx %14ld   (%zu bytes read back)\n", row.label, measured, floorMs(row.names),

@@ -8,10 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "LastLineConsole.h"
+#include "StageRig.h"
 #include "RouterSim.h"
 #include "support/RouterEcho.h"
-#include "platform/posix/PosixProfile.h"
 #include "procedures/BootUpdater.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
@@ -53,24 +52,21 @@ Row runStage(int names, int latency, bool prompt) {
         return row;
     }
     const vornix::Stage stage = names ? vornix::Stage::MacWriting : vornix::Stage::BootUpdate;
-    bench::LastLineConsole console(stage);
-    vornix::platform::PosixProfile profile(path);
-    vornix::RunFlags flags;
-    vornix::RealPause pause;
-    vornix::StationContext context{console, profile, path, telnetWait, flags, pause};
+    bench::StageRig rig(stage, path, telnetWait);
     vornix::MacBlock block;
-    vornix::ProfileBlockSource blocks(profile, path);
+    vornix::ProfileBlockSource blocks(rig.profile, path);
     vornix::test::RouterEcho echo(router);
 
     const auto started = std::chrono::steady_clock::now();
-    const int result = names ? vornix::MacWriter(context, block, blocks).run() : vornix::BootUpdater(context, echo).run();
+    const int result =
+        names ? vornix::MacWriter(rig.context, block, blocks).run() : vornix::BootUpdater(rig.context, echo).run();
     row.ms = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
     router.stop();
     for (const std::string& bytes : router.received())
         for (std::size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2)) ++row.lines;
     row.ok = result == 1;
-    row.last = console.last();
+    row.last = rig.console.last();
     return row;
 }
 

@@ -13,11 +13,10 @@
 #include <memory>
 #include <string>
 
-#include "LastLineConsole.h"
+#include "StageRig.h"
 #include "RouterSim.h"
 #include "link/WireTap.h"
 #include "platform/FileRecords.h"
-#include "platform/posix/PosixProfile.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
 #include "records/Journal.h"
@@ -54,13 +53,9 @@ int macStage(bool recorded) {
         std::fputs("cannot start the simulated router on 127.0.0.123:23 (root needed)\n", stderr);
         return 1;
     }
-    bench::LastLineConsole console(vornix::Stage::MacWriting);
-    vornix::platform::PosixProfile profile(path);
-    vornix::RunFlags flags;
-    vornix::RealPause pause;
-    vornix::StationContext context{console, profile, path, 100, flags, pause};
+    bench::StageRig rig(vornix::Stage::MacWriting, path, 100);
     vornix::MacBlock block;
-    vornix::ProfileBlockSource blocks(profile, path);
+    vornix::ProfileBlockSource blocks(rig.profile, path);
 
     const auto started = Clock::now();
     vornix::RunRecord::Data start;
@@ -69,10 +64,10 @@ int macStage(bool recorded) {
     vornix::RunRecord record(start);
     auto transcript = std::make_shared<vornix::Transcript>(Clock::now());
     if (recorded) {
-        context.record = &record;
+        rig.context.record = &record;
         vornix::setWireTap(transcript);
     }
-    const int result = vornix::MacWriter(context, block, blocks).run();
+    const int result = vornix::MacWriter(rig.context, block, blocks).run();
     std::size_t recordBytes = 0;
     if (recorded) {
         vornix::setWireTap(nullptr);
@@ -96,7 +91,7 @@ int macStage(bool recorded) {
     const long ms = msSince(started);
     router.stop();
     if (result != 1) {
-        std::printf("%-22s FAILED: %s\n", recorded ? "100 names, recorded" : "100 names, unrecorded", console.last().c_str());
+        std::printf("%-22s FAILED: %s\n", recorded ? "100 names, recorded" : "100 names, unrecorded", rig.console.last().c_str());
         return 1;
     }
     std::printf("%-22s %10ld ms %10ld KiB peak %10zu bytes kept\n", recorded ? "100 names, recorded" : "100 names, unrecorded",

@@ -1,12 +1,17 @@
 #pragma once
 
-// The benchmarks' console: nothing shown, the last log line kept, so that a
-// stage that failed is reported with its reason instead of as a figure.
+// What a benchmark runs one stage in: a console that shows nothing and keeps
+// the last log line, so that a stage that failed is reported with its reason
+// instead of as a figure; setup.ini of the benchmark's directory; real pauses.
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/posix/PosixProfile.h"
 #include "station/OperatorConsole.h"
+#include "station/Pause.h"
+#include "station/RunFlags.h"
+#include "station/StationContext.h"
 
 namespace bench {
 
@@ -36,6 +41,16 @@ private:
     std::mutex mutex_;
     std::string last_;
     std::vector<std::string> scratch_;  // the stage's own thread only
+};
+
+struct StageRig {
+    StageRig(vornix::Stage stage, const std::string& setupIni, int telnetWait)
+        : console(stage), profile(setupIni), context{console, profile, setupIni, telnetWait, flags, pause} {}
+    LastLineConsole console;
+    vornix::platform::PosixProfile profile;
+    vornix::RunFlags flags;
+    vornix::RealPause pause;
+    vornix::StationContext context;
 };
 
 }  // namespace bench
