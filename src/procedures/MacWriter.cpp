@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/ConfigKeys.h"
+#include "procedures/Listing.h"
 #include "procedures/StageRun.h"
 
 namespace vornix {
@@ -11,11 +12,11 @@ namespace {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// Index of the first occurrence at or after from, or -1.
-long findIn(const std::string& text, const std::string& what, std::size_t from) {
-    if (from > text.size()) return -1;
-    const std::size_t at = text.find(what, from);
-    return at == std::string::npos ? -1 : static_cast<long>(at);
+// Index of the first occurrence of what on line (from the name to the
+// line's end), or -1.
+long findOnLine(const std::string& text, const NamedLine& line, const std::string& what) {
+    const std::size_t at = text.find(what, line.name);
+    return at == std::string::npos || at + what.size() > line.end ? -1 : static_cast<long>(at);
 }
 
 }  // namespace
@@ -90,12 +91,13 @@ int MacWriter::run() {
         for (int k = 0; k < console.scratchCount(); ++k) {
             const std::string name = console.scratchItem(k);
             const std::string expected = addressOf(i);
-            const long at = findIn(text, name, 0);
-            if (at < 0) return run.fail("Verify Fail : " + name + " != " + quoted(expected) + " (1)");
-            const long prefixAt = findIn(text, prefix, static_cast<std::size_t>(at));
+            const std::optional<NamedLine> line = findNamedLine(text, name);
+            if (!line) return run.fail("Verify Fail : " + name + " != " + quoted(expected) + " (1)");
+            const long prefixAt = findOnLine(text, *line, prefix);
             if (prefixAt < 0) return run.fail("Verify Fail : " + prefix + " != " + quoted(expected) + " (2)");
-            // All of the address: a cut one could match another router's.
-            const std::string found = text.substr(static_cast<std::size_t>(prefixAt), expected.size());
+            // All of the address, from its own line: a cut one could match another router's.
+            const std::size_t from = static_cast<std::size_t>(prefixAt);
+            const std::string found = text.substr(from, std::min(expected.size(), line->end - from));
             context_.note([&](RunRecord& record) { record.macReadBack(name, found); });
             if (found.size() != expected.size() || !startsWithNoCase(found, expected))
                 return run.fail("Verify Fail : " + name + " = " + quoted(found));
@@ -117,8 +119,8 @@ int MacWriter::run() {
         splitFields(config.readEntry(keys::writeEnvEntries, i).text, console);
         const std::string name = console.scratchItem(0);
         const std::string value = console.scratchItem(1);
-        const long at = findIn(text, name, 0);
-        if (at < 0 || findIn(text, value, static_cast<std::size_t>(at)) < 0)
+        const std::optional<NamedLine> line = findNamedLine(text, name);
+        if (!line || findOnLine(text, *line, value) < 0)
             return run.fail("Verify Fail : " + name + " != " + quoted(value));
         run.log("Verify OK : " + name + " = " + quoted(value));
     }

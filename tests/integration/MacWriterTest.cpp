@@ -209,9 +209,23 @@ TEST(MacWriter, VerifyFailsWhenTheNameIsNotReadBack) {
     EXPECT_NE(notFound.setupAfter.find("start_mac=00:11:22:00:00:01"), std::string::npos) << "block not advanced";
 }
 
-TEST(MacWriter, VerifyFailsWhenNoAddressFollowsTheName) {
-    const MacRun noPrefix = runMac("127.0.0.111", setupFor("127.0.0.111", writeMac("00:11:22:00:00:01", "1", "0=mac_file\r\n", missingDir)));
-    EXPECT_EQ(noPrefix.log.back(), "Verify Fail : 00:11:22 != \"00:11:22:00:00:01\" (2)");
+TEST(MacWriter, VerifyReadsEachNameFromItsOwnLine) {
+    // The router names the file in its complaint: a name inside another
+    // line is no variable of the listing.
+    const MacRun inComplaint = runMac("127.0.0.111", setupFor("127.0.0.111", writeMac("00:11:22:00:00:01", "1", "0=mac_file\r\n", missingDir)));
+    EXPECT_EQ(inComplaint.log.back(), "Verify Fail : mac_file != \"00:11:22:00:00:01\" (1)");
+    // The environment overwrote the variable: its line holds no address.
+    const MacRun noPrefix = runMac("127.0.0.111", setupFor("127.0.0.111", "[WRITE_MAC]\r\npath=/proc/ticfg/f\r\nnumber=1\r\n"
+                                                                          "start_mac=00:11:22:00:00:01\r\n0=A\r\n[WRITE_ENV]\r\n"
+                                                                          "path=/proc/ticfg/f\r\nnumber=1\r\n0=A,none\r\n"));
+    EXPECT_EQ(noPrefix.log[noPrefix.log.size() - 1], "Verify Fail : 00:11:22 != \"00:11:22:00:00:01\" (2)");
+    // A name that ends a longer one listed first, and an address that holds
+    // a name: each is read from its own line.
+    const MacRun own = runMac("127.0.0.111", setupFor("127.0.0.111", writeMac("00:11:22:00:00:0B", "3", "0=lan_mac\r\n1=mac\r\n2=C,B\r\n")));
+    EXPECT_EQ(own.result, 1);
+    EXPECT_EQ(std::vector<std::string>(own.log.end() - 6, own.log.end() - 2),
+              (std::vector<std::string>{"Verify OK : lan_mac = \"00:11:22:00:00:0B\"", "Verify OK : mac = \"00:11:22:00:00:0C\"",
+                                        "Verify OK : C = \"00:11:22:00:00:0D\"", "Verify OK : B = \"00:11:22:00:00:0D\""}));
 }
 
 TEST(MacWriter, VerifyFailsWhenTheAddressDiffers) {

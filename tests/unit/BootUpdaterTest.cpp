@@ -75,21 +75,24 @@ TEST(BootUpdaterWait, NoAnswerAtAnyRetryTheFinalCheckDecides) {
     EXPECT_EQ(pauses, 135) << "100 ms after every failed echo";
 }
 
-TEST(BootUpdaterVersion, ReadPastAtMostThirtySpaces) {
+TEST(BootUpdaterVersion, ReadFromTheNamesOwnLinePastAtMostThirtySpaces) {
     const struct {
         const char* what;
         std::string text;
         std::optional<std::string> found;
     } cases[] = {
         {"three spaces and a longer version", "BUILD_VERSION   1.2.3-rc4\nmore", "1.2.3"},
-        {"no space", "BUILD_VERSION1.2.3", "1.2.3"},
+        {"no blank after the name: a longer name", "BUILD_VERSION1.2.3", std::nullopt},
         {"tab", "BUILD_VERSION\t1.2.3", "\t1.2."},
         {"equals sign", "BUILD_VERSION=1.2.3", "=1.2."},
         {"thirty spaces", "BUILD_VERSION" + std::string(30, ' ') + "1.2.3", "1.2.3"},
         {"thirty-one spaces", "BUILD_VERSION" + std::string(31, ' ') + "1.2.3", " 1.2."},
-        {"capture ends after the name", "x BUILD_VERSION", ""},
+        {"capture ends after the name", "BUILD_VERSION", std::nullopt},
         {"capture ends within the version", "BUILD_VERSION  1.2", "1.2"},
-        {"first occurrence counts", "BUILD_VERSION 0.9.0\nBUILD_VERSION 1.2.3", "0.9.0"},
+        {"the version ends with its line", "BUILD_VERSION 1.2\r\n3", "1.2"},
+        {"blanks before the name", " \tBUILD_VERSION 1.2.3", "1.2.3"},
+        {"first line of its own counts", "BUILD_VERSION 0.9.0\nBUILD_VERSION 1.2.3", "0.9.0"},
+        {"inside another line", "OLD_BUILD_VERSION 0.9.0\rx BUILD_VERSION 0.9.1\nBUILD_VERSION 1.2.3", "1.2.3"},
         {"name absent", "bootloaderVersion 1.2.3", std::nullopt},
         {"case-sensitive name", "build_version 1.2.3", std::nullopt},
     };
