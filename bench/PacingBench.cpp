@@ -5,6 +5,8 @@
 // that fails is shown with its last log line and makes the program exit 1.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <fstream>
 #include <string>
 
@@ -72,7 +74,11 @@ Row runStage(int names, int latency, bool prompt) {
 
 }  // namespace
 
-int main() {
+// Arguments: the latencies to measure (default 5, 50 and 200 ms).
+int main(int argc, char** argv) {
+    std::vector<int> latencies;
+    for (int i = 1; i < argc; ++i) latencies.push_back(std::atoi(argv[i]));
+    if (latencies.empty()) latencies = {5, 50, 200};
     std::system(("mkdir -p " + directory).c_str());
     std::ofstream(directory + "/u-boot.bin", std::ios::binary) << "image\nBOOTVERSION=1.2.3\n" << std::string(64 * 1024, 'x');
     vornix::test::FtpServer ftp("127.0.0.122", 21, "station", "secret", directory);
@@ -83,7 +89,7 @@ int main() {
     std::printf("TelnetWait %d ms. floor: the lines the router was sent times its latency.\n", telnetWait);
     std::printf("%-15s %8s %12s %12s %8s %10s\n", "stage", "latency", "fixed ms", "prompt ms", "prompt", "floor ms");
     int failures = 0;
-    for (int latency : {5, 50, 200}) {
+    for (int latency : latencies) {
         for (int names : {1, 10, 100, 0}) {
             const Row fixed = runStage(names, latency, false);
             const Row prompt = runStage(names, latency, true);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "link/ResponseCapture.h"
 #include "link/TelnetChannel.h"
 #include "station/Pause.h"
 
@@ -14,6 +15,12 @@ namespace vornix {
 // the end of the command's answer; and at the latest when the fixed wait
 // would have ended. The prompt is learned from the router itself, so a
 // router that shows none gets exactly the fixed timing.
+//
+// A command sent before the router was done with the one before it (its
+// wait ran out) is typed ahead: the next prompt is the earlier command's.
+// So a wait ends only once the router has shown a prompt for every command
+// sent since it was last seen idle, the last of them at the end of what
+// arrived.
 class Pacer {
 public:
     Pacer(Pause& pause, bool promptPacing) : pause_(pause), prompting_(promptPacing) {}
@@ -23,30 +30,44 @@ public:
 
     // The pause after a shell command sent on channel.
     void afterCommand(const TelnetChannel& channel, int milliseconds);
+    // The pause after the login's user name: in prompt pacing none, as the
+    // attempts that follow wait for the router's answer.
+    void afterUserName(int milliseconds);
+    // In prompt pacing with a learned prompt: waits at most milliseconds for
+    // the prompt of every command sent, true once it is back. Otherwise the
+    // fixed pause of fixedMs, and true.
+    bool untilPromptBack(const TelnetChannel& channel, int milliseconds, int fixedMs);
     // The pause after the login's way into the shell (the password, or
     // "shell"): in prompt pacing it ends once the router has shown a prompt
     // and gone quiet, and the prompt is learned.
     void afterShellEntry(const TelnetChannel& channel, int milliseconds);
-    // One collectFor on channel, ended early in prompt pacing once word
-    // shows in the capture; with learn, also once the router has shown a
-    // prompt and gone quiet (the prompt is learned then).
-    void attempt(const TelnetChannel& channel, int milliseconds, const std::string& word, bool learn = false);
+    // One collectFor on channel, ended early in prompt pacing once word has
+    // arrived; with learn, also once the router has shown a prompt (it is
+    // learned then). True when word is in the capture: in prompt pacing,
+    // also when it has arrived and is not yet shown.
+    bool attempt(const TelnetChannel& channel, int milliseconds, const std::string& word, bool learn = false);
     // One collectFor at the end of a command's answer, ended early in
     // prompt pacing once the prompt is back.
     void collect(const TelnetChannel& channel, int milliseconds);
 
 private:
-    // The prompt is back at the end of what the command brought, after its
-    // echo, and nothing more is on its way; a prompt that changed (after cd)
-    // is taken over when it ends as the one known does.
+    // The router has shown a prompt for every command sent since it was
+    // last idle, the last one at the end of what arrived; it is idle again.
     bool promptBack();
     // A prompt shows at the end of what came since the latest command, and
-    // nothing more is on its way: it is learned.
+    // nothing more is on its way: it is learned, and the router is idle.
     bool promptShown();
+    void idleNow();
 
     Pause& pause_;
     bool prompting_;
-    std::string prompt_;
+    std::string prompt_;  // without terminal control sequences
+    bool idleKnown_ = false;
+    ResponseCapture::Clock::time_point idleSince_{};
 };
+
+// text without the terminal's control sequences (ESC [ ... final byte): a
+// shell on a terminal asks for the cursor position after its prompt.
+std::string withoutControlSequences(const std::string& text);
 
 }  // namespace vornix

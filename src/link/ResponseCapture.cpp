@@ -33,6 +33,12 @@ void ResponseCapture::received(const char* bytes, std::size_t size, Clock::time_
         if (!pending_.empty()) at = std::max(at, pending_.back().at);
         else if (!visible_.empty()) at = std::max(at, visible_.back().at);
         pending_.push_back({at, std::string(bytes, length)});
+        ledger_.push_back(pending_.back());
+        ledgerBytes_ += length;
+        while (ledgerBytes_ > ledgerLimit && ledger_.size() > 1) {
+            ledgerBytes_ -= ledger_.front().bytes.size();
+            ledger_.pop_front();
+        }
         ++generation_;
     }
     changed_.notify_all();
@@ -88,8 +94,51 @@ ResponseCapture::Answer ResponseCapture::answer() const {
     return answer;
 }
 
+ResponseCapture::Since ResponseCapture::since(Clock::time_point mark) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Since since;
+    const Clock::time_point now = now_();
+    for (const Chunk& chunk : ledger_) {
+        if (chunk.at < mark) continue;
+        since.text += chunk.bytes;
+        if (chunk.at + visibleAfter > now) since.quiet = false;
+    }
+    for (const Clock::time_point at : sends_)
+        if (at >= mark) ++since.sends;
+    return since;
+}
+
+void ResponseCapture::forget(Clock::time_point mark) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!ledger_.empty() && ledger_.front().at < mark) {
+        ledgerBytes_ -= ledger_.front().bytes.size();
+        ledger_.pop_front();
+    }
+    while (!sends_.empty() && sends_.front() < mark) sends_.pop_front();
+}
+
+ResponseCapture::Clock::time_point ResponseCapture::lastSent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastSent_;
+}
+
+std::string ResponseCapture::arrivedText() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settle();
+    std::string text = text_;
+    for (const Chunk& chunk : pending_) text += chunk.bytes;
+    return text;
+}
+
+long ResponseCapture::findArrived(const std::string& text) const {
+    const std::size_t at = arrivedText().find(text);
+    return at == std::string::npos ? -1 : static_cast<long>(at);
+}
+
 void ResponseCapture::sent(const std::string& command, Clock::time_point at) {
     std::lock_guard<std::mutex> lock(mutex_);
+    sends_.push_back(at);
+    if (sends_.size() > 4096) sends_.pop_front();
     anySent_ = true;
     lastSent_ = at;
     lastCommand_ = command.substr(0, command.find('\0'));

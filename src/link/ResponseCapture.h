@@ -53,6 +53,27 @@ public:
         bool echoArriving = false;
     };
     Answer answer() const;
+
+    // Everything that arrived since a moment, visible yet or not, and the
+    // commands sent since; a clear takes none of it. Kept, at most
+    // ledgerLimit bytes of it, until forget() passes it: the prompt pacing
+    // counts the prompts owed since the router was last idle.
+    static constexpr std::size_t ledgerLimit = 1 << 20;
+    struct Since {
+        std::string text;
+        int sends = 0;
+        bool quiet = true;  // nothing of it is still in its 50 ms
+    };
+    Since since(Clock::time_point mark) const;
+    void forget(Clock::time_point mark);
+    Clock::time_point now() const { return now_(); }
+    // When the latest command went out (the epoch when none did).
+    Clock::time_point lastSent() const;
+    // The text with what arrived and is still in its 50 ms: once nothing
+    // more can arrive, what the text will be.
+    std::string arrivedText() const;
+    // find() over arrivedText().
+    long findArrived(const std::string& text) const;
     // Waits until done() holds, checking it again whenever something
     // arrives or becomes visible, but not past deadline. True when it held.
     bool waitUntil(const std::function<bool()>& done, Clock::time_point deadline);
@@ -82,6 +103,9 @@ private:
     mutable std::string text_;
     mutable std::deque<Visible> visible_;
     mutable std::deque<Chunk> pending_;
+    std::deque<Chunk> ledger_;
+    std::size_t ledgerBytes_ = 0;
+    std::deque<Clock::time_point> sends_;
     bool anySent_ = false;
     Clock::time_point lastSent_{};
     std::string lastCommand_;

@@ -6,9 +6,25 @@
 
 namespace vornix {
 
+namespace {
+
+// A login program that discards what was typed before its prompt (BusyBox
+// login and getty do) shows that prompt again, after the name went out, and
+// waits: the text since then ends in "login:" and blanks.
+bool loginPromptAgain() {
+    const std::string text = ResponseCapture::instance().answer().text;
+    const std::size_t end = text.find_last_not_of(" \t");
+    const std::string word = "login:";
+    return end != std::string::npos && end + 1 >= word.size() &&
+           text.compare(end + 1 - word.size(), word.size(), word) == 0;
+}
+
+constexpr int maxNameResends = 3;
+
+}  // namespace
+
 bool RouterLogin::attempt(TelnetChannel& channel, const char* text, bool learnPrompt) {
-    pacer_.attempt(channel, telnetWait_, text, learnPrompt);
-    return ResponseCapture::instance().find(text) >= 0;
+    return pacer_.attempt(channel, telnetWait_, text, learnPrompt);
 }
 
 int RouterLogin::login(TelnetChannel& channel) {
@@ -18,13 +34,20 @@ int RouterLogin::login(TelnetChannel& channel) {
     const ConfigValue user = config.read(keys::telnetUsername);
     if (user.missing) return 0;
     channel.send(user.text + "\r\n");
-    pacer_.afterCommand(channel, 100);
+    pacer_.afterUserName(100);
     // Nothing has been collected on a fresh connection yet: the banner and
     // prompt reach the capture with the first attempt.
     capture.clear();
 
     bool prompted = false;
-    for (int i = 0; i < 10 && !prompted; ++i) prompted = attempt(channel, "Password");
+    int resends = 0;
+    for (int i = 0; i < 10 && !prompted; ++i) {
+        prompted = attempt(channel, "Password");
+        if (prompted || resends == maxNameResends || !loginPromptAgain()) continue;
+        ++resends;
+        channel.send(user.text + "\r\n");
+        pacer_.afterUserName(100);
+    }
     if (!prompted) return 0;
 
     const ConfigValue password = config.read(keys::telnetPassword);

@@ -28,6 +28,7 @@ struct Connection {
     bool closed = false;
     int receiving = 0;
     int collectors = 0;  // running on this connection
+    bool peerClosed = false;  // a receive saw the router end the connection
     // One receive at a time, its chunk handed to the capture before the next
     // receive begins: the capture gets the chunks in the order they arrived,
     // however many collectors wait on the socket.
@@ -72,6 +73,10 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
             ++connection->receiving;
         }
         const int received = net::receive(connection->handle, buffer, sizeof buffer);
+        if (received == 0) {
+            std::lock_guard<std::mutex> lock(connection->mutex);
+            connection->peerClosed = true;
+        }
         if (received > 0) {
             lastArrival = ResponseCapture::Clock::now();
             ResponseCapture::instance().received(buffer, static_cast<std::size_t>(received), lastArrival);
@@ -213,6 +218,15 @@ bool waitOnChannel(const TelnetChannel& channel, int milliseconds, const std::fu
     }
     const auto deadline = ResponseCapture::Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
     return ResponseCapture::instance().waitUntil(done, deadline);
+}
+
+bool waitForRouterClose(const TelnetChannel& channel, int milliseconds) {
+    const std::shared_ptr<detail::Connection> connection = channel.connection_;
+    if (!connection || connection->handle == net::noSocket) return true;
+    return waitOnChannel(channel, milliseconds, [&] {
+        std::lock_guard<std::mutex> lock(connection->mutex);
+        return connection->peerClosed || connection->closed;
+    });
 }
 
 void setWireTap(std::shared_ptr<WireTap> tap) {

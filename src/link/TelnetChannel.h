@@ -28,6 +28,7 @@ public:
 
 private:
     friend int collectUntil(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
+    friend bool waitForRouterClose(const TelnetChannel& channel, int milliseconds);
     friend bool waitOnChannel(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
     std::shared_ptr<detail::Connection> connection_;
 };
@@ -42,6 +43,11 @@ int collectUntil(const TelnetChannel& channel, int milliseconds, const std::func
 // Waits at most milliseconds for done() to hold, without a collector of its
 // own (one is started if none is receiving on the channel). True when it held.
 bool waitOnChannel(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);
+
+// Waits at most milliseconds for the router to end the connection (a
+// collector is started if none is receiving). True when it did, or when
+// there is no connection.
+bool waitForRouterClose(const TelnetChannel& channel, int milliseconds);
 
 // Waits, at most timeoutMs, until no collector of this process is left:
 // they end with their connections. True when none is. A process calls it

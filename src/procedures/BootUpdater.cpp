@@ -4,17 +4,18 @@
 
 #include "config/ConfigKeys.h"
 #include "link/ReachabilityProbe.h"
+#include "procedures/Listing.h"
 #include "procedures/StageRun.h"
 
 namespace vornix {
 
 std::optional<std::string> BootUpdater::foundVersion(const std::string& text, const std::string& name,
                                                      std::size_t length) {
-    const std::size_t at = text.find(name);
-    if (at == std::string::npos) return std::nullopt;
-    std::size_t position = at + name.size();
-    for (int skipped = 0; skipped < 30 && position < text.size() && text[position] == ' '; ++skipped) ++position;
-    return text.substr(std::min(position, text.size()), length);
+    const std::optional<NamedLine> line = findNamedLine(text, name);
+    if (!line) return std::nullopt;
+    std::size_t position = line->name + name.size();
+    for (int skipped = 0; skipped < 30 && position < line->end && text[position] == ' '; ++skipped) ++position;
+    return text.substr(position, std::min(length, line->end - position));
 }
 
 int BootUpdater::waitForRouter(const std::string& address, int waitMs) {
@@ -63,11 +64,17 @@ int BootUpdater::run() {
     if (!run.sendCommand("cp " + directory.text + "/" + image.text + " " + partition.text + "\r\n", true)) return 0;
     const ConfigValue copyTime = config.read(keys::time2BootCopy);
     if (copyTime.missing) return run.fail("Can't read TIME2BOOTCOPY");
-    run.afterCommand(parseDecimal(copyTime.text));
+    // A reboot during the copy leaves half a boot loader: paced by the
+    // prompt, the reboot waits for the copy's own prompt however long it takes.
+    if (!run.untilPromptBack(copyLimitMs, parseDecimal(copyTime.text)))
+        return run.fail("The copy to " + partition.text + " did not end within " + std::to_string(copyLimitMs / 1000) +
+                        " s: the router was not rebooted");
 
     run.log("rebooting .....");
     run.sendCommand("reboot\r\n");
-    run.pause(context_.telnetWait);
+    // The router's telnet service ends whatever still runs in the session
+    // when the connection closes: the router closes it when it reboots.
+    run.untilRouterCloses(rebootCloseLimitMs);
     run.closeRouter();
 
     const ConfigValue bootTime = config.read(keys::time2WaitBoot);

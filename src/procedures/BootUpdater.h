@@ -19,9 +19,15 @@ public:
     // to bootSucceeded / bootBusy.
     int run();
 
-    // The version the boot environment shows after name: past at most 30
-    // plain spaces, as many characters as the expected version has (fewer
-    // where the text ends). nullopt when the name is not in the text.
+    // How long a prompt-paced copy may run before the stage gives up
+    // without a reboot, and how long the router may take to end the
+    // connection after "reboot".
+    static constexpr int copyLimitMs = 600000;
+    static constexpr int rebootCloseLimitMs = 120000;
+
+    // The version the boot environment shows on name's own line: past at
+    // most 30 plain spaces, as many characters as the expected version has
+    // (fewer where the line ends). nullopt when no line is name's own.
     static std::optional<std::string> foundVersion(const std::string& text, const std::string& name,
                                                    std::size_t length);
 

@@ -83,9 +83,9 @@ std::optional<std::string> StageRun::readBack(const std::string& command, int pa
     pacer_.collect(channel_, collectMs);
     afterCommand(2000);
     closeRouter();
-    // As it stood when the connection closed: a collector just finishing
-    // cannot change it under the searches.
-    return capture.text();
+    // As it stood when the connection closed, with what was still in its
+    // 50 ms: a collector just finishing cannot change it under the searches.
+    return capture.arrivedText();
 }
 
 void StageRun::closeRouter() {

@@ -32,6 +32,12 @@ public:
     // The pause after a command sent to the router: with prompt pacing it
     // ends once the router's prompt is back.
     void afterCommand(int milliseconds) { pacer_.afterCommand(channel_, milliseconds); }
+    // In prompt pacing, once the router has learned prompt: until the
+    // router's prompt is back, at most limitMs, false when it never came.
+    // Otherwise the fixed pause of fixedMs.
+    bool untilPromptBack(int limitMs, int fixedMs) { return pacer_.untilPromptBack(channel_, limitMs, fixedMs); }
+    // Until the router ends the connection, at most milliseconds.
+    void untilRouterCloses(int milliseconds) { waitForRouterClose(channel_, milliseconds); }
     // One line of the run log, as far as its buffer reaches.
     void log(const std::string& line);
 
