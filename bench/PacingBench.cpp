@@ -1,7 +1,8 @@
 // The MAC stage (1, 10 and 100 names) and the boot stage in both pacings,
 // against the simulated router at latencies of 5, 50 and 200 ms: the time
 // of each stage, prompt pacing's share of fixed pacing's time, and the floor
-// the router itself sets (the lines it was sent, times its latency). A stage
+// the router itself sets (the lines it was sent, times its latency); then the
+// same stages against Debian's BusyBox as the router. A stage
 // that fails is shown with its last log line and makes the program exit 1.
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "procedures/BootUpdater.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
+#include "support/BusyBoxRouter.h"
 #include "support/FtpServer.h"
 
 namespace {
@@ -30,14 +32,26 @@ struct Row {
     std::string last;
 };
 
-// names: the MAC stage with that many names; 0: the boot stage.
-Row runStage(int names, int latency, bool prompt) {
+// Loopback answers every echo: Debian's BusyBox as the router is back as
+// soon as its "reboot" has ended the session.
+struct AlwaysAnswers : vornix::EchoPort {
+    bool load() override { return true; }
+    vornix::EchoReply echo(const std::string&, int, int, const std::string& payload) override {
+        return {true, 1, 0, payload};
+    }
+    void flushArp() override {}
+};
+
+// names: the MAC stage with that many names; 0: the boot stage. With
+// busybox, against that router (on 127.0.0.230) instead of the simulated one.
+Row runStage(int names, int latency, bool prompt, vornix::test::BusyBoxRouter* busybox = nullptr) {
+    const std::string routerAddress = busybox ? busybox->address() : "127.0.0.120";
     std::string list;
     for (int i = 0; i < names; ++i) list += (i ? "," : "") + ("name" + std::to_string(i));
     const std::string path = directory + "/setup.ini";
     std::ofstream(path, std::ios::trunc | std::ios::binary)
         << "[Environment]\r\nTempDirectory=/var/tmp\r\nPacing=" << (prompt ? "prompt" : "fixed")
-        << "\r\n[SETUP]\r\nCPE_LAN_IP=127.0.0.120\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n"
+        << "\r\n[SETUP]\r\nCPE_LAN_IP=" << routerAddress << "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n"
            "PC_IP=127.0.0.122\r\nPC_FTP_ID=station\r\nPC_FTP_PWD=secret\r\nBOOTCODE=u-boot.bin\r\n"
            "BOOT_PARTITION=/dev/mtdblock0\r\nTIME2BOOTCOPY(ms)=500\r\nTIME2WAITBOOT(ms)=3000\r\n"
            "ENV_PATH=/proc/ticfg/env\r\nBOOTVERSION=1.2.3\r\nBOOTCODENAME=BUILD_VERSION\r\n"
@@ -49,7 +63,7 @@ Row runStage(int names, int latency, bool prompt) {
     options.rebootMs = 1;
     routersim::RouterSim router(options);
     Row row;
-    if (!router.start()) {
+    if (!busybox && !router.start()) {
         row.last = "cannot start the simulated router on 127.0.0.120:23 (root needed)";
         return row;
     }
@@ -57,7 +71,9 @@ Row runStage(int names, int latency, bool prompt) {
     bench::StageRig rig(stage, path, telnetWait);
     vornix::MacBlock block;
     vornix::ProfileBlockSource blocks(rig.profile, path);
-    vornix::test::RouterEcho echo(router);
+    vornix::test::RouterEcho simulatedEcho(router);
+    AlwaysAnswers loopbackEcho;
+    vornix::EchoPort& echo = busybox ? static_cast<vornix::EchoPort&>(loopbackEcho) : simulatedEcho;
 
     const auto started = std::chrono::steady_clock::now();
     const int result =
@@ -102,6 +118,28 @@ int main(int argc, char** argv) {
             std::printf("%-15s %5d ms %12ld %12ld %7.1f%% %10ld\n", label.c_str(), latency, fixed.ms, prompt.ms,
                         100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms), prompt.lines * latency);
         }
+    }
+
+    // The same stages against Debian's BusyBox (telnetd, login, ash on a pty)
+    // on loopback: no latency of its own, so no floor.
+    vornix::test::BusyBoxRouter busybox("127.0.0.230");
+    if (!busybox.ready()) {
+        std::printf("BusyBox router FAILED: %s%s\n", busybox.skipReason().c_str(), busybox.failure().c_str());
+        return 1;
+    }
+    std::printf("\nDebian's BusyBox as the router (telnetd, login, ash), loopback\n");
+    std::printf("%-15s %8s %12s %12s %8s\n", "stage", "", "fixed ms", "prompt ms", "prompt");
+    for (int names : {1, 100, 0}) {
+        const Row fixed = runStage(names, 0, false, &busybox);
+        const Row prompt = runStage(names, 0, true, &busybox);
+        const std::string label = names ? "MAC " + std::to_string(names) + (names > 1 ? " names" : " name") : "boot update";
+        if (!fixed.ok || !prompt.ok) {
+            ++failures;
+            std::printf("%-15s  busybox FAILED: %s\n", label.c_str(), (!fixed.ok ? "fixed: " + fixed.last : "prompt: " + prompt.last).c_str());
+            continue;
+        }
+        std::printf("%-15s  busybox %12ld %12ld %7.1f%%\n", label.c_str(), fixed.ms, prompt.ms,
+                    100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms));
     }
     return failures ? 1 : 0;
 }
