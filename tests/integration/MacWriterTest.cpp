@@ -362,14 +362,18 @@ namespace {
 TEST(MacWriterPacing, PromptPacingSendsAndLogsWhatFixedPacingDoes) {
     const std::string entries = "number=1\r\nstart_mac=00:11:22:00:00:10\r\n0=A,B\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac_env\r\n"
                                 "number=1\r\n0=N,VX100 /proc/ticfg $ # x\r\n";
-    for (const char* prompt : {"# ", "VX100 {cwd} $ "}) {
-        SCOPED_TRACE(prompt);
+    const struct {
+        const char* prompt;
+        int latency;
+    } routers[] = {{"# ", 0}, {"VX100 {cwd} $ ", 50}, {"# ", 200}};
+    for (const auto& router : routers) {
+        SCOPED_TRACE(std::string(router.prompt) + ", " + std::to_string(router.latency) + " ms");
         MacRun runs[2];
         for (int paced = 0; paced < 2; ++paced) {
             Tweaks tweaks;
             tweaks.router = [&](routersim::Options& options) {
-                options.prompt = prompt;
-                options.latencyMs = 50;
+                options.prompt = router.prompt;
+                options.latencyMs = router.latency;
             };
             const std::string setup = std::string("[Environment]\r\nPacing=") + (paced ? "prompt" : "fixed") + "\r\n" +
                                       setupFor("127.0.0.117", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\n" + entries);
@@ -396,9 +400,10 @@ TEST(MacWriterPacing, WithoutAPromptTheWaitsAreTheFixedOnes) {
     const MacRun run = runMac("127.0.0.118", setup, tweaks);
     const auto took = std::chrono::steady_clock::now() - began;
     EXPECT_EQ(run.result, 1);
-    // Two logins of five 100 ms sleeps and eight attempts, one written line,
+    // Two logins of four 100 ms sleeps (none after the user name: the
+    // attempts wait for the answer) and eight attempts, one written line,
     // 50 ms and the 3000 ms read-back (the 2000 ms pause is only recorded).
-    EXPECT_GE(took, std::chrono::milliseconds(2 * (500 + 8 * telnetWait) + telnetWait + 50 + 3000));
+    EXPECT_GE(took, std::chrono::milliseconds(2 * (400 + 8 * telnetWait) + telnetWait + 50 + 3000));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/Pacer.h"
 #include "link/ResponseCapture.h"
 
 namespace vornix {
@@ -120,6 +121,26 @@ TEST(ResponseCapture, EveryOperationIsAtomic) {
     stop = true;
     for (auto& t : threads) t.join();
     EXPECT_EQ(torn, 0);
+}
+
+}  // namespace
+}  // namespace vornix
+
+namespace vornix {
+namespace {
+
+// A shell on a terminal asks for the cursor after its prompt; that is no
+// part of the prompt, and an escape that is not a whole sequence stays.
+TEST(PromptText, TerminalControlSequencesAreNoPartOfIt) {
+    const struct {
+        std::string text, plain;
+    } cases[] = {
+        {"/proc/ticfg # \x1b[6n", "/proc/ticfg # "},
+        {"\x1b[1;32mgreen\x1b[0m # ", "green # "},
+        {"# \x1b[", "# \x1b["},
+        {"a\x1b" "b", "a\x1b" "b"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(withoutControlSequences(c.text), c.plain) << c.text;
 }
 
 }  // namespace
