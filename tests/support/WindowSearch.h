@@ -17,20 +17,40 @@ inline std::vector<unsigned> childIds(HWND window) {
     return ids;
 }
 
-inline HWND findWindowWithIds(DWORD processId, const std::vector<unsigned>& wanted, int timeoutMs) {
-    for (int waited = 0; waited <= timeoutMs; waited += 50) {
-        for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (processId && owner != processId) continue;
-            const std::vector<unsigned> ids = childIds(w);
-            if (std::all_of(wanted.begin(), wanted.end(),
-                            [&](unsigned id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); }))
-                return w;
-        }
-        Sleep(50);
+// Polls until done() holds or timeoutMs have passed on the clock; true when it held.
+template <typename Condition>
+bool waitUntil(Condition done, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done()) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(20);
     }
-    return nullptr;
+}
+
+// processId 0 searches every process. A window has its controls from its
+// creation on, before its program has set it up and shown it: with visible,
+// only a window already shown is taken.
+inline HWND findWindowWithIds(DWORD processId, const std::vector<unsigned>& wanted, DWORD timeoutMs,
+                              bool visible = false) {
+    HWND found = nullptr;
+    waitUntil(
+        [&] {
+            for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                if ((processId && owner != processId) || (visible && !IsWindowVisible(w))) continue;
+                const std::vector<unsigned> ids = childIds(w);
+                if (std::all_of(wanted.begin(), wanted.end(),
+                                [&](unsigned id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); })) {
+                    found = w;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
 }
 
 inline std::string windowText(HWND window) {

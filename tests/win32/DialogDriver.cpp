@@ -16,9 +16,11 @@
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     _setmode(_fileno(stdout), _O_BINARY);
-    HWND dialog = vornix::test::findWindowWithIds(0, {1000, 1001, 1002, 1003, 1004, 1006}, 30000);
+    // The operator acts on the dialog once it is shown, that is once the
+    // program has set it up; a closing one is hidden already.
+    HWND dialog = vornix::test::findWindowWithIds(0, {1000, 1001, 1002, 1003, 1004, 1006}, 30000, true);
     if (!dialog) {
-        std::fputs("dialog_driver: no Vornix dialog found\n", stderr);
+        std::fputs("dialog_driver: no Vornix dialog shown\n", stderr);
         return 1;
     }
     if (!std::strcmp(argv[1], "wait")) return 0;
@@ -44,8 +46,7 @@ int main(int argc, char** argv) {
             HWND box = GetDlgItem(dialog, id);
             if (SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED) return true;  // ticked by an earlier run
             click(box);
-            for (int i = 0; i < 100 && SendMessageA(box, BM_GETCHECK, 0, 0) != BST_CHECKED; ++i) Sleep(20);
-            return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            return vornix::test::waitUntil([&] { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 20000);
         };
         if (boot) EnableWindow(GetDlgItem(dialog, 1003), TRUE);  // the operator cannot; a test can
         if (all) EnableWindow(GetDlgItem(dialog, 1004), TRUE);

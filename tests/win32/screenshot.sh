@@ -26,14 +26,26 @@ export DISPLAY=$display WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=wined
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
 
+# A window is drawn after it is shown: shots until two in a row agree, show
+# more than a flat colour and differ from the shot given, if any (at most
+# 100 shots).
+shoot() {  # file [earlier file]
+  local earlier=${2:+$(identify -format '%#' "$2")} last= now
+  for _ in $(seq 100); do
+    import -display "$display" -window root "$1"
+    now=$(identify -format '%#' "$1")
+    [ "$now" = "$last" ] && [ "$now" != "$earlier" ] && [ "$(identify -format '%k' "$1")" -gt 8 ] && return 0
+    last=$now
+    sleep 0.3
+  done
+}
+
 cp "$source_dir/samples/setup.ini" "$scratch/"
 (cd "$scratch" && "$wine" "$build_dir/src/vornix.exe" >/dev/null 2>&1 &)
 "$wine" "$build_dir/tests/dialog_driver.exe" wait
-sleep 2
-import -display "$display" -window root "$shots/dialog.png"
+shoot "$shots/dialog.png"
 "$wine" "$build_dir/tests/dialog_driver.exe" about
-sleep 2
-import -display "$display" -window root "$shots/about.png"
+shoot "$shots/about.png" "$shots/dialog.png"
 "$wine" "$build_dir/tests/dialog_driver.exe" close
 
 # A screenshot that is one flat colour shows nothing.
