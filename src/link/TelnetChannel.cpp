@@ -74,8 +74,11 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
         }
         const int received = net::receive(connection->handle, buffer, sizeof buffer);
         if (received == 0) {
-            std::lock_guard<std::mutex> lock(connection->mutex);
-            connection->peerClosed = true;
+            {
+                std::lock_guard<std::mutex> lock(connection->mutex);
+                connection->peerClosed = true;
+            }
+            ResponseCapture::instance().wake();  // whoever waits for the router to close
         }
         if (received > 0) {
             lastArrival = ResponseCapture::Clock::now();
