@@ -82,8 +82,10 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
         }
         if (received > 0) {
             lastArrival = ResponseCapture::Clock::now();
-            ResponseCapture::instance().received(buffer, static_cast<std::size_t>(received), lastArrival);
+            // Recorded before the station can act on it: what it sends in
+            // answer comes after it in the transcript.
             if (const auto tap = wireTap()) tap->received(connection->id, buffer, static_cast<std::size_t>(received));
+            ResponseCapture::instance().received(buffer, static_cast<std::size_t>(received), lastArrival);
         }
         turn.unlock();
         {
