@@ -19,7 +19,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int port = 54337;
+constexpr int port = 24337;
 constexpr int callsPerLevel = 2000;
 
 struct Timing {
@@ -77,7 +77,7 @@ Timing measure(int threads, const std::function<std::unique_ptr<State>(int)>& pr
 int table(const std::string& connection, const char* options, const std::string& pool, const std::string& octets) {
     std::string diagnostic;
     {
-        auto db = vornix::LineDatabase::open(connection, diagnostic);
+        auto db = vornix::LineDatabase::open(connection, 10, diagnostic);
         if (!db || db->addPool(pool, octets + ":00:00:00", octets + ":FF:FF:FF", diagnostic) !=
                        vornix::LineDatabase::AddResult::Added) {
             std::printf("pool set-up FAILED: %s\n", diagnostic.c_str());
@@ -98,13 +98,13 @@ int table(const std::string& connection, const char* options, const std::string&
             stations,
             [&](int) {
                 std::string d;
-                return vornix::LineDatabase::open(connection, d);
+                return vornix::LineDatabase::open(connection, 10, d);
             },
             [&](vornix::LineDatabase& db, int t, int i, std::string& d) {
                 vornix::Reservation r;
                 const std::string station =
                     "b" + std::to_string(stations) + "-" + std::to_string(t) + "-" + std::to_string(i);
-                return db.reserve(pool, station, 4, r, d) == vornix::LineDatabase::ReserveResult::Reserved;
+                return db.reserve(pool, station, 4, station, 3600, r, d) == vornix::LineDatabase::ReserveResult::Reserved;
             });
         reserved += callsPerLevel / stations * stations - reserve.failed;
 
@@ -139,7 +139,7 @@ int table(const std::string& connection, const char* options, const std::string&
     }
 
     // The blocks handed out must add up: none lost, none twice.
-    auto db = vornix::LineDatabase::open(connection, diagnostic);
+    auto db = vornix::LineDatabase::open(connection, 10, diagnostic);
     std::vector<vornix::PoolStatus> pools;
     std::vector<vornix::OpenReservation> open;
     if (!db || !db->status(pools, open, diagnostic)) {
@@ -166,7 +166,7 @@ int main() {
     }
     std::string diagnostic;
     {
-        auto db = vornix::LineDatabase::open(server.connectionString(), diagnostic);
+        auto db = vornix::LineDatabase::open(server.connectionString(), 10, diagnostic);
         auto plain = vornix::odbc::Connection::open(server.connectionString(), diagnostic);
         if (!db || !db->createTables(diagnostic) || !plain ||
             !plain->executeDirect("CREATE TABLE floor_row (id INTEGER PRIMARY KEY, n BIGINT NOT NULL)", diagnostic) ||

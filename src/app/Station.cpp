@@ -65,7 +65,7 @@ struct Station::Parts {
         }
         const RunRecord::Data run = record->data();
         LineBlockSource blocks({database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
-                                run.router, run.runId});
+                                run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout)});
         MacWriter(context, macBlock, blocks).run();
     }
     void bootUpdate() { BootUpdater(context, *adapters.echo).run(); }
@@ -124,9 +124,12 @@ struct Station::Parts {
         const std::string database = read(keys::lineDatabase).text;
         if (database.empty()) return;
         std::string diagnostic;
-        const std::unique_ptr<LineDatabase> line_ = LineDatabase::open(database, diagnostic);
-        if (!line_ || !line_->recordRun(data.runId, lineStation(*adapters.profile, station.name), line, diagnostic)) {
-            console.appendLog("Can't write the run journal to the line database: " + diagnostic);
+        const std::string notKept =
+            LineClient(database, lineStation(*adapters.profile, station.name),
+                       StationConfig(*adapters.profile).readDecimal(keys::lineTimeout))
+                .keep(data.runId, line);
+        if (!notKept.empty()) {
+            console.appendLog(notKept);
             outcome.recordsKept = false;
         }
     }

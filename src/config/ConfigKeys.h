@@ -74,6 +74,8 @@ inline constexpr ConfigKey pacing{"Environment", "Pacing", "fixed", 32, Reading:
 inline constexpr ConfigKey lineDatabase{"LINE", "Database", nullptr, 1024, Reading::Text, false};
 inline constexpr ConfigKey linePool{"LINE", "Pool", nullptr, 128, Reading::Text, false};
 inline constexpr ConfigKey lineStation{"LINE", "Station", nullptr, 128, Reading::Text, false};
+// Seconds any one call to the line database may take, connecting included.
+inline constexpr ConfigKey lineTimeout{"LINE", "Timeout", "10", 32, Reading::Decimal, false};
 
 // Every single key, in the order the README documents them.
 inline constexpr const ConfigKey* all[] = {
@@ -82,7 +84,7 @@ inline constexpr const ConfigKey* all[] = {
     &bootCode, &bootPartition, &time2BootCopy, &time2WaitBoot, &envPath,
     &bootVersion, &bootCodeName, &chip, &formatMtd3,
     &writeMacPath, &writeMacNumber, &startMac, &writeEnvPath, &writeEnvNumber,
-    &pacing, &lineDatabase, &linePool, &lineStation,
+    &pacing, &lineDatabase, &linePool, &lineStation, &lineTimeout,
 };
 
 }  // namespace keys

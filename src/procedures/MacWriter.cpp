@@ -40,6 +40,7 @@ int MacWriter::run() {
     if (!reserved.ok) return run.fail(reserved.failureLine);
     block_.setStartMac(reserved.startMac);
     context_.note([&](RunRecord& record) { record.macBlock(reserved.startMac, ""); });
+    if (!reserved.notice.empty()) run.log(reserved.notice);
     const long long counter = MacBlock::readCounter(block_.startMac());
     auto addressOf = [&](int entry) { return block_.formatMac(counter + entry); };
 
@@ -50,6 +51,8 @@ int MacWriter::run() {
         splitFields(entry.text, console);
         for (int k = 0; k < console.scratchCount(); ++k) {
             const std::string name = console.scratchItem(k);
+            const std::string lapsed = blocks_.stillHeld();
+            if (!lapsed.empty()) return run.fail(lapsed);
             if (!run.sendCommand("echo " + name + " " + addressOf(i) + " > " + macPath.text + "\r\n")) return 0;
             run.log("Writing " + name + " = " + quoted(addressOf(i)));
             context_.note([&](RunRecord& record) { record.macWritten(name, addressOf(i)); });
@@ -67,6 +70,8 @@ int MacWriter::run() {
         splitFields(entry.text, console);
         const std::string name = console.scratchItem(0);
         const std::string value = console.scratchItem(1);  // empty for an entry without a comma
+        const std::string lapsed = blocks_.stillHeld();
+        if (!lapsed.empty()) return run.fail(lapsed);
         if (!run.sendCommand("echo " + name + " " + value + " > " + envPath.text + "\r\n")) return 0;
         run.log("Writing " + name + " " + value);
         context_.note([&](RunRecord& record) { record.environmentWritten(name, value); });
@@ -124,6 +129,10 @@ int MacWriter::run() {
             return run.fail("Verify Fail : " + name + " != " + quoted(value));
         run.log("Verify OK : " + name + " = " + quoted(value));
     }
+    // A shared block source records the block as this router's only now,
+    // with everything on the router verified.
+    const std::string notRecorded = blocks_.stageVerified();
+    if (!notRecorded.empty()) return run.fail(notRecorded);
     run.log("---------------------");
     run.log("");
     return run.end(true);

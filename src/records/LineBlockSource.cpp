@@ -2,22 +2,56 @@
 
 namespace vornix {
 
+using Status = LineClient::Status;
+
+LineBlockSource::LineBlockSource(Settings settings)
+    : settings_(std::move(settings)), client_(settings_.database, settings_.station, settings_.timeoutSeconds) {}
+
+LineBlockSource::~LineBlockSource() {
+    // A server that did not answer would only make the operator wait again:
+    // the lease brings the block back.
+    if (held_ && reachable_) client_.release(settings_.runId);
+}
+
 MacBlockSource::Reserved LineBlockSource::reserve(int count) {
     Reserved reserved;
-    std::string diagnostic;
-    database_ = LineDatabase::open(settings_.database, diagnostic);
-    if (!database_) {
-        reserved.failureLine = "Can't reach the line database: " + diagnostic;
+    asked_ = std::chrono::steady_clock::now();
+    auto result = std::make_shared<std::pair<LineDatabase::ReserveResult, Reservation>>();
+    const LineClient::Answer answer =
+        client_.call([result, count, settings = settings_](LineDatabase& database) -> LineClient::Answer {
+            if (count <= 0) return {Status::Done, std::string()};  // no addresses: a connection is all it takes
+            std::string diagnostic;
+            result->first = database.reserve(settings.pool, settings.station, count, settings.runId, leaseSeconds,
+                                             result->second, diagnostic);
+            switch (result->first) {
+            case LineDatabase::ReserveResult::Reserved: return {Status::Done, diagnostic};
+            case LineDatabase::ReserveResult::Failed: return {Status::Failed, diagnostic};
+            default: return {Status::Refused, diagnostic};
+            }
+        });
+    reachable_ = answer.status != Status::Unanswered;
+    if (answer.status == Status::Unanswered) {
+        reserved.failureLine = client_.unansweredLine();
+        return reserved;
+    }
+    if (answer.status == Status::Failed) {
+        reserved.failureLine = "Can't reach the line database: " + answer.diagnostic;
         return reserved;
     }
     if (count <= 0) {  // no addresses to hand out: nothing reserved
         reserved.ok = true;
         return reserved;
     }
-    switch (database_->reserve(settings_.pool, settings_.station, count, reservation_, diagnostic)) {
+    switch (result->first) {
     case LineDatabase::ReserveResult::Reserved:
+        reservation_ = result->second;
+        held_ = true;
         reserved.ok = true;
         reserved.startMac = formatMac(reservation_.first);
+        if (reservation_.again) {
+            reserved.notice = "Writing the block of an unfinished run again: " + reserved.startMac;
+            reserved.reusedBlockOf = reservation_.holder;
+        }
         break;
     case LineDatabase::ReserveResult::Exhausted:
         reserved.failureLine = "The MAC pool " + settings_.pool + " is exhausted";
@@ -26,19 +60,44 @@ MacBlockSource::Reserved LineBlockSource::reserve(int count) {
         reserved.failureLine = "The MAC pool " + settings_.pool + " is not in the line database";
         break;
     case LineDatabase::ReserveResult::Failed:
-        reserved.failureLine = "Can't reach the line database: " + diagnostic;
+        reserved.failureLine = "Can't reach the line database: " + answer.diagnostic;
         break;
     }
     return reserved;
 }
 
-std::string LineBlockSource::commit(const std::string&, int count, const std::string&) {
-    if (count <= 0) return std::string();
-    std::string diagnostic;
-    if (!database_ ||
-        !database_->assign(reservation_.id, settings_.station, settings_.router, settings_.runId, diagnostic))
-        return "Can't write start_mac to the line database: " + diagnostic;
-    return std::string();
+// The line keeps no next address of its own: the pool moved on when the
+// block was reserved.
+std::string LineBlockSource::commit(const std::string&, int, const std::string&) { return std::string(); }
+
+std::string LineBlockSource::stillHeld() {
+    if (!held_) return std::string();
+    // The lease began on the server after asked_: measured from asked_, it
+    // ends here no later than there. A minute's margin for the write itself.
+    if (std::chrono::steady_clock::now() - asked_ < std::chrono::seconds(leaseSeconds - 60)) return std::string();
+    return "The MAC block " + formatMac(reservation_.first) + " was held longer than its lease of " +
+           std::to_string(leaseSeconds) + " s: not written further";
+}
+
+std::string LineBlockSource::stageVerified() {
+    if (!held_) return std::string();
+    const LineClient::Answer answer = client_.call([reservation = reservation_, settings = settings_](
+                                                       LineDatabase& database) -> LineClient::Answer {
+        std::string diagnostic;
+        switch (database.assign(reservation.id, settings.station, settings.router, settings.runId, diagnostic)) {
+        case LineDatabase::AssignResult::Assigned: return {Status::Done, diagnostic};
+        case LineDatabase::AssignResult::Refused: return {Status::Refused, diagnostic};
+        case LineDatabase::AssignResult::Failed: break;
+        }
+        return {Status::Failed, diagnostic};
+    });
+    reachable_ = answer.status != Status::Unanswered;
+    if (answer.status == Status::Done) {
+        held_ = false;
+        return std::string();
+    }
+    if (answer.status == Status::Unanswered) return client_.unansweredLine();
+    return "Can't write start_mac to the line database: " + answer.diagnostic;
 }
 
 }  // namespace vornix

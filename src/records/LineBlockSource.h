@@ -1,34 +1,49 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
-#include "records/LineDatabase.h"
+#include "records/LineClient.h"
 #include "station/MacBlockSource.h"
 
 namespace vornix {
 
 // The block from the line's database: this router's block is reserved from
-// the pool, in a transaction no other station can win at the same time, and
-// becomes this router's assignment once verified.
+// the pool for this run alone, in a transaction no other station can win at
+// the same time, and becomes this router's assignment once the whole stage
+// verified. A block this run leaves unassigned is released when it ends, so
+// the station's next run writes it again.
 class LineBlockSource : public MacBlockSource {
 public:
+    // Longer than any MAC stage runs: a block whose holder vanished without
+    // a trace (a station cut off the line) goes back after it.
+    static constexpr int leaseSeconds = 3600;
+
     struct Settings {
         std::string database;  // the ODBC connection string
         std::string pool;
         std::string station;
         std::string router;    // the router's address, for the assignment
-        std::string runId;     // the run's journal record
+        std::string runId;     // the run's journal record: the block's holder
+        int timeoutSeconds = 10;
     };
-    explicit LineBlockSource(Settings settings) : settings_(std::move(settings)) {}
+    explicit LineBlockSource(Settings settings);
+    // Releases a block reserved and not assigned.
+    ~LineBlockSource() override;
 
     Reserved reserve(int count) override;
     std::string commit(const std::string& startMac, int count, const std::string& next) override;
+    std::string stillHeld() override;
+    std::string stageVerified() override;
 
 private:
     Settings settings_;
-    std::unique_ptr<LineDatabase> database_;
+    LineClient client_;
     Reservation reservation_;
+    bool held_ = false;        // reserved, not yet assigned
+    bool reachable_ = true;    // the last call got an answer
+    std::chrono::steady_clock::time_point asked_;  // before the reservation was asked for
 };
 
 }  // namespace vornix

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "config/StationConfig.h"
+#include "records/LineClient.h"
 #include "records/LineDatabase.h"
 #include "records/Odbc.h"
 
@@ -102,27 +103,43 @@ int lineCommand(const std::vector<std::string>& args, Profile& profile, std::FIL
     const std::string connectionString = StationConfig(profile).read(keys::lineDatabase).text;
     if (connectionString.empty())
         return failure(err, "[LINE] Database is not set in setup.ini: it holds the line database's ODBC connection string");
-    std::string diagnostic;
-    const std::unique_ptr<LineDatabase> db = LineDatabase::open(connectionString, diagnostic);
-    if (!db) return failure(err, diagnostic);
+    // The command's work runs within the line's timeout like a station's.
+    struct Result {
+        std::vector<PoolStatus> pools;
+        std::vector<OpenReservation> reservations;
+    };
+    auto result = std::make_shared<Result>();
+    LineClient client(connectionString, std::string(), StationConfig(profile).readDecimal(keys::lineTimeout));
+    const LineClient::Answer answer = client.call([result, args](LineDatabase& db) -> LineClient::Answer {
+        std::string diagnostic;
+        bool done = false;
+        if (args[0] == "--line-init") {
+            done = db.createTables(diagnostic);
+        } else if (args[0] == "--pool-add") {
+            const LineDatabase::AddResult added = db.addPool(args[1], args[2], args[3], diagnostic);
+            if (added == LineDatabase::AddResult::Exists || added == LineDatabase::AddResult::Invalid)
+                return {LineClient::Status::Refused, diagnostic};
+            done = added == LineDatabase::AddResult::Added;
+        } else {
+            done = db.status(result->pools, result->reservations, diagnostic);
+        }
+        return {done ? LineClient::Status::Done : LineClient::Status::Failed, diagnostic};
+    });
+    if (answer.status == LineClient::Status::Unanswered)
+        return failure(err, "no answer from the line database within " + std::to_string(client.timeoutSeconds()) + " s");
+    if (answer.status != LineClient::Status::Done) return failure(err, answer.diagnostic);
 
     if (command == "--line-init") {
-        if (!db->createTables(diagnostic)) return failure(err, diagnostic);
-        std::fprintf(out, "line database ready: vornix_pool, vornix_reservation, vornix_assignment, vornix_run\n");
+        std::fprintf(out, "line database ready: vornix_pool, vornix_reservation, vornix_assignment, vornix_run, vornix_lock\n");
         return 0;
     }
     if (command == "--pool-add") {
-        const LineDatabase::AddResult added = db->addPool(args[1], args[2], args[3], diagnostic);
-        if (added != LineDatabase::AddResult::Added) return failure(err, diagnostic);
         const long long first = *parseMac(args[2]), last = *parseMac(args[3]);
         std::fprintf(out, "pool %s added: %s - %s, %lld addresses\n", args[1].c_str(), formatMac(first).c_str(),
                      formatMac(last).c_str(), last - first + 1);
         return 0;
     }
-    std::vector<PoolStatus> pools;
-    std::vector<OpenReservation> reservations;
-    if (!db->status(pools, reservations, diagnostic)) return failure(err, diagnostic);
-    printStatus(out, pools, reservations);
+    printStatus(out, result->pools, result->reservations);
     return 0;
 }
 

@@ -35,7 +35,9 @@ constexpr char createReservation[] =
     " mac_count INTEGER NOT NULL,"
     " state VARCHAR(10) NOT NULL,"
     " reserved_at VARCHAR(20) NOT NULL,"
-    " closed_at VARCHAR(20))";
+    " closed_at VARCHAR(20),"
+    " holder VARCHAR(128),"
+    " lease_until BIGINT)";
 constexpr char indexReservation[] =
     "CREATE INDEX vornix_reservation_station ON vornix_reservation (station, state)";
 // The address as primary key: no address can reach two routers.
@@ -54,18 +56,41 @@ constexpr char createRun[] =
     " recorded_at VARCHAR(20) NOT NULL,"
     " record_text TEXT NOT NULL)";
 
+// One row per lock: a transaction that updates it first holds it until it
+// ends. Adding a pool takes "pools", so overlap checks never run side by side.
+constexpr char createLock[] = "CREATE TABLE vornix_lock (name VARCHAR(32) NOT NULL PRIMARY KEY)";
+constexpr char poolsLockRow[] = "INSERT INTO vornix_lock (name) VALUES ('pools')";
+
 struct TableDefinition {
     const char* name;
     const char* create;
     const char* index;  // created with the table, or nullptr
+    const char* row;    // inserted with the table, or nullptr
 };
 // In the order their references need.
 constexpr TableDefinition tables[] = {
-    {"vornix_pool", createPool, nullptr},
-    {"vornix_reservation", createReservation, indexReservation},
-    {"vornix_assignment", createAssignment, nullptr},
-    {"vornix_run", createRun, nullptr},
+    {"vornix_pool", createPool, nullptr, nullptr},
+    {"vornix_reservation", createReservation, indexReservation, nullptr},
+    {"vornix_assignment", createAssignment, nullptr, nullptr},
+    {"vornix_run", createRun, nullptr, nullptr},
+    {"vornix_lock", createLock, nullptr, poolsLockRow},
 };
+
+// Columns a table made by an earlier version lacks, added by createTables().
+struct ColumnDefinition {
+    const char* table;
+    const char* column;
+    const char* add;
+};
+constexpr ColumnDefinition laterColumns[] = {
+    {"vornix_reservation", "holder", "ALTER TABLE vornix_reservation ADD holder VARCHAR(128)"},
+    {"vornix_reservation", "lease_until", "ALTER TABLE vornix_reservation ADD lease_until BIGINT"},
+};
+
+// The server's clock in whole seconds since 1970: leases are compared on one
+// clock, whatever the stations' clocks say. PostgreSQL's spelling; this is
+// the one statement another server would need in its own.
+constexpr char serverSeconds[] = "SELECT CAST(FLOOR(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP)) AS BIGINT)";
 
 std::string utcNow() {
     // Whole seconds: the tables keep "YYYY-MM-DDTHH:MM:SSZ".
@@ -187,7 +212,9 @@ LineDatabase::LineDatabase(std::unique_ptr<odbc::Connection> connection)
 
 LineDatabase::~LineDatabase() = default;
 
-std::unique_ptr<LineDatabase> LineDatabase::open(const std::string& connectionString, std::string& diagnostic) {
+std::unique_ptr<LineDatabase> LineDatabase::open(const std::string& connectionString, int timeoutSeconds,
+                                                 std::string& diagnostic) {
+    (void)timeoutSeconds;  // MERGE: the driver-level timeouts
     auto connection = odbc::Connection::open(connectionString, diagnostic);
     if (!connection) return nullptr;
     return std::unique_ptr<LineDatabase>(new LineDatabase(std::move(connection)));
@@ -196,25 +223,36 @@ std::unique_ptr<LineDatabase> LineDatabase::open(const std::string& connectionSt
 bool LineDatabase::createTables(std::string& diagnostic) {
     odbc::Connection& db = *connection_;
     // Whether the table is there, asked in a way every engine understands.
-    auto exists = [&](const TableDefinition& table) {
+    auto exists = [&](const std::string& probe) {
         std::string ignored;
-        const std::string probe = std::string("SELECT 1 FROM ") + table.name + " WHERE 1 = 0";
         odbc::Transaction transaction(db);
         const auto statement = db.prepare(probe, ignored);
         return statement && statement->execute({}, ignored) && transaction.commit(ignored);
     };
     for (const TableDefinition& table : tables) {
-        if (exists(table)) continue;
+        if (exists(std::string("SELECT 1 FROM ") + table.name + " WHERE 1 = 0")) continue;
         std::string problem;
         {
             odbc::Transaction transaction(db);
             if (db.executeDirect(table.create, problem) && (!table.index || db.executeDirect(table.index, problem)) &&
-                transaction.commit(problem))
+                (!table.row || db.executeDirect(table.row, problem)) && transaction.commit(problem))
                 continue;
         }
         // Another station may have created it a moment ago.
-        if (exists(table)) continue;
+        if (exists(std::string("SELECT 1 FROM ") + table.name + " WHERE 1 = 0")) continue;
         diagnostic = "cannot create table " + std::string(table.name) + ": " + problem;
+        return false;
+    }
+    for (const ColumnDefinition& column : laterColumns) {
+        const std::string probe = std::string("SELECT ") + column.column + " FROM " + column.table + " WHERE 1 = 0";
+        if (exists(probe)) continue;
+        std::string problem;
+        {
+            odbc::Transaction transaction(db);
+            if (db.executeDirect(column.add, problem) && transaction.commit(problem)) continue;
+        }
+        if (exists(probe)) continue;
+        diagnostic = "cannot add column " + std::string(column.column) + " to " + column.table + ": " + problem;
         return false;
     }
     return true;
@@ -236,6 +274,12 @@ LineDatabase::AddResult LineDatabase::addPool(const std::string& name, const std
     };
     std::string problem;
     odbc::Transaction transaction(db);
+    // Two stations adding pools at once would both find no overlap: the
+    // second waits here until the first has committed.
+    long long locked = 0;
+    if (!change(*statements_, "UPDATE vornix_lock SET name = name WHERE name = 'pools'", {}, locked, problem))
+        return fail(problem);
+    if (locked != 1) return fail("the lock row is missing: run --line-init");
     auto named = run(*statements_, "SELECT name FROM vornix_pool WHERE name = ?", {Parameter::text(name)}, problem);
     if (!named) return fail(problem);
     const Fetch found = named->fetch(problem);
@@ -323,7 +367,26 @@ bool LineDatabase::status(std::vector<PoolStatus>& pools, std::vector<OpenReserv
     return true;
 }
 
+namespace {
+
+bool serverNow(LineDatabase::Statements& statements, long long& now, std::string& problem) {
+    auto clock = run(statements, serverSeconds, {}, problem);
+    if (!clock) return false;
+    const Fetch f = clock->fetch(problem);
+    if (f != Fetch::Row) {
+        if (f == Fetch::End) problem = "the server did not tell its time";
+        return false;
+    }
+    std::optional<long long> seconds;
+    if (!clock->integer(1, seconds, problem)) return false;
+    now = seconds.value_or(0);
+    return true;
+}
+
+}  // namespace
+
 LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const std::string& station, int count,
+                                                  const std::string& holder, int leaseSeconds,
                                                   Reservation& reservation, std::string& diagnostic) {
     odbc::Connection& db = *connection_;
     auto fail = [&](const std::string& problem) {
@@ -332,41 +395,73 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     };
     if (!validName(pool, maxPoolName)) return fail(nameProblem("the pool name", pool, maxPoolName));
     if (!validName(station, maxStationName)) return fail(nameProblem("the station name", station, maxStationName));
+    if (!validName(holder, maxRunId)) return fail(nameProblem("the run id", holder, maxRunId));
     if (count < 1 || count > (1 << 24)) return fail("a block holds 1 to 16777216 addresses");
+    if (leaseSeconds < 0) return fail("a lease cannot be negative");
 
     std::string problem;
     odbc::Transaction transaction(db);
-    // The station's open block, left by a run that failed or was killed
-    // after reserving it.
+    long long now = 0;
+    if (!serverNow(*statements_, now, problem)) return fail(problem);
+    const long long leaseEnd = now + leaseSeconds;
+    // The station's open blocks: this run's own (a reservation asked again
+    // after its answer was lost), and those of runs that are over.
     auto open = run(*statements_,
-                    "SELECT id, first_mac, mac_count FROM vornix_reservation"
+                    "SELECT id, first_mac, mac_count, holder, lease_until FROM vornix_reservation"
                     " WHERE station = ? AND pool = ? AND state = 'open' ORDER BY id",
                     {Parameter::text(station), Parameter::text(pool)}, problem);
     if (!open) return fail(problem);
-    std::optional<Reservation> same;
+    std::optional<Reservation> own, unfinished;
     std::vector<long long> other;
     for (Fetch f; (f = open->fetch(problem)) != Fetch::End;) {
         if (f == Fetch::Failed) return fail(problem);
-        std::optional<long long> id, first, size;
-        if (!open->integer(1, id, problem) || !open->integer(2, first, problem) || !open->integer(3, size, problem))
+        std::optional<long long> id, first, size, until;
+        std::optional<std::string> heldBy;
+        if (!open->integer(1, id, problem) || !open->integer(2, first, problem) || !open->integer(3, size, problem) ||
+            !open->text(4, heldBy, problem) || !open->integer(5, until, problem))
             return fail(problem);
-        if (!same && size == count) same = Reservation{id.value_or(0), first.value_or(0), count, true};
-        else other.push_back(id.value_or(0));
+        Reservation block{id.value_or(0), first.value_or(0), static_cast<int>(size.value_or(0)), false,
+                          heldBy.value_or("")};
+        if (heldBy == holder) {
+            if (!own && size == count) own = block;
+            continue;
+        }
+        // A live run's block is never touched, whatever its station's name.
+        if (until.value_or(0) > now) continue;
+        if (!unfinished && size == count) {
+            block.again = true;
+            unfinished = block;
+        } else if (size != count) {
+            other.push_back(block.id);
+        }
     }
     open.reset();
     // A block of another size can never be used as it is: its addresses
     // stay out of circulation for good.
-    const std::string now = utcNow();
+    const std::string nowText = utcNow();
     for (long long id : other) {
         long long rows = 0;
         if (!change(*statements_,
-                    "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ? WHERE id = ? AND state = 'open'",
-                    {Parameter::text(now), Parameter::integer(id)}, rows, problem))
+                    "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ?"
+                    " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?",
+                    {Parameter::text(nowText), Parameter::integer(id), Parameter::integer(now)}, rows, problem))
             return fail(problem);
     }
-    if (same) {
+    for (const std::optional<Reservation>* found : {&own, &unfinished}) {
+        if (!*found) continue;
+        // Taken only while its holder is still this run or gone: of two runs
+        // that found it, the second updates no row.
+        long long rows = 0;
+        if (!change(*statements_,
+                    "UPDATE vornix_reservation SET holder = ?, lease_until = ?"
+                    " WHERE id = ? AND state = 'open' AND (holder = ? OR COALESCE(lease_until, 0) <= ?)",
+                    {Parameter::text(holder), Parameter::integer(leaseEnd), Parameter::integer((*found)->id),
+                     Parameter::text(holder), Parameter::integer(now)},
+                    rows, problem))
+            return fail(problem);
+        if (rows != 1) continue;
         if (!transaction.commit(problem)) return fail(problem);
-        reservation = *same;
+        reservation = **found;
         return ReserveResult::Reserved;
     }
 
@@ -400,54 +495,84 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     if (!next->integer(1, after, problem)) return fail(problem);
     const long long first = after.value_or(0) - count;
     if (!change(*statements_,
-                "INSERT INTO vornix_reservation (id, pool, station, first_mac, mac_count, state, reserved_at)"
-                " VALUES (?, ?, ?, ?, ?, 'open', ?)",
+                "INSERT INTO vornix_reservation (id, pool, station, first_mac, mac_count, state, reserved_at, holder,"
+                " lease_until) VALUES (?, ?, ?, ?, ?, 'open', ?, ?, ?)",
                 {Parameter::integer(first), Parameter::text(pool), Parameter::text(station), Parameter::integer(first),
-                 Parameter::integer(count), Parameter::text(now)},
+                 Parameter::integer(count), Parameter::text(nowText), Parameter::text(holder),
+                 Parameter::integer(leaseEnd)},
                 rows, problem) ||
         !transaction.commit(problem))
         return fail(problem);
-    reservation = Reservation{first, first, count, false};
+    reservation = Reservation{first, first, count, false, holder};
     return ReserveResult::Reserved;
 }
 
-bool LineDatabase::assign(long long reservationId, const std::string& station, const std::string& routerAddress,
-                          const std::string& runId, std::string& diagnostic) {
+bool LineDatabase::release(const std::string& holder, std::string& diagnostic) {
     odbc::Connection& db = *connection_;
-    auto fail = [&](const std::string& problem) {
-        diagnostic = "cannot assign block " + formatMac(reservationId) + ": " + problem;
+    std::string problem;
+    long long rows = 0;
+    odbc::Transaction transaction(db);
+    if (!change(*statements_, "UPDATE vornix_reservation SET lease_until = 0 WHERE holder = ? AND state = 'open'",
+                {Parameter::text(holder)}, rows, problem) ||
+        !transaction.commit(problem)) {
+        diagnostic = "cannot release the block of run " + db.mask(holder) + ": " + problem;
         return false;
+    }
+    return true;
+}
+
+LineDatabase::AssignResult LineDatabase::assign(long long reservationId, const std::string& station,
+                                                const std::string& routerAddress, const std::string& runId,
+                                                std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    auto fail = [&](const std::string& problem, AssignResult result = AssignResult::Failed) {
+        diagnostic = "cannot assign block " + formatMac(reservationId) + ": " + problem;
+        return result;
     };
-    if (!validName(station, maxStationName)) return fail(nameProblem("the station name", station, maxStationName));
+    auto refuse = [&](const std::string& problem) { return fail(problem, AssignResult::Refused); };
+    if (!validName(station, maxStationName)) return refuse(nameProblem("the station name", station, maxStationName));
     if (!validName(routerAddress, maxRouterAddress))
-        return fail(nameProblem("the router address", routerAddress, maxRouterAddress));
-    if (!validName(runId, maxRunId)) return fail(nameProblem("the run id", runId, maxRunId));
+        return refuse(nameProblem("the router address", routerAddress, maxRouterAddress));
+    if (!validName(runId, maxRunId)) return refuse(nameProblem("the run id", runId, maxRunId));
 
     std::string problem;
     odbc::Transaction transaction(db);
-    auto held = run(*statements_, "SELECT station, first_mac, mac_count, state FROM vornix_reservation WHERE id = ?",
+    auto held = run(*statements_,
+                    "SELECT station, first_mac, mac_count, state, holder FROM vornix_reservation WHERE id = ?",
                     {Parameter::integer(reservationId)}, problem);
     if (!held) return fail(problem);
     const Fetch f = held->fetch(problem);
     if (f == Fetch::Failed) return fail(problem);
-    if (f == Fetch::End) return fail("no such reservation");
-    std::optional<std::string> owner, state;
+    if (f == Fetch::End) return refuse("no such reservation");
+    std::optional<std::string> owner, state, heldBy;
     std::optional<long long> first, count;
     if (!held->text(1, owner, problem) || !held->integer(2, first, problem) || !held->integer(3, count, problem) ||
-        !held->text(4, state, problem))
+        !held->text(4, state, problem) || !held->text(5, heldBy, problem))
         return fail(problem);
     held.reset();
-    if (owner != station) return fail("it is reserved by station " + db.mask(owner.value_or("")));
-    if (state != "open") return fail("it is " + state.value_or("") + ", not open");
+    if (owner != station) return refuse("it is reserved by station " + db.mask(owner.value_or("")));
+    if (heldBy != runId) return refuse("it is held by another run");
+    // Asked again after the answer to an assignment that committed was lost.
+    if (state == "assigned") {
+        auto mine = run(*statements_, "SELECT COUNT(*) FROM vornix_assignment WHERE reservation_id = ? AND run_id = ?",
+                        {Parameter::integer(reservationId), Parameter::text(runId)}, problem);
+        if (!mine) return fail(problem);
+        std::optional<long long> rows;
+        if (mine->fetch(problem) != Fetch::Row || !mine->integer(1, rows, problem)) return fail(problem);
+        if (rows == count) return AssignResult::Assigned;
+    }
+    if (state != "open") return refuse("it is " + state.value_or("") + ", not open");
 
     // Closing it first locks the row: of two assignments of one block the
     // second waits and then finds it closed.
     const std::string now = utcNow();
     long long rows = 0;
-    if (!change(*statements_, "UPDATE vornix_reservation SET state = 'assigned', closed_at = ? WHERE id = ? AND state = 'open'",
-                {Parameter::text(now), Parameter::integer(reservationId)}, rows, problem))
+    if (!change(*statements_,
+                "UPDATE vornix_reservation SET state = 'assigned', closed_at = ? WHERE id = ? AND state = 'open'"
+                " AND holder = ?",
+                {Parameter::text(now), Parameter::integer(reservationId), Parameter::text(runId)}, rows, problem))
         return fail(problem);
-    if (rows != 1) return fail("it was closed meanwhile");
+    if (rows != 1) return refuse("it was closed meanwhile");
     odbc::Statement* insert = statements_->get(
         "INSERT INTO vornix_assignment (mac, reservation_id, station, router, run_id, assigned_at)"
         " VALUES (?, ?, ?, ?, ?, ?)",
@@ -460,7 +585,7 @@ bool LineDatabase::assign(long long reservationId, const std::string& station, c
             return fail("address " + formatMac(mac) + ": " + problem);
     }
     if (!transaction.commit(problem)) return fail(problem);
-    return true;
+    return AssignResult::Assigned;
 }
 
 bool LineDatabase::recordRun(const std::string& runId, const std::string& station, const std::string& record,
@@ -475,11 +600,19 @@ bool LineDatabase::recordRun(const std::string& runId, const std::string& statio
     std::string problem;
     long long rows = 0;
     odbc::Transaction transaction(db);
-    if (!change(*statements_, "INSERT INTO vornix_run (run_id, station, recorded_at, record_text) VALUES (?, ?, ?, ?)",
-                {Parameter::text(runId), Parameter::text(station), Parameter::text(utcNow()), Parameter::text(record)},
-                rows, problem) ||
-        !transaction.commit(problem))
+    // A record stored again (its result corrected, or a retry after a lost
+    // answer) replaces the earlier one.
+    const std::string now = utcNow();
+    if (!change(*statements_, "UPDATE vornix_run SET station = ?, recorded_at = ?, record_text = ? WHERE run_id = ?",
+                {Parameter::text(station), Parameter::text(now), Parameter::text(record), Parameter::text(runId)}, rows,
+                problem))
         return fail(problem);
+    if (rows == 0 &&
+        !change(*statements_, "INSERT INTO vornix_run (run_id, station, recorded_at, record_text) VALUES (?, ?, ?, ?)",
+                {Parameter::text(runId), Parameter::text(station), Parameter::text(now), Parameter::text(record)}, rows,
+                problem))
+        return fail(problem);
+    if (!transaction.commit(problem)) return fail(problem);
     return true;
 }
 

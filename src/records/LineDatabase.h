@@ -52,19 +52,31 @@ struct Reservation {
     long long id = 0;  // the block's first address, unique in the database
     long long first = 0;
     int count = 0;
-    bool again = false;  // the station's own open block, handed back
+    bool again = false;  // the block of an unfinished run, written again
+    std::string holder;  // the run that held it before (again) or holds it
 };
 
 // One connection, used by one thread at a time. It does not reconnect:
 // after a failure that lost the server, every call fails until a new
-// LineDatabase is opened.
+// LineDatabase is opened (LineClient does that, within a deadline).
+//
+// A block is held by one run at a time: its holder (the run id) and a lease
+// on the server's clock. It goes to another run only once its holder is
+// gone: the lease ran out (no MAC stage runs that long) or the block was
+// released (the run is over without having assigned it).
 class LineDatabase {
 public:
     enum class AddResult { Added, Exists, Invalid, Failed };
     enum class ReserveResult { Reserved, Exhausted, NoSuchPool, Failed };
+    // Refused: the database answered no (another holder, a closed block);
+    // Failed: no answer, asking again may help.
+    enum class AssignResult { Assigned, Refused, Failed };
 
     // nullptr and a diagnostic (password masked) when the server cannot be reached.
-    static std::unique_ptr<LineDatabase> open(const std::string& connectionString, std::string& diagnostic);
+    // timeoutSeconds bounds connecting and, as far as the driver can, every
+    // statement and commit on the connection.
+    static std::unique_ptr<LineDatabase> open(const std::string& connectionString, int timeoutSeconds,
+                                              std::string& diagnostic);
     ~LineDatabase();
     LineDatabase(const LineDatabase&) = delete;
     LineDatabase& operator=(const LineDatabase&) = delete;
@@ -79,19 +91,25 @@ public:
 
     bool status(std::vector<PoolStatus>& pools, std::vector<OpenReservation>& reservations, std::string& diagnostic);
 
-    // A block of count consecutive addresses for one router. A station that
-    // still holds an open block of this pool gets it again when the count is
-    // the same; one of another count is abandoned for good.
-    ReserveResult reserve(const std::string& pool, const std::string& station, int count, Reservation& reservation,
-                          std::string& diagnostic);
+    // A block of count consecutive addresses for holder (a run id), held for
+    // leaseSeconds. The same run asking again gets its block again. An open
+    // block of the station's, of this pool and count, whose holder is gone
+    // goes to this run (again = true); one of another count whose holder is
+    // gone is abandoned for good.
+    ReserveResult reserve(const std::string& pool, const std::string& station, int count, const std::string& holder,
+                          int leaseSeconds, Reservation& reservation, std::string& diagnostic);
 
-    // Records every address of the station's open block as written to the
-    // router, in one transaction; false (the block left open) when anything
-    // goes wrong, such as an address the database already holds.
-    bool assign(long long reservationId, const std::string& station, const std::string& routerAddress,
-                const std::string& runId, std::string& diagnostic);
+    // The run holder is over: its open block may go to another run at once.
+    bool release(const std::string& holder, std::string& diagnostic);
 
-    // Keeps a run's record (JSON text) under its run id.
+    // Records every address of the block held by runId as written to the
+    // router, in one transaction; the block left open when anything goes
+    // wrong, such as an address the database already holds. A block that
+    // this run already assigned counts as assigned.
+    AssignResult assign(long long reservationId, const std::string& station, const std::string& routerAddress,
+                        const std::string& runId, std::string& diagnostic);
+
+    // Keeps a run's record (JSON text) under its run id, replacing one kept before.
     bool recordRun(const std::string& runId, const std::string& station, const std::string& record,
                    std::string& diagnostic);
 

@@ -14,6 +14,8 @@ public:
         bool ok = false;
         std::string startMac;     // the block's first address, six colon-separated pairs
         std::string failureLine;  // the stage's log line when not ok
+        std::string notice;         // a line to log before the block is written, or empty
+        std::string reusedBlockOf;  // the unfinished run whose block this is, or empty
     };
     // This router's block of count consecutive addresses. Asked once per
     // run, before anything is written to the router.
@@ -22,6 +24,12 @@ public:
     // Empty when the next router's block is safely recorded, else the
     // stage's failure line.
     virtual std::string commit(const std::string& startMac, int count, const std::string& next) = 0;
+    // Asked before each write to the router: empty while the block is still
+    // this run's to write, else the stage's failure line.
+    virtual std::string stillHeld() { return std::string(); }
+    // The whole stage verified, environment included: empty when the block
+    // is recorded as this router's, else the stage's failure line.
+    virtual std::string stageVerified() { return std::string(); }
 };
 
 }  // namespace vornix

@@ -1,6 +1,6 @@
 // The line database client against a real PostgreSQL server through
 // unixODBC and psqlODBC: each test starts a cluster of its own on its own
-// port (54320-54335), so tests run side by side. Without PostgreSQL they fail.
+// port (24320-24335), so tests run side by side. Without PostgreSQL they fail.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -26,6 +26,7 @@ namespace {
 
 using Add = LineDatabase::AddResult;
 using Reserve = LineDatabase::ReserveResult;
+using Assign = LineDatabase::AssignResult;
 
 const long long base = 0x001122000000LL;  // 00:11:22:00:00:00
 
@@ -104,7 +105,7 @@ protected:
     }
     std::unique_ptr<LineDatabase> connect() {
         std::string diagnostic;
-        auto db = LineDatabase::open(server_->connectionString(), diagnostic);
+        auto db = LineDatabase::open(server_->connectionString(), 10, diagnostic);
         EXPECT_TRUE(db) << diagnostic;
         return db;
     }
@@ -131,19 +132,27 @@ protected:
                sql("SELECT mac, reservation_id FROM vornix_assignment ORDER BY mac") + "--\n" +
                sql("SELECT run_id FROM vornix_run ORDER BY run_id");
     }
-    Reservation reserve(const std::string& station, int count, Reserve expected = Reserve::Reserved) {
+    // A reservation for a run of its own ("run-1", "run-2", ...) unless holder is given.
+    Reservation reserve(const std::string& station, int count, Reserve expected = Reserve::Reserved,
+                        std::string holder = "", int lease = 3600) {
+        if (holder.empty()) holder = "run-" + std::to_string(++runs_);
         Reservation reservation;
         std::string diagnostic;
-        EXPECT_EQ(db_->reserve("line-a", station, count, reservation, diagnostic), expected) << diagnostic;
+        EXPECT_EQ(db_->reserve("line-a", station, count, holder, lease, reservation, diagnostic), expected)
+            << diagnostic;
         return reservation;
     }
+    Assign assign(const Reservation& block, const std::string& station, std::string& diagnostic) {
+        return db_->assign(block.id, station, "192.168.1.1", block.holder, diagnostic);
+    }
+    int runs_ = 0;
 
     std::unique_ptr<test::PostgresServer> server_;
     std::unique_ptr<LineDatabase> db_;
 };
 
 TEST_F(LineDatabaseTest, TablesAreCreatedOnceWhetherAskedAgainOrByStationsAtOnce) {
-    ASSERT_NO_FATAL_FAILURE(startServer(54320));
+    ASSERT_NO_FATAL_FAILURE(startServer(24320));
     auto db = connect();
     ASSERT_TRUE(db);
     std::string diagnostic;
@@ -151,12 +160,12 @@ TEST_F(LineDatabaseTest, TablesAreCreatedOnceWhetherAskedAgainOrByStationsAtOnce
     ASSERT_EQ(db->addPool("kept", "00:11:22:00:00:00", "00:11:22:00:00:09", diagnostic), Add::Added);
     ASSERT_TRUE(db->createTables(diagnostic)) << diagnostic;
     EXPECT_EQ(sql("SELECT name FROM vornix_pool"), "kept\n") << "a second set-up keeps what is there";
-    EXPECT_EQ(sql("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'vornix\\_%'"), "4\n");
+    EXPECT_EQ(sql("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'vornix\\_%'"), "5\n");
 
     // Four stations set up an empty database at the same moment, again and again.
     db.reset();
     for (int round = 0; round < 5; ++round) {
-        sql("DROP TABLE IF EXISTS vornix_assignment, vornix_run, vornix_reservation, vornix_pool");
+        sql("DROP TABLE IF EXISTS vornix_assignment, vornix_run, vornix_reservation, vornix_pool, vornix_lock");
         std::vector<std::unique_ptr<LineDatabase>> stations;
         for (int i = 0; i < 4; ++i) stations.push_back(connect());
         std::atomic<int> waiting{4};
@@ -170,12 +179,20 @@ TEST_F(LineDatabaseTest, TablesAreCreatedOnceWhetherAskedAgainOrByStationsAtOnce
             });
         for (auto& t : threads) t.join();
         for (int i = 0; i < 4; ++i) EXPECT_EQ(results[i], 1) << "round " << round << ": " << problems[i];
-        EXPECT_EQ(sql("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'vornix\\_%'"), "4\n");
+        EXPECT_EQ(sql("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'vornix\\_%'"), "5\n");
     }
+    // A database set up by an earlier version gets what it lacks.
+    sql("ALTER TABLE vornix_reservation DROP COLUMN holder, DROP COLUMN lease_until");
+    sql("DROP TABLE vornix_lock");
+    ASSERT_TRUE(connect()->createTables(diagnostic)) << diagnostic;
+    EXPECT_EQ(sql("SELECT count(*) FROM information_schema.columns WHERE table_name = 'vornix_reservation'"
+                  " AND column_name IN ('holder', 'lease_until')"),
+              "2\n");
+    EXPECT_EQ(sql("SELECT name FROM vornix_lock"), "pools\n");
 }
 
 TEST_F(LineDatabaseTest, PoolsAreAddedOnceInsideTheirBlockAndNeverOverlap) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54321, 0x100));  // line-a: 00:11:22:00:00:00 - 00:11:22:00:00:FF
+    ASSERT_NO_FATAL_FAILURE(startLine(24321, 0x100));  // line-a: 00:11:22:00:00:00 - 00:11:22:00:00:FF
     const struct {
         const char *name, *first, *last;
         Add result;
@@ -213,28 +230,59 @@ TEST_F(LineDatabaseTest, PoolsAreAddedOnceInsideTheirBlockAndNeverOverlap) {
               "x'); DROP TABLE vornix_pool; --|73601646592|73601646593|73601646592\n");
 }
 
+// Stations adding pools at the same moment: of two overlapping ranges one is
+// refused, however the checks and inserts interleave.
+TEST_F(LineDatabaseTest, PoolsAddedAtOnceNeverOverlap) {
+    ASSERT_NO_FATAL_FAILURE(startServer(24333));
+    std::string diagnostic;
+    ASSERT_TRUE(connect()->createTables(diagnostic)) << diagnostic;
+    std::vector<std::unique_ptr<LineDatabase>> stations;
+    for (int i = 0; i < 4; ++i) stations.push_back(connect());
+    for (int round = 0; round < 10; ++round) {
+        // Four ranges of one 24-bit block, each overlapping the next.
+        const std::string octets = "00:11:" + std::to_string(10 + round);
+        std::atomic<int> waiting{4};
+        std::vector<Add> results(4, Add::Failed);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 4; ++i)
+            threads.emplace_back([&, i] {
+                std::string problem;
+                for (--waiting; waiting > 0;) std::this_thread::yield();
+                results[i] = stations[i]->addPool("p" + std::to_string(round) + "-" + std::to_string(i),
+                                                  octets + ":00:0" + std::to_string(i) + ":00",
+                                                  octets + ":00:0" + std::to_string(i + 1) + ":FF", problem);
+            });
+        for (auto& t : threads) t.join();
+        EXPECT_EQ(std::count(results.begin(), results.end(), Add::Failed), 0) << "round " << round;
+    }
+    EXPECT_EQ(sql("SELECT count(*) FROM vornix_pool a JOIN vornix_pool b ON a.name < b.name"
+                  " AND a.first_mac <= b.last_mac AND b.first_mac <= a.last_mac"),
+              "0\n");
+    EXPECT_GE(std::stoi(sql("SELECT count(*) FROM vornix_pool")), 20) << "of four overlapping ranges, two fit";
+}
+
 TEST_F(LineDatabaseTest, ReservedBlocksFollowEachOtherAndAssignmentsRecordEveryAddress) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54322, 0x1000));
+    ASSERT_NO_FATAL_FAILURE(startLine(24322, 0x1000));
     std::string diagnostic;
     const Reservation a = reserve("st-1", 4);
     EXPECT_EQ(a.first, base);
     EXPECT_EQ(a.count, 4);
     EXPECT_FALSE(a.again);
-    ASSERT_TRUE(db_->assign(a.id, "st-1", "192.168.1.1", "run-1", diagnostic)) << diagnostic;
+    ASSERT_EQ(assign(a, "st-1", diagnostic), Assign::Assigned) << diagnostic;
     const Reservation b = reserve("st-1", 4);
     EXPECT_EQ(b.first, base + 4);
     const Reservation c = reserve("st-2", 2);
     EXPECT_EQ(c.first, base + 8);
-    ASSERT_TRUE(db_->assign(c.id, "st-2", "192.168.1.1", "run-2", diagnostic)) << diagnostic;
-    ASSERT_TRUE(db_->assign(b.id, "st-1", "192.168.1.1", "run-3", diagnostic)) << diagnostic;
+    ASSERT_EQ(assign(c, "st-2", diagnostic), Assign::Assigned) << diagnostic;
+    ASSERT_EQ(assign(b, "st-1", diagnostic), Assign::Assigned) << diagnostic;
     const Reservation d = reserve("st-1", 1);
     EXPECT_EQ(d.first, base + 10);
 
     EXPECT_EQ(sql("SELECT mac - 73584869376, station, router, run_id FROM vornix_assignment ORDER BY mac"),
               "0|st-1|192.168.1.1|run-1\n1|st-1|192.168.1.1|run-1\n2|st-1|192.168.1.1|run-1\n"
-              "3|st-1|192.168.1.1|run-1\n4|st-1|192.168.1.1|run-3\n5|st-1|192.168.1.1|run-3\n"
-              "6|st-1|192.168.1.1|run-3\n7|st-1|192.168.1.1|run-3\n8|st-2|192.168.1.1|run-2\n"
-              "9|st-2|192.168.1.1|run-2\n");
+              "3|st-1|192.168.1.1|run-1\n4|st-1|192.168.1.1|run-2\n5|st-1|192.168.1.1|run-2\n"
+              "6|st-1|192.168.1.1|run-2\n7|st-1|192.168.1.1|run-2\n8|st-2|192.168.1.1|run-3\n"
+              "9|st-2|192.168.1.1|run-3\n");
     EXPECT_EQ(sql("SELECT id - 73584869376, station, first_mac - 73584869376, mac_count, state FROM vornix_reservation"
                   " ORDER BY id"),
               "0|st-1|0|4|assigned\n4|st-1|4|4|assigned\n8|st-2|8|2|assigned\n10|st-1|10|1|open\n");
@@ -259,24 +307,24 @@ TEST_F(LineDatabaseTest, ReservedBlocksFollowEachOtherAndAssignmentsRecordEveryA
     EXPECT_EQ(sql("SELECT run_id, station, octet_length(record_text) FROM vornix_run"),
               "run-1|st-1|" + std::to_string(record.size()) + "\n");
     EXPECT_EQ(sql("SELECT record_text FROM vornix_run"), record + "\n");
-    EXPECT_FALSE(db_->recordRun("run-1", "st-1", "{}", diagnostic)) << "a run is recorded once";
-    EXPECT_NE(diagnostic.find("cannot record run run-1: "), std::string::npos) << diagnostic;
+    ASSERT_TRUE(db_->recordRun("run-1", "st-1", "{}", diagnostic)) << diagnostic;
+    EXPECT_EQ(sql("SELECT run_id, record_text FROM vornix_run"), "run-1|{}\n") << "a run's record stored again replaces it";
 }
 
 TEST_F(LineDatabaseTest, AnExhaustedPoolKeepsItsLastAddressesForSmallerBlocks) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54323, 10));
+    ASSERT_NO_FATAL_FAILURE(startLine(24323, 10));
     std::string diagnostic;
     reserve("st-1", 4);
     reserve("st-2", 4);
     const std::string before = tables();
     Reservation none;
-    EXPECT_EQ(db_->reserve("line-a", "st-3", 4, none, diagnostic), Reserve::Exhausted);
+    EXPECT_EQ(db_->reserve("line-a", "st-3", 4, "run-x", 3600, none, diagnostic), Reserve::Exhausted);
     EXPECT_EQ(diagnostic, "pool line-a is exhausted: 2 addresses left, 4 needed");
     EXPECT_EQ(tables(), before);
     EXPECT_EQ(reserve("st-3", 2).first, base + 8);
-    EXPECT_EQ(db_->reserve("line-a", "st-4", 1, none, diagnostic), Reserve::Exhausted);
+    EXPECT_EQ(db_->reserve("line-a", "st-4", 1, "run-x", 3600, none, diagnostic), Reserve::Exhausted);
     EXPECT_EQ(diagnostic, "pool line-a is exhausted: 0 addresses left, 1 needed");
-    EXPECT_EQ(db_->reserve("line-z", "st-4", 1, none, diagnostic), Reserve::NoSuchPool);
+    EXPECT_EQ(db_->reserve("line-z", "st-4", 1, "run-x", 3600, none, diagnostic), Reserve::NoSuchPool);
     EXPECT_EQ(diagnostic, "no pool line-z in the line database");
 
     const struct {
@@ -290,7 +338,7 @@ TEST_F(LineDatabaseTest, AnExhaustedPoolKeepsItsLastAddressesForSmallerBlocks) {
         {"", "st-4", 1, "cannot reserve 1 addresses in pool : the pool name is empty"},
     };
     for (const auto& c : invalid) {
-        EXPECT_EQ(db_->reserve(c.pool, c.station, c.count, none, diagnostic), Reserve::Failed) << c.diagnostic;
+        EXPECT_EQ(db_->reserve(c.pool, c.station, c.count, "run-x", 3600, none, diagnostic), Reserve::Failed) << c.diagnostic;
         EXPECT_EQ(diagnostic, c.diagnostic);
     }
     std::vector<PoolStatus> pools;
@@ -300,45 +348,53 @@ TEST_F(LineDatabaseTest, AnExhaustedPoolKeepsItsLastAddressesForSmallerBlocks) {
     EXPECT_EQ(pools.at(0).free, 0);
 }
 
-TEST_F(LineDatabaseTest, AStationGetsItsOpenBlockBackAndAbandonsOneOfAnotherSize) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54324, 0x100));
+TEST_F(LineDatabaseTest, ABlockGoesToAnotherRunOnlyOnceItsHolderIsGone) {
+    ASSERT_NO_FATAL_FAILURE(startLine(24324, 0x100));
     std::string diagnostic;
-    const Reservation first = reserve("st-1", 4);
-    const Reservation again = reserve("st-1", 4);
-    EXPECT_EQ(again.id, first.id);
+    const Reservation first = reserve("st-1", 4, Reserve::Reserved, "run-1");
+    // A second live run of a station of the same name gets a block of its own.
+    const Reservation twin = reserve("st-1", 4, Reserve::Reserved, "run-2");
+    EXPECT_EQ(twin.first, base + 4);
+    EXPECT_FALSE(twin.again);
+    // The same run asking again (its answer lost) gets its own block back.
+    const Reservation retried = reserve("st-1", 4, Reserve::Reserved, "run-1");
+    EXPECT_EQ(retried.first, base);
+    EXPECT_FALSE(retried.again);
+    EXPECT_EQ(assign(twin, "st-1", diagnostic), Assign::Assigned) << diagnostic;
+    // A run that is over hands its block on at once; the taker learns whose it was.
+    ASSERT_TRUE(db_->release("run-1", diagnostic)) << diagnostic;
+    const Reservation again = reserve("st-1", 4, Reserve::Reserved, "run-3");
     EXPECT_EQ(again.first, base);
     EXPECT_TRUE(again.again);
-    // Another station, and the same station in another pool, are not affected.
-    EXPECT_EQ(reserve("st-2", 4).first, base + 4);
-
-    // A run with another count abandons the block for good.
-    const Reservation bigger = reserve("st-1", 6);
-    EXPECT_EQ(bigger.first, base + 8);
-    EXPECT_FALSE(bigger.again);
-    EXPECT_EQ(sql("SELECT id - 73584869376, station, state FROM vornix_reservation ORDER BY id"),
-              "0|st-1|abandoned\n4|st-2|open\n8|st-1|open\n");
-    EXPECT_FALSE(db_->assign(first.id, "st-1", "192.168.1.1", "run-1", diagnostic));
-    EXPECT_EQ(diagnostic, "cannot assign block 00:11:22:00:00:00: it is abandoned, not open");
-    ASSERT_TRUE(db_->assign(bigger.id, "st-1", "192.168.1.1", "run-2", diagnostic)) << diagnostic;
-    // Neither an assigned nor an abandoned block comes back, to any station.
-    EXPECT_EQ(reserve("st-1", 6).first, base + 14);
-    EXPECT_EQ(reserve("st-3", 4).first, base + 20);
-    EXPECT_EQ(sql("SELECT count(*) FROM vornix_reservation WHERE first_mac < 73584869380"), "1\n");
+    EXPECT_EQ(again.holder, "run-1");
+    EXPECT_EQ(db_->assign(first.id, "st-1", "192.168.1.1", "run-1", diagnostic), Assign::Refused);
+    EXPECT_EQ(diagnostic, "cannot assign block 00:11:22:00:00:00: it is held by another run");
+    // A lease that ran out: the block goes to the station's next run.
+    const Reservation lapsed = reserve("st-2", 2, Reserve::Reserved, "run-4", 0);
+    EXPECT_EQ(reserve("st-2", 2, Reserve::Reserved, "run-5").first, lapsed.first);
+    // One of another size whose holder is gone is abandoned for good; a live one is left alone.
+    ASSERT_TRUE(db_->release("run-5", diagnostic)) << diagnostic;
+    const Reservation bigger = reserve("st-2", 6, Reserve::Reserved, "run-6");
+    EXPECT_EQ(bigger.first, base + 10);
+    EXPECT_EQ(sql("SELECT id - 73584869376, station, state, holder FROM vornix_reservation ORDER BY id"),
+              "0|st-1|open|run-3\n4|st-1|assigned|run-2\n8|st-2|abandoned|run-5\n10|st-2|open|run-6\n");
+    // Assigning twice (an answer lost) is one assignment.
+    for (int time = 0; time < 2; ++time)
+        EXPECT_EQ(db_->assign(again.id, "st-1", "192.168.1.1", "run-3", diagnostic), Assign::Assigned) << diagnostic;
+    EXPECT_EQ(sql("SELECT count(*) FROM vornix_assignment WHERE run_id = 'run-3'"), "4\n");
 
     std::vector<PoolStatus> pools;
     std::vector<OpenReservation> open;
     ASSERT_TRUE(db_->status(pools, open, diagnostic)) << diagnostic;
-    ASSERT_EQ(open.size(), 3u);
+    ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0].station + " " + formatMac(open[0].first) + " " + std::to_string(open[0].count),
-              "st-1 00:11:22:00:00:0E 6");
-    EXPECT_EQ(open[1].station + " " + formatMac(open[1].first), "st-2 00:11:22:00:00:04");
-    EXPECT_EQ(open[2].station + " " + formatMac(open[2].first), "st-3 00:11:22:00:00:14");
+              "st-2 00:11:22:00:00:0A 6");
     EXPECT_EQ(open[0].since.size(), 20u);
-    EXPECT_EQ(pools.at(0).used, 24);
+    EXPECT_EQ(pools.at(0).used, 16);
 }
 
 TEST_F(LineDatabaseTest, AnAssignmentThatCannotBeRecordedWhollyLeavesTheBlockOpen) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54325, 0x100));
+    ASSERT_NO_FATAL_FAILURE(startLine(24325, 0x100));
     std::string diagnostic;
     const Reservation block = reserve("st-1", 4);
     const Reservation other = reserve("st-2", 2);
@@ -347,19 +403,19 @@ TEST_F(LineDatabaseTest, AnAssignmentThatCannotBeRecordedWhollyLeavesTheBlockOpe
     sql("INSERT INTO vornix_assignment VALUES (" + std::to_string(base + 2) + ", " + std::to_string(other.id) +
         ", 'st-2', '10.0.0.9', 'old-run', '2024-01-01T00:00:00Z')");
     const std::string before = tables();
-    EXPECT_FALSE(db_->assign(block.id, "st-1", "192.168.1.1", "run-1", diagnostic));
+    EXPECT_EQ(assign(block, "st-1", diagnostic), Assign::Failed);
     EXPECT_EQ(diagnostic.rfind("cannot assign block 00:11:22:00:00:00: address 00:11:22:00:00:02: execute: 23505 ", 0),
               0u)
         << diagnostic;
     EXPECT_EQ(tables(), before) << "no address of the block is recorded and it stays open";
     sql("DELETE FROM vornix_assignment WHERE run_id = 'old-run'");
-    ASSERT_TRUE(db_->assign(block.id, "st-1", "192.168.1.1", "run-1", diagnostic)) << diagnostic;
+    ASSERT_EQ(assign(block, "st-1", diagnostic), Assign::Assigned) << diagnostic;
 
     const struct {
         long long id;
         std::string station, router, run, diagnostic;
     } refused[] = {
-        {block.id, "st-1", "192.168.1.1", "run-9", "cannot assign block 00:11:22:00:00:00: it is assigned, not open"},
+        {block.id, "st-1", "192.168.1.1", "run-9", "cannot assign block 00:11:22:00:00:00: it is held by another run"},
         {other.id, "st-1", "192.168.1.1", "run-9",
          "cannot assign block 00:11:22:00:00:04: it is reserved by station st-2"},
         {base + 99, "st-1", "192.168.1.1", "run-9", "cannot assign block 00:11:22:00:00:63: no such reservation"},
@@ -369,7 +425,7 @@ TEST_F(LineDatabaseTest, AnAssignmentThatCannotBeRecordedWhollyLeavesTheBlockOpe
     };
     for (const auto& c : refused) {
         const std::string state = tables();
-        EXPECT_FALSE(db_->assign(c.id, c.station, c.router, c.run, diagnostic)) << c.diagnostic;
+        EXPECT_EQ(db_->assign(c.id, c.station, c.router, c.run, diagnostic), Assign::Refused) << c.diagnostic;
         EXPECT_EQ(diagnostic, c.diagnostic);
         EXPECT_EQ(tables(), state) << c.diagnostic;
     }
@@ -377,7 +433,7 @@ TEST_F(LineDatabaseTest, AnAssignmentThatCannotBeRecordedWhollyLeavesTheBlockOpe
 }
 
 TEST_F(LineDatabaseTest, AStoppedServerFailsEveryCallAndChangesNothing) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54326, 0x100));
+    ASSERT_NO_FATAL_FAILURE(startLine(24326, 0x100));
     std::string diagnostic;
     const Reservation block = reserve("st-1", 4);
     const std::string before = tables();
@@ -388,20 +444,20 @@ TEST_F(LineDatabaseTest, AStoppedServerFailsEveryCallAndChangesNothing) {
     std::vector<std::string> diagnostics(7);
     std::vector<PoolStatus> pools;
     std::vector<OpenReservation> open;
-    EXPECT_EQ(db_->reserve("line-a", "st-2", 4, none, diagnostics[0]), Reserve::Failed);
-    EXPECT_FALSE(db_->assign(block.id, "st-1", "192.168.1.1", "run-1", diagnostics[1]));
+    EXPECT_EQ(db_->reserve("line-a", "st-2", 4, "run-2", 3600, none, diagnostics[0]), Reserve::Failed);
+    EXPECT_EQ(assign(block, "st-1", diagnostics[1]), Assign::Failed);
     EXPECT_FALSE(db_->recordRun("run-1", "st-1", "{}", diagnostics[2]));
     EXPECT_EQ(db_->addPool("line-b", "00:11:22:00:01:00", "00:11:22:00:01:FF", diagnostics[3]), Add::Failed);
     EXPECT_FALSE(db_->status(pools, open, diagnostics[4]));
     EXPECT_FALSE(db_->createTables(diagnostics[5]));
-    EXPECT_FALSE(LineDatabase::open(server_->connectionString(), diagnostics[6]));
+    EXPECT_FALSE(LineDatabase::open(server_->connectionString(), 10, diagnostics[6]));
     for (const std::string& d : diagnostics) {
         EXPECT_FALSE(d.empty());
         EXPECT_EQ(d.find('\n'), std::string::npos) << d;
         EXPECT_EQ(d.find(password), std::string::npos) << d;
     }
     EXPECT_EQ(diagnostics[0].rfind("cannot reserve 4 addresses in pool line-a: ", 0), 0u) << diagnostics[0];
-    EXPECT_EQ(diagnostics[6].rfind("cannot connect to \"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=54326;"
+    EXPECT_EQ(diagnostics[6].rfind("cannot connect to \"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=24326;"
                                    "Database=vornix_line;Uid=vornix_line;Pwd=***;\": 08001 ",
                                    0),
               0u)
@@ -412,11 +468,11 @@ TEST_F(LineDatabaseTest, AStoppedServerFailsEveryCallAndChangesNothing) {
     // A new connection carries on where the old one stopped.
     db_ = connect();
     ASSERT_TRUE(db_);
-    ASSERT_TRUE(db_->assign(block.id, "st-1", "192.168.1.1", "run-1", diagnostic)) << diagnostic;
+    ASSERT_EQ(assign(block, "st-1", diagnostic), Assign::Assigned) << diagnostic;
 }
 
 TEST_F(LineDatabaseTest, PasswordsNeverReachADiagnostic) {
-    ASSERT_NO_FATAL_FAILURE(startServer(54327));
+    ASSERT_NO_FATAL_FAILURE(startServer(24327));
     const std::string good = test::PostgresServer::password;
     const std::string port = std::to_string(server_->port());
     const struct {
@@ -434,7 +490,7 @@ TEST_F(LineDatabaseTest, PasswordsNeverReachADiagnostic) {
     };
     for (const auto& c : cases) {
         std::string diagnostic;
-        EXPECT_FALSE(LineDatabase::open(c.connection, diagnostic)) << c.connection;
+        EXPECT_FALSE(LineDatabase::open(c.connection, 10, diagnostic)) << c.connection;
         EXPECT_EQ(diagnostic.find(c.secret), std::string::npos) << diagnostic;
         EXPECT_NE(diagnostic.find(c.start), std::string::npos) << diagnostic;
         EXPECT_NE(diagnostic.find("\": " + c.state + " "), std::string::npos) << diagnostic;
@@ -462,7 +518,7 @@ struct StationRun {
 StationRun stationDay(const std::string& connection, const std::string& station, int routers) {
     StationRun run;
     std::string diagnostic;
-    auto db = LineDatabase::open(connection, diagnostic);
+    auto db = LineDatabase::open(connection, 10, diagnostic);
     if (!db) {
         run.failure = diagnostic;
         return run;
@@ -471,7 +527,8 @@ StationRun stationDay(const std::string& connection, const std::string& station,
     for (int i = 0; i < routers && run.failure.empty(); ++i) {
         const int count = held >= 0 ? run.blocks[held].count : 1 + (i * 7 + station.back()) % 3;
         Reservation reservation;
-        const Reserve result = db->reserve("line-a", station, count, reservation, diagnostic);
+        const std::string holder = station + "-" + std::to_string(i);
+        const Reserve result = db->reserve("line-a", station, count, holder, 3600, reservation, diagnostic);
         if (result == Reserve::Exhausted && held < 0) {
             ++run.exhausted;
             continue;
@@ -489,8 +546,12 @@ StationRun stationDay(const std::string& connection, const std::string& station,
             run.blocks.push_back({reservation.first, reservation.count, false});
             held = static_cast<int>(run.blocks.size()) - 1;
         }
-        if (i % 10 == 9 || i == routers - 1) continue;  // killed before the assignment
-        if (!db->assign(reservation.id, station, "192.168.1.1", station + "-" + std::to_string(i), diagnostic))
+        if (i % 10 == 9 || i == routers - 1) {
+            // Killed before the assignment; the station's next start releases the block.
+            if (!db->release(holder, diagnostic)) run.failure = diagnostic;
+            continue;
+        }
+        if (db->assign(reservation.id, station, "192.168.1.1", holder, diagnostic) != Assign::Assigned)
             run.failure = "router " + std::to_string(i) + ": " + diagnostic;
         run.blocks[held].assigned = true;
         held = -1;
@@ -547,7 +608,7 @@ protected:
 };
 
 TEST_F(LineStationsTest, StationsInThreadsNeverShareAnAddress) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54328, poolSize));
+    ASSERT_NO_FATAL_FAILURE(startLine(24328, poolSize));
     std::vector<StationRun> runs(stations);
     std::vector<std::thread> threads;
     for (int s = 0; s < stations; ++s)
@@ -557,7 +618,7 @@ TEST_F(LineStationsTest, StationsInThreadsNeverShareAnAddress) {
 }
 
 TEST_F(LineStationsTest, StationsInProcessesNeverShareAnAddress) {
-    ASSERT_NO_FATAL_FAILURE(startLine(54329, poolSize));
+    ASSERT_NO_FATAL_FAILURE(startLine(24329, poolSize));
     db_.reset();  // no connection of ours in the children
     test::TempDir dir;
     std::vector<pid_t> children;
@@ -633,9 +694,10 @@ protected:
 };
 
 TEST_F(LineCommandsTest, InitAddAndStatusSayWhatTheyDid) {
-    ASSERT_NO_FATAL_FAILURE(startServer(54330));
+    ASSERT_NO_FATAL_FAILURE(startServer(24330));
     setup("Database=" + server_->connectionString() + "\r\nPool=line-a\r\nStation=st-9");
-    const std::string ready = "line database ready: vornix_pool, vornix_reservation, vornix_assignment, vornix_run\n";
+    const std::string ready =
+        "line database ready: vornix_pool, vornix_reservation, vornix_assignment, vornix_run, vornix_lock\n";
     for (int i = 0; i < 2; ++i) {
         const Output init = runCommand({"--line-init"}, profile);
         EXPECT_EQ(init.status, 0);
@@ -713,12 +775,12 @@ TEST_F(LineCommandsTest, FailuresSayWhyOnOneLineWithThePasswordMasked) {
     EXPECT_EQ(runCommand({"--pool-status"}, profile).err, unset.err);
 
     // Nothing listens on this port.
-    setup("Database=Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=54331;Database=x;Uid=u;PASSWORD=Blue-Fox.22;");
+    setup("Database=Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=24331;Database=x;Uid=u;PASSWORD=Blue-Fox.22;");
     const Output down = runCommand({"--pool-status"}, profile);
     EXPECT_EQ(down.status, 1);
     EXPECT_EQ(down.out, "");
     EXPECT_EQ(down.err.rfind("vornix-cli: cannot connect to \"Driver={PostgreSQL Unicode};Server=127.0.0.1;"
-                             "Port=54331;Database=x;Uid=u;PASSWORD=***;\": 08001 ",
+                             "Port=24331;Database=x;Uid=u;PASSWORD=***;\": 08001 ",
                              0),
               0u)
         << down.err;
@@ -726,7 +788,7 @@ TEST_F(LineCommandsTest, FailuresSayWhyOnOneLineWithThePasswordMasked) {
     EXPECT_EQ(std::count(down.err.begin(), down.err.end(), '\n'), 1) << down.err;
 
     // A database without the tables: --line-init was forgotten.
-    ASSERT_NO_FATAL_FAILURE(startServer(54332));
+    ASSERT_NO_FATAL_FAILURE(startServer(24332));
     setup("Database=" + server_->connectionString());
     const Output bare = runCommand({"--pool-status"}, profile);
     EXPECT_EQ(bare.status, 1);

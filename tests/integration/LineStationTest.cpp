@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
@@ -37,8 +41,11 @@ struct Line {
         EXPECT_EQ(added.status, 0) << added.err;
     }
 
-    // A station directory whose setup.ini points at the router and the pool.
-    std::string station(const std::string& name, const std::string& router) {
+    // A station directory whose setup.ini points at the router and the pool;
+    // its name in the line is the directory's unless given.
+    std::string station(const std::string& name, const std::string& router, std::string lineName = "",
+                        const std::string& extra = "") {
+        if (lineName.empty()) lineName = name;
         const std::string path = dir.file(name);
         std::filesystem::create_directories(path);
         std::ofstream(path + "/setup.ini", std::ios::binary)
@@ -46,7 +53,7 @@ struct Line {
             << "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\n"
                "number=2\r\nstart_mac=NULL\r\n0=ethaddr,lan_mac\r\n1=wan_mac\r\n[WRITE_ENV]\r\npath=/proc/ticfg/env\r\n"
                "number=0\r\n[LINE]\r\nDatabase="
-            << server.connectionString() << "\r\nPool=line\r\nStation=" << name << "\r\n";
+            << server.connectionString() << "\r\nPool=line\r\nStation=" << lineName << "\r\n" << extra;
         return path;
     }
 
@@ -75,7 +82,7 @@ routersim::Options routerAt(const std::string& address) {
 
 // Four stations, 25 routers each, at the same time, from one pool.
 TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
-    Line line(54340, "00:11:22:00:00:00", "00:11:22:00:01:FF");
+    Line line(24340, "00:11:22:00:00:00", "00:11:22:00:01:FF");
     ASSERT_TRUE(line.server.ready());
     std::vector<std::thread> stations;
     std::vector<int> failures(4, 0);
@@ -98,7 +105,7 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
 // Stations killed at any moment: still no address twice, and a station whose
 // run was killed holding a block gets that block for its next router.
 TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
-    Line line(54341, "00:11:22:00:00:00", "00:11:22:00:0F:FF");
+    Line line(24341, "00:11:22:00:00:00", "00:11:22:00:0F:FF");
     ASSERT_TRUE(line.server.ready());
     std::vector<std::thread> stations;
     std::vector<std::string> problems(2);
@@ -134,12 +141,12 @@ TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
 // that goes away in the middle of a run: the stage fails, the block stays
 // held, and the next run gets it.
 TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
-    Line line(54342, "00:11:22:00:00:00", "00:11:22:00:00:FF");
+    Line line(24342, "00:11:22:00:00:00", "00:11:22:00:00:FF");
     ASSERT_TRUE(line.server.ready());
     routersim::Options options = routerAt("127.0.0.167");
     routersim::RouterSim router(options);
     ASSERT_TRUE(router.start());
-    const std::string station = line.station("station", "127.0.0.167");
+    const std::string station = line.station("station", "127.0.0.167", "", "Timeout=3\r\n");
 
     ASSERT_TRUE(line.server.stop());
     const test::CliResult down = test::runCli(station, "--mac");
@@ -164,12 +171,122 @@ TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
     EXPECT_EQ(middle.status, 1);
     EXPECT_NE(middle.out.find("Can't write start_mac to the line database: "), std::string::npos) << middle.out;
 
+    // The failed run could not release its block: it stays out until its
+    // lease runs out, and the next run takes the next one.
     ASSERT_TRUE(line.server.start());
     EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_assignment"), 0);
     const test::CliResult again = test::runCli(station, "--mac");
     EXPECT_EQ(again.status, 0) << again.out;
-    EXPECT_NE(again.out.find("Writing ethaddr = \"00:11:22:00:00:00\""), std::string::npos)
-        << "the block held since the failed run, again";
+    EXPECT_NE(again.out.find("Writing ethaddr = \"00:11:22:00:00:02\""), std::string::npos) << again.out;
+    line.expectConsistent(0x001122000000LL, 0x0011220000FFLL);
+}
+
+// What the routers hold: each address, the router (run) that holds it.
+struct Holdings {
+    std::mutex mutex;
+    std::map<std::string, std::string> owner;
+    std::vector<std::string> twice;
+
+    void add(const routersim::RouterSim& router, const std::string& label) {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& [name, value] : router.variables("/proc/ticfg/env")) {
+            if (name != "ethaddr" && name != "lan_mac" && name != "wan_mac") continue;
+            const auto [at, added] = owner.emplace(value, label);
+            // ethaddr and lan_mac of one router share an address.
+            if (!added && at->second != label) twice.push_back(value + " on " + at->second + " and " + label);
+        }
+    }
+};
+
+// Four stations that share one name (PCs cloned from one image), each run
+// against a router of its own, some killed at any moment: no address is ever
+// on two routers whose runs succeeded.
+TEST(LineStations, StationsOfOneNameNeverPutAnAddressOnTwoRouters) {
+    Line line(24344, "00:11:22:00:00:00", "00:11:22:00:0F:FF");
+    ASSERT_TRUE(line.server.ready());
+    Holdings holdings;
+    std::vector<std::string> problems(4);
+    std::atomic<int> again{0};
+    std::vector<std::thread> stations;
+    for (int s = 0; s < 4; ++s)
+        stations.emplace_back([&, s] {
+            const std::string address = "127.0.0." + std::to_string(168 + s);
+            const std::string station = line.station("twin" + std::to_string(s), address, "twin");
+            std::mt19937 random(static_cast<unsigned>(s + 3));
+            for (int run = 0; run < 25; ++run) {
+                // A fresh router per run; the last one's killed connections may hold the port a moment.
+                routersim::RouterSim router(routerAt(address));
+                std::string error;
+                for (int tries = 0; tries < 100 && !router.start(&error); ++tries)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                if (!router.port()) return void(problems[s] += "no router: " + error + "; ");
+                if (run % 5 == 4) {
+                    const pid_t pid = test::startCli(station, "--mac");
+                    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 800));
+                    ::kill(pid, SIGKILL);
+                    ::waitpid(pid, nullptr, 0);
+                    continue;
+                }
+                const test::CliResult result = test::runCli(station, "--mac");
+                if (result.status != 0) problems[s] += "run " + std::to_string(run) + " failed: " + result.out + "; ";
+                if (result.out.find("Writing the block of an unfinished run again: ") != std::string::npos) ++again;
+                if (result.status == 0) holdings.add(router, station + " run " + std::to_string(run));
+            }
+        });
+    for (auto& t : stations) t.join();
+    EXPECT_EQ(problems, std::vector<std::string>(4));
+    EXPECT_EQ(holdings.twice, std::vector<std::string>());
+    EXPECT_EQ(holdings.owner.size(), 4u * 20u * 2u) << "two addresses on each router whose run succeeded";
+    line.expectConsistent(0x001122000000LL, 0x001122000FFFLL);
+}
+
+// A server that stops answering in the middle of a run (SIGSTOP: the kernel
+// still acknowledges) ends the run within the line's timeout; once it goes
+// on, the next run succeeds. A server restarted while the router is being
+// written does not fail the run.
+TEST(LineStations, AStoppedServerEndsTheRunInTimeAndARestartedOneIsReconnected) {
+    Line line(24345, "00:11:22:00:00:00", "00:11:22:00:00:FF");
+    ASSERT_TRUE(line.server.ready());
+    routersim::RouterSim router(routerAt("127.0.0.172"));
+    ASSERT_TRUE(router.start());
+    const std::string station = line.station("station", "127.0.0.172", "", "Timeout=3\r\n");
+    // Waits until the router shows what, then does it once.
+    auto when = [&](const std::string& shown, std::function<void()> action) {
+        return std::thread([&router, shown, action] {
+            for (int i = 0; i < 5000; ++i) {
+                const auto received = router.received();
+                if (!received.empty() && received.back().find(shown) != std::string::npos) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            action();
+        });
+    };
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point stoppedAt;
+    std::thread stopper = when("cat /proc/ticfg/env", [&] {
+        line.server.signalAll(SIGSTOP);
+        stoppedAt = Clock::now();
+    });
+    const test::CliResult stopped = test::runCli(station, "--mac");
+    const double seconds = std::chrono::duration<double>(Clock::now() - stoppedAt).count();
+    stopper.join();
+    line.server.signalAll(SIGCONT);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_NE(stopped.out.find("\nCan't reach the line database: no answer within 3 s\n"), std::string::npos)
+        << stopped.out;
+    EXPECT_LT(seconds, 3 + 3) << "the run ends within the timeout and a few seconds";
+
+    std::thread restarter = when("echo wan_mac", [&] {
+        line.server.stop();
+        line.server.start();
+    });
+    const test::CliResult restarted = test::runCli(station, "--mac");
+    restarter.join();
+    EXPECT_EQ(restarted.status, 0) << restarted.out;
+
+    EXPECT_EQ(test::runCli(station, "--mac").status, 0);
+    EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_assignment"), 4);
     line.expectConsistent(0x001122000000LL, 0x0011220000FFLL);
 }
 

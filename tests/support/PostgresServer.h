@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -37,6 +38,8 @@ public:
     static constexpr const char* password = "Lime-7f3c.q9";
     static constexpr const char* database = "vornix_line";
 
+    // port: below the kernel's ephemeral range (32768 and up), where an
+    // outgoing connection of another test may hold it in TIME_WAIT.
     // durable: keep PostgreSQL's flushes to disk (for timings); tests go without.
     explicit PostgresServer(int port, bool durable = false)
         : port_(port), durable_(durable), directory_("/tmp/vornix-pg-" + std::to_string(port)) {
@@ -119,6 +122,29 @@ public:
     // One statement as the superuser over the server's socket, in the test
     // database: the rows as psql -At prints them, fields split by "|".
     // ok (when given) tells whether psql succeeded.
+    // The server and every process it started stop (SIGSTOP) or go on
+    // (SIGCONT): a server that no longer answers on open connections, while
+    // the kernel still accepts and acknowledges.
+    bool signalAll(int signal) const {
+        const pid_t parent = postmaster();
+        if (!parent) return false;
+        ::kill(parent, signal);
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            // "pid (name) state ppid ...": the name may hold blanks.
+            const std::size_t close = line.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream rest(line.substr(close + 1));
+            std::string state;
+            long ppid = 0;
+            if (rest >> state >> ppid && ppid == parent) ::kill(static_cast<pid_t>(std::stol(line)), signal);
+        }
+        return true;
+    }
+
     std::string sql(const std::string& statement, bool* ok = nullptr) const {
         std::string output;
         const bool success = superuser(statement, database, &output);

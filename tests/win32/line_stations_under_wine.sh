@@ -9,7 +9,7 @@ set -euo pipefail
 source_dir=$1 build_dir=$2
 source "$(dirname "$0")/wine-run-lib.sh"
 need_native tools/routersim/routersim src/vornix-cli
-port=54343
+port=24343
 scratch=/tmp/vornix-pg-$port
 password=Line-Pw.7c2
 stations=$(mktemp -d)

@@ -7,7 +7,7 @@
 set -euo pipefail
 source_dir=$1 build_dir=$2
 source "$(dirname "$0")/wine-run-lib.sh"
-port=54336
+port=24336
 scratch=/tmp/vornix-pg-$port
 password=Wine-Pw.5e1
 

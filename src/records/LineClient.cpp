@@ -1,0 +1,149 @@
+#include "records/LineClient.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace vornix {
+
+struct LineClient::Slot {
+    std::unique_ptr<LineDatabase> database;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What one call shares with its thread: the thread may outlive the caller's
+// wait, so it owns all it touches.
+struct Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool answered = false;
+    bool givenUp = false;
+    LineClient::Answer answer;
+};
+
+// Calls of this process whose thread is still waiting for a server that
+// did not answer in time, and when the last one was given up. While one
+// waits, a new call within twice the timeout fails at once: a run that met a
+// silent server ends within its timeout, not once for every call it makes.
+std::mutex silentMutex;
+int silentCalls = 0;
+Clock::time_point lastGivenUp;
+
+bool serverSilent(Clock::duration patience) {
+    std::lock_guard<std::mutex> lock(silentMutex);
+    return silentCalls > 0 && Clock::now() - lastGivenUp < patience;
+}
+
+int secondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now()).count();
+    return left < 1 ? 1 : static_cast<int>(left);
+}
+
+}  // namespace
+
+int lineTimeoutSeconds(int configured) {
+    if (configured < 1) return 10;
+    return configured > 3600 ? 3600 : configured;
+}
+
+LineClient::LineClient(std::string connectionString, std::string station, int timeoutSeconds)
+    : connectionString_(std::move(connectionString)),
+      station_(std::move(station)),
+      timeoutSeconds_(lineTimeoutSeconds(timeoutSeconds)),
+      slot_(std::make_shared<Slot>()) {}
+
+LineClient::~LineClient() = default;
+
+std::string LineClient::unansweredLine() const {
+    return "Can't reach the line database: no answer within " + std::to_string(timeoutSeconds_) + " s";
+}
+
+LineClient::Answer LineClient::call(Work work) {
+    if (serverSilent(std::chrono::seconds(2 * timeoutSeconds_))) return {Status::Unanswered, std::string()};
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds_);
+    auto pending = std::make_shared<Pending>();
+    auto run = [pending, slot = slot_, work = std::move(work), connectionString = connectionString_, deadline] {
+        Answer answer;
+        // A first connection, or one lost during the first try: connect
+        // (again) while time is left, then ask.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!slot->database) {
+                std::string diagnostic;
+                do {
+                    slot->database = LineDatabase::open(connectionString, secondsLeft(deadline), diagnostic);
+                    if (slot->database || attempt == 0) break;
+                    // A server that is restarting refuses for a moment.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                } while (Clock::now() + std::chrono::milliseconds(700) < deadline);
+                if (!slot->database) {
+                    answer = {Status::Failed, diagnostic};
+                    break;
+                }
+            }
+            answer = work(*slot->database);
+            if (answer.status != Status::Failed) break;
+            // The connection may be gone: the next attempt, if any, opens another.
+            slot->database.reset();
+            if (Clock::now() >= deadline) break;
+        }
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->answer = std::move(answer);
+        pending->answered = true;
+        pending->done.notify_all();
+        if (pending->givenUp) {
+            std::lock_guard<std::mutex> silent(silentMutex);
+            --silentCalls;
+        }
+    };
+    try {
+        std::thread(std::move(run)).detach();
+    } catch (const std::system_error&) {
+        return {Status::Failed, "no thread could be made for the call"};
+    }
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    if (!pending->done.wait_until(lock, deadline, [&] { return pending->answered; })) {
+        pending->givenUp = true;
+        {
+            std::lock_guard<std::mutex> silent(silentMutex);
+            ++silentCalls;
+            lastGivenUp = Clock::now();
+        }
+        // The thread keeps the old connection until it ends; never use it again.
+        slot_ = std::make_shared<Slot>();
+        return {Status::Unanswered, std::string()};
+    }
+    return pending->answer;
+}
+
+std::string LineClient::keep(const std::string& runId, const std::string& record) {
+    const Answer answer = call([runId, record, station = station_](LineDatabase& database) {
+        std::string diagnostic;
+        const bool kept = database.recordRun(runId, station, record, diagnostic);
+        return Answer{kept ? Status::Done : Status::Failed, diagnostic};
+    });
+    if (answer.status == Status::Unanswered) return unansweredLine();
+    if (answer.status != Status::Done)
+        return "Can't write the run journal to the line database: " + answer.diagnostic;
+    return std::string();
+}
+
+std::string LineClient::release(const std::string& runId) {
+    const Answer answer = call([runId](LineDatabase& database) {
+        std::string diagnostic;
+        const bool released = database.release(runId, diagnostic);
+        return Answer{released ? Status::Done : Status::Failed, diagnostic};
+    });
+    if (answer.status == Status::Unanswered) return unansweredLine();
+    if (answer.status != Status::Done) return "Can't reach the line database: " + answer.diagnostic;
+    return std::string();
+}
+
+std::unique_ptr<LineRecordKeeper> lineRecordKeeper(const std::string& connectionString, const std::string& station,
+                                                   int timeoutSeconds) {
+    return std::make_unique<LineClient>(connectionString, station, timeoutSeconds);
+}
+
+}  // namespace vornix
