@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "records/LineClient.h"
 #include "records/LineDatabase.h"
 #include "records/Odbc.h"
 #include "support/PostgresServer.h"
@@ -156,6 +157,49 @@ int table(const std::string& connection, const char* options, const std::string&
     return adds ? status : 1;
 }
 
+// How long a reservation takes to give up on a server that stopped
+// answering (SIGSTOP: connections stay open, the kernel acknowledges), for
+// two timeouts, on a connection opened before the stop and on a new one.
+int noticeStoppedServer(vornix::test::PostgresServer& server) {
+    std::printf("\nserver stopped (SIGSTOP) before a reservation:\n");
+    std::printf("%-9s | %-26s | %s\n", "timeout", "open connection: given up", "new connection: given up");
+    int status = 0;
+    for (int timeout : {2, 5}) {
+        double seconds[2] = {0, 0};
+        for (int fresh = 0; fresh < 2; ++fresh) {
+            vornix::LineClient client(server.connectionString(), "stop-bench", timeout);
+            auto reserve = [&](const std::string& run) {
+                return client.call([run](vornix::LineDatabase& db) -> vornix::LineClient::Answer {
+                    vornix::Reservation r;
+                    std::string d;
+                    const bool ok = db.reserve("bench-plain", "stop-bench", 1, run, 3600, r, d) ==
+                                    vornix::LineDatabase::ReserveResult::Reserved;
+                    return {ok ? vornix::LineClient::Status::Done : vornix::LineClient::Status::Failed, d};
+                });
+            };
+            if (!fresh && reserve("warm-" + std::to_string(timeout)).status != vornix::LineClient::Status::Done) {
+                std::printf("  the reservation before the stop FAILED\n");
+                return 1;
+            }
+            server.signalAll(SIGSTOP);
+            const auto start = std::chrono::steady_clock::now();
+            const vornix::LineClient::Answer answer = reserve("stopped-" + std::to_string(timeout));
+            seconds[fresh] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            server.signalAll(SIGCONT);
+            if (answer.status != vornix::LineClient::Status::Unanswered) {
+                std::printf("  timeout %d s: the call was not given up but ended with status %d: %s\n", timeout,
+                            static_cast<int>(answer.status), answer.diagnostic.c_str());
+                status = 1;
+            }
+            // The call left behind ends once the server goes on; let it, so
+            // the next measurement starts from a quiet process.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        std::printf("%6d s  | %23.2f s | %21.2f s\n", timeout, seconds[0], seconds[1]);
+    }
+    return status;
+}
+
 }  // namespace
 
 int main() {
@@ -184,5 +228,6 @@ int main() {
     // told to roll back whole transactions, which the client does anyway.
     const int plain = table(server.connectionString(), "", "bench-plain", "00:11:21");
     const int whole = table(server.connectionString() + "Protocol=7.4-1;", "Protocol=7.4-1;", "bench-whole", "00:11:22");
-    return plain || whole;
+    const int stopped = noticeStoppedServer(server);
+    return plain || whole || stopped;
 }
