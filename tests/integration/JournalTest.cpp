@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "RouterSim.h"
@@ -248,9 +249,23 @@ TEST(JournalSoak, KilledStationsLeaveEveryEarlierRecordReadable) {
             std::ifstream again(station + "/vornix-journal.jsonl");
             lines.clear();
             for (std::string line; std::getline(again, line);) lines.push_back(line);
-            if (lines.size() != before + 1 || !json::accept(lines.back()) ||
+            // Its start may first record the last killed run as interrupted.
+            const bool interrupted = lines.size() == before + 2 && json::accept(lines[before]) &&
+                                     json::parse(lines[before])["result"] == "interrupted";
+            if ((lines.size() != before + 1 && !interrupted) || !json::accept(lines.back()) ||
                 json::parse(lines.back())["result"] != "succeeded" || json::accept(lines[before - 1]))
                 problems[s] += "the next run did not append a whole record on a line of its own; ";
+
+            // Every transcript a run left has exactly one record, however its run ended.
+            std::multiset<std::string> named;
+            for (const std::string& line : lines)
+                if (json::accept(line) && !json::parse(line)["transcript"].get<std::string>().empty())
+                    named.insert(json::parse(line)["transcript"].get<std::string>());
+            std::multiset<std::string> kept;
+            for (const auto& entry : std::filesystem::directory_iterator(station + "/transcripts"))
+                if (entry.path().extension() == ".log" || entry.path().extension() == ".open")
+                    kept.insert("transcripts/" + entry.path().filename().string());
+            if (named != kept) problems[s] += "transcripts and records do not pair up one to one; ";
         });
     }
     for (auto& t : threads) t.join();
