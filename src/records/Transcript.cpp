@@ -85,11 +85,6 @@ void Transcript::closed(int connection) { replay({now(), connection, Closed, "cl
 
 void Transcript::note(const std::string& text) { replay({now(), 0, Noted, text}); }
 
-void Transcript::line(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!finished_ && !inMemory_) write(text + "\n");
-}
-
 void Transcript::replay(const Event& event) {
     if (event.kind == Sent || event.kind == Received) {
         data(event.ms, event.connection, event.kind == Sent, event.bytes.data(), event.bytes.size());

@@ -41,8 +41,6 @@ public:
     // A line of the station's own between the data: "[time ms] text",
     // masked and escaped.
     void note(const std::string& text);
-    // A line as it is (one line, nothing to escape), such as a heading.
-    void line(const std::string& text);
     // The bytes still held back go out, then the count of those dropped at
     // the cap; nothing is written after.
     void finish();
