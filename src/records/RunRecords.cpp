@@ -31,14 +31,14 @@ long long epochMs(std::chrono::system_clock::time_point time) {
 // The transcript's first line: what a record of the run needs when its
 // process is killed.
 std::string heading(const RunRecord::Data& run, const journal::Station& station, const Secrets& secrets) {
-    json fields;
+    nlohmann::ordered_json fields;
     fields["run"] = secrets.mask(run.runId);
     fields["started"] = journal::utcText(run.started);
     fields["startedMs"] = epochMs(run.started);
     fields["router"] = secrets.mask(run.router);
     fields["station"] = secrets.mask(station.name);
     fields["program"] = station.program;
-    return headingStart + fields.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    return headingStart + fields.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 // A killed run's record as far as its transcript tells it: the heading, the
