@@ -20,8 +20,9 @@
 #include "records/Journal.h"
 #include "records/LineBlockSource.h"
 #include "records/LineCommands.h"
+#include "records/LineRecordKeeper.h"
 #include "records/Odbc.h"
-#include "records/Transcript.h"
+#include "records/RunRecords.h"
 #include "vornix/Version.h"
 
 namespace vornix {
@@ -32,7 +33,8 @@ struct Station::Parts {
           adapters(platform::makeAdapters(settings.configPath)),
           console(frontEnd),
           context{console, *adapters.profile, settings.configPath, settings.telnetWait, flags, pause},
-          station{platform::hostName(), std::string("vornix ") + VORNIX_VERSION} {}
+          station{platform::hostName(), std::string("vornix ") + VORNIX_VERSION},
+          records(files, settings.directory, platform::pathSeparator(), station, console) {}
 
     StationSettings settings;
     platform::Adapters adapters;
@@ -44,12 +46,11 @@ struct Station::Parts {
     ToolHandles toolHandles;   // the flashing tool's windows, as the last launch left them
     platform::FileRecords files;
     journal::Station station;
+    RunRecords records;
     std::unique_ptr<RunSequencer> sequencer;
 
     // The run going on, or the last one.
     std::shared_ptr<RunRecord> record;
-    std::shared_ptr<Transcript> transcript;
-    Secrets secrets;
 
     std::string path(const std::string& name) const {
         return settings.directory + platform::pathSeparator() + name;
@@ -79,6 +80,24 @@ struct Station::Parts {
         FirmwareUpdater(context, *adapters.echo, launcher, *adapters.windows, toolHandles, settings.directory).run();
     }
 
+    // The passwords setup.ini holds now, masked in every record.
+    Secrets secrets() const {
+        Secrets secrets;
+        for (const ConfigKey* key : {&keys::telnetPassword, &keys::pcFtpPwd}) {
+            const ConfigValue secret = read(*key);
+            if (!secret.missing) secrets.add(secret.text);
+        }
+        for (const std::string& password : odbc::passwordsOf(read(keys::lineDatabase).text)) secrets.add(password);
+        return secrets;
+    }
+    // The line database's keeper in line mode; none without.
+    std::unique_ptr<LineRecordKeeper> keeper() const {
+        const std::string database = read(keys::lineDatabase).text;
+        if (database.empty()) return nullptr;
+        return lineRecordKeeper(database, lineStation(*adapters.profile, station.name),
+                                StationConfig(*adapters.profile).readDecimal(keys::lineTimeout));
+    }
+
     // A new record and transcript for the run about to start.
     void runStarting() {
         RunRecord::Data start;
@@ -89,50 +108,17 @@ struct Station::Parts {
         char tag[12];
         std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(std::random_device()()));
         start.runId = journal::utcText(start.started) + " " + station.name + " " + tag;
-        record = std::make_shared<RunRecord>(start);
-        transcript = std::make_shared<Transcript>(Transcript::Clock::now());
-        secrets = Secrets();
-        for (const ConfigKey* key : {&keys::telnetPassword, &keys::pcFtpPwd}) {
-            const ConfigValue secret = read(*key);
-            if (!secret.missing) secrets.add(secret.text);
-        }
-        for (const std::string& password : odbc::passwordsOf(read(keys::lineDatabase).text)) secrets.add(password);
+        record = records.begin(start, secrets());
         context.record = record.get();
         console.setRecord(record.get());
-        setWireTap(transcript);
     }
 
-    // The run is over: its transcript and its journal record reach the disk
-    // before the run reports its result; a record that cannot be written
-    // fails the run.
-    void runEnded(RunOutcome& outcome) {
-        setWireTap(nullptr);
-        record->ended();
-        const RunRecord::Data data = record->data();
-        std::string why, transcriptFile;
-        const std::string name = journal::transcriptName(data.started, data.router);
-        if (files.writeNew(path(journal::transcriptDirectory), name, transcript->text(secrets), why))
-            transcriptFile = std::string(journal::transcriptDirectory) + "/" + name;
-        const std::string line = journal::recordLine(data, outcome, station, transcriptFile, secrets);
-        std::string journalWhy;
-        if (!files.appendLine(path(journal::fileName), line, journalWhy)) why = journalWhy;
-        if (!why.empty() || transcriptFile.empty()) {
-            console.appendLog("Can't write the run journal: " + why);
-            outcome.recordsKept = false;
-        }
-        // In line mode the line's database keeps the record too.
-        const std::string database = read(keys::lineDatabase).text;
-        if (database.empty()) return;
-        std::string diagnostic;
-        const std::string notKept =
-            LineClient(database, lineStation(*adapters.profile, station.name),
-                       StationConfig(*adapters.profile).readDecimal(keys::lineTimeout))
-                .keep(data.runId, line);
-        if (!notKept.empty()) {
-            console.appendLog(notKept);
-            outcome.recordsKept = false;
-        }
-    }
+    // The run is over: its records are kept before the run reports its
+    // result, and one that cannot be kept fails the run.
+    void runEnded(RunOutcome& outcome) { records.end(outcome, keeper().get()); }
+
+    // Before the first run: the records of runs killed before they wrote theirs.
+    void recoverInterrupted() { records.recoverInterrupted(secrets(), keeper().get()); }
 };
 
 std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& why, std::string& directory) {
@@ -147,6 +133,7 @@ std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& w
         p.context, *p.adapters.echo,
         RunSequencer::Stages{[&p] { p.macWriting(); }, [&p] { p.bootUpdate(); }, [&p] { p.firmwareUpdate(); }});
     p.sequencer->aroundRuns([&p] { p.runStarting(); }, [&p](RunOutcome& outcome) { p.runEnded(outcome); });
+    p.recoverInterrupted();
     return std::unique_ptr<Station>(new Station(std::move(parts)));
 }
 

@@ -39,7 +39,10 @@ int MacWriter::run() {
     const MacBlockSource::Reserved reserved = blocks_.reserve(std::max(macEntries, 0));
     if (!reserved.ok) return run.fail(reserved.failureLine);
     block_.setStartMac(reserved.startMac);
-    context_.note([&](RunRecord& record) { record.macBlock(reserved.startMac, ""); });
+    context_.note([&](RunRecord& record) {
+        record.macBlock(reserved.startMac, "", std::max(macEntries, 0));
+        if (!reserved.reusedBlockOf.empty()) record.blockReused(reserved.reusedBlockOf);
+    });
     if (!reserved.notice.empty()) run.log(reserved.notice);
     const long long counter = MacBlock::readCounter(block_.startMac());
     auto addressOf = [&](int entry) { return block_.formatMac(counter + entry); };

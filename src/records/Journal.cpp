@@ -103,6 +103,40 @@ std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, c
         record["boot"] = {{"expected", text(data.bootExpected)}, {"found", text(data.bootFound)}};
     if (outcome.stages[2] != StageResult::NotChosen) record["firmware"] = {{"variant", data.firmwareVariant}};
 
+    if (!data.reusedBlockOf.empty()) record["reusedBlockOf"] = text(data.reusedBlockOf);
+
+    ordered log = ordered::array();
+    for (const std::string& line : data.log) log.push_back(text(line));
+    record["log"] = log;
+    record["transcript"] = transcript;
+    return record.dump();
+}
+
+std::string interruptedLine(const RunRecord::Data& data, const Station& station, const std::string& transcript,
+                            const Secrets& secrets) {
+    auto text = [&](const std::string& value) { return clean(secrets, value); };
+    ordered record;
+    record["format"] = formatVersion;
+    record["run"] = text(data.runId);
+    record["started"] = utcText(data.started);
+    record["ended"] = utcText(data.ended);
+    record["station"] = text(station.name);
+    record["program"] = text(station.program);
+    record["router"] = text(data.router);
+    record["result"] = "interrupted";
+    record["ticked"] = ordered::array();
+    record["stages"] = ordered::object();
+    if (!data.startMacBefore.empty() || !data.macs.empty()) {
+        ordered mac;
+        mac["startMacBefore"] = text(data.startMacBefore);
+        mac["startMacAfter"] = text(data.startMacAfter);
+        ordered names = ordered::array();
+        for (const auto& name : data.macs)
+            names.push_back({{"name", text(name.name)}, {"written", text(name.written)}, {"readBack", ""}});
+        mac["addresses"] = names;
+        record["mac"] = mac;
+    }
+    if (!data.reusedBlockOf.empty()) record["reusedBlockOf"] = text(data.reusedBlockOf);
     ordered log = ordered::array();
     for (const std::string& line : data.log) log.push_back(text(line));
     record["log"] = log;

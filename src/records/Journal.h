@@ -31,6 +31,12 @@ struct Station {
 std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, const Station& station,
                        const std::string& transcript, const Secrets& secrets);
 
+// The record of a run whose process was killed, from what its transcript
+// kept: result "interrupted", no stage ticked, the MAC block and the
+// addresses written when the transcript names them, and the log it kept.
+std::string interruptedLine(const RunRecord::Data& data, const Station& station, const std::string& transcript,
+                            const Secrets& secrets);
+
 // "2026-12-08T10:30:00.123Z"
 std::string utcText(std::chrono::system_clock::time_point time);
 // The same, fit for a file name on every system: "2026-12-08T10-30-00.123Z".

@@ -12,6 +12,23 @@ std::vector<bool> Secrets::covered(const std::string& text) const {
     return hidden;
 }
 
+std::size_t Secrets::unfinished(const std::string& text) const {
+    std::size_t found = 0;
+    for (const std::string& secret : secrets_)
+        for (std::size_t length = std::min(secret.size() - 1, text.size()); length > found; --length)
+            if (text.compare(text.size() - length, length, secret, 0, length) == 0) {
+                found = length;
+                break;
+            }
+    return found;
+}
+
+std::size_t Secrets::longest() const {
+    std::size_t length = 0;
+    for (const std::string& secret : secrets_) length = std::max(length, secret.size());
+    return length;
+}
+
 std::string Secrets::mask(std::string text) const {
     if (secrets_.empty()) return text;
     const std::vector<bool> hidden = covered(text);

@@ -16,6 +16,10 @@ public:
     std::string mask(std::string text) const;
     // Which bytes of text belong to an occurrence of a secret.
     std::vector<bool> covered(const std::string& text) const;
+    // How many bytes at text's end could be the start of a secret still to
+    // come (a secret's beginning, shorter than it): at most longest() - 1.
+    std::size_t unfinished(const std::string& text) const;
+    std::size_t longest() const;
 
 private:
     std::vector<std::string> secrets_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -13,8 +14,14 @@ namespace vornix {
 // What a run leaves for its journal record: filled by the station as the
 // run goes (its log, its times) and by the stages (what they wrote, read and
 // found). Any thread may note; the station reads a copy when the run is over.
+// A listener hears each note as it is made, for a record that outlives a
+// killed process (the transcript).
 class RunRecord {
 public:
+    // what: "log", "log cleared", "mac block", "start_mac after", "mac
+    // written", "reused block of"; text: what was noted, as one line of text.
+    using Listener = std::function<void(const std::string& what, const std::string& text)>;
+
     struct MacName {
         std::string name, written, readBack;
     };
@@ -29,23 +36,37 @@ public:
         std::vector<std::pair<std::string, std::string>> environment;
         std::string bootExpected, bootFound;
         std::string firmwareVariant;
+        std::string reusedBlockOf;  // the unfinished run whose block this run wrote again
     };
 
     explicit RunRecord(Data start) : data_(std::move(start)) {}
 
-    void logLine(const std::string& line) { with([&](Data& d) { d.log.push_back(line); }); }
-    void clearLog() { with([](Data& d) { d.log.clear(); }); }
+    // Set before any thread of the run exists; called under the record's
+    // lock, so notes are heard in the order they were made.
+    void listen(Listener listener) { listener_ = std::move(listener); }
+
+    void logLine(const std::string& line) {
+        with([&](Data& d) { d.log.push_back(line); }, "log", line);
+    }
+    void clearLog() {
+        with([](Data& d) { d.log.clear(); }, "log cleared", "");
+    }
     void stageFailed(Stage stage, const std::string& line) {
         with([&](Data& d) { d.failure[static_cast<int>(stage)] = line; });
     }
-    void macBlock(const std::string& before, const std::string& after) {
-        with([&](Data& d) {
-            if (!before.empty()) d.startMacBefore = before;
-            if (!after.empty()) d.startMacAfter = after;
-        });
+    // count: the block's size, when the caller knows it (0: not told).
+    void macBlock(const std::string& before, const std::string& after, int count = 0) {
+        if (!before.empty())
+            with([&](Data& d) { d.startMacBefore = before; }, "mac block",
+                 count > 0 ? before + " count " + std::to_string(count) : before);
+        if (!after.empty()) with([&](Data& d) { d.startMacAfter = after; }, "start_mac after", after);
     }
     void macWritten(const std::string& name, const std::string& address) {
-        with([&](Data& d) { d.macs.push_back({name, address, ""}); });
+        with([&](Data& d) { d.macs.push_back({name, address, ""}); }, "mac written", name + " " + address);
+    }
+    // This run writes again the block of a run that never finished.
+    void blockReused(const std::string& unfinishedRunId) {
+        with([&](Data& d) { d.reusedBlockOf = unfinishedRunId; }, "reused block of", unfinishedRunId);
     }
     // The address read back for the first written name that has none yet.
     void macReadBack(const std::string& name, const std::string& found) {
@@ -76,12 +97,14 @@ public:
 
 private:
     template <typename Change>
-    void with(Change change) {
+    void with(Change change, const char* what = nullptr, const std::string& text = std::string()) {
         std::lock_guard<std::mutex> lock(mutex_);
         change(data_);
+        if (what && listener_) listener_(what, text);
     }
     mutable std::mutex mutex_;
     Data data_;
+    Listener listener_;
 };
 
 }  // namespace vornix

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "RouterSim.h"
@@ -160,6 +161,86 @@ TEST(Journal, ARecordThatCannotBeWrittenFailsTheRun) {
     EXPECT_EQ(found.out, "Found 127.0.0.152\nCan't write the run journal: Operation not permitted\n");
 }
 
+// A transcript that cannot be written fails the run, and the journal's
+// record says so: its result is the one vornix-cli exits with.
+TEST(Journal, ATranscriptThatCannotBeWrittenFailsTheRunAndItsRecord) {
+    test::TempDir dir;
+    const std::string station = dir.file("station");
+    std::filesystem::create_directory(station);
+    dir.write("station/setup.ini", "[SETUP]\r\nCPE_LAN_IP=127.0.0.160\r\n");
+    dir.write("station/transcripts", "a file where the transcripts' directory would be");
+    const test::CliResult run = test::runCli(station, "");
+    if (run.err.find("cannot send ICMP echo") != std::string::npos) GTEST_SKIP() << "no ICMP echo here: " << run.err;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Found 127.0.0.160\nCan't write the run journal: Not a directory\n");
+    const std::vector<json> records = journal(station);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "failed");
+    EXPECT_EQ(records[0]["log"].back(), "Can't write the run journal: Not a directory");
+    EXPECT_EQ(records[0]["transcript"], "");
+}
+
+std::vector<std::string> filesEndingIn(const std::string& directory, const std::string& suffix) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, ignored))
+        if (entry.path().extension() == suffix) names.push_back(entry.path().string());
+    return names;
+}
+
+// vornix-cli killed in the middle of a MAC run: its transcript up to the
+// kill, and at the next start of a station in that directory one record
+// "interrupted" with what the transcript kept, and never a second. Before
+// the kill, another vornix-cli in the same directory leaves the live run alone.
+TEST(Journal, AKilledRunIsRecordedAsInterruptedOnceAtTheNextStart) {
+    test::TempDir dir;
+    const std::string station = dir.file("station");
+    std::filesystem::create_directory(station);
+    routersim::RouterSim router(routerAt("127.0.0.160"));
+    ASSERT_TRUE(router.start());
+    dir.write("station/setup.ini", setupFor("127.0.0.160", "s3cret!", "00:11:22:00:00:10"));
+    const pid_t pid = test::startCli(station, "--mac");
+    // Killed once it has written an address to the router.
+    std::string open;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::vector<std::string> live = filesEndingIn(station + "/transcripts", ".open");
+        if (live.size() == 1 && test::readAll(live[0]).find("note: mac written lan_mac") != std::string::npos) {
+            open = live[0];
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_NE(open, "") << "the run never wrote its addresses";
+
+    const test::CliResult whileLive = test::runCli(station, "--history --json");
+    EXPECT_EQ(whileLive.status, 0);
+    EXPECT_EQ(whileLive.out, "") << "a live run is not taken for a killed one";
+    EXPECT_TRUE(std::filesystem::exists(open));
+
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    for (int start = 0; start < 2; ++start) {
+        const test::CliResult history = test::runCli(station, "--history");
+        // Which stages were ticked dies with the process.
+        EXPECT_NE(history.out.find("127.0.0.160        -                    interrupted  00:11:22:00:00:10"),
+                  std::string::npos)
+            << history.out;
+        const std::vector<json> records = journal(station);
+        ASSERT_EQ(records.size(), 1u) << "start " << start;
+        EXPECT_EQ(records[0]["result"], "interrupted");
+        EXPECT_EQ(records[0]["router"], "127.0.0.160");
+        EXPECT_EQ(records[0]["mac"]["startMacBefore"], "00:11:22:00:00:10");
+        EXPECT_EQ(records[0]["mac"]["addresses"][1]["name"], "lan_mac");
+        EXPECT_EQ(records[0]["log"][0], "Found 127.0.0.160");
+        EXPECT_EQ(records[0]["log"].back(), "Writing lan_mac = \"00:11:22:00:00:10\"");
+        const std::string transcript = test::readAll(station + "/" + records[0]["transcript"].get<std::string>());
+        EXPECT_NE(transcript.find("] #1 -> echo lan_mac 00:11:22:00:00:10"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find("s3cret!"), std::string::npos);
+    }
+    EXPECT_TRUE(filesEndingIn(station + "/transcripts", ".open").empty());
+}
+
 // The boot stage's record: the versions expected and found, and the failure
 // line of a boot loader that did not change to the one expected.
 TEST(Journal, TheBootStagesRecordNamesTheVersions) {
@@ -248,9 +329,23 @@ TEST(JournalSoak, KilledStationsLeaveEveryEarlierRecordReadable) {
             std::ifstream again(station + "/vornix-journal.jsonl");
             lines.clear();
             for (std::string line; std::getline(again, line);) lines.push_back(line);
-            if (lines.size() != before + 1 || !json::accept(lines.back()) ||
+            // Its start may first record the last killed run as interrupted.
+            const bool interrupted = lines.size() == before + 2 && json::accept(lines[before]) &&
+                                     json::parse(lines[before])["result"] == "interrupted";
+            if ((lines.size() != before + 1 && !interrupted) || !json::accept(lines.back()) ||
                 json::parse(lines.back())["result"] != "succeeded" || json::accept(lines[before - 1]))
                 problems[s] += "the next run did not append a whole record on a line of its own; ";
+
+            // Every transcript a run left has exactly one record, however its run ended.
+            std::multiset<std::string> named;
+            for (const std::string& line : lines)
+                if (json::accept(line) && !json::parse(line)["transcript"].get<std::string>().empty())
+                    named.insert(json::parse(line)["transcript"].get<std::string>());
+            std::multiset<std::string> kept;
+            for (const auto& entry : std::filesystem::directory_iterator(station + "/transcripts"))
+                if (entry.path().extension() == ".log" || entry.path().extension() == ".open")
+                    kept.insert("transcripts/" + entry.path().filename().string());
+            if (named != kept) problems[s] += "transcripts and records do not pair up one to one; ";
         });
     }
     for (auto& t : threads) t.join();

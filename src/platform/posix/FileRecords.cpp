@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,59 @@ namespace vornix::platform {
 namespace {
 
 std::string reason() { return std::strerror(errno); }
+
+bool makeDirectory(const std::string& directory, std::string& why) {
+    if (::mkdir(directory.c_str(), 0755) == 0 || errno == EEXIST) return true;
+    why = reason();
+    return false;
+}
+
+// flock: held by the open file, not the process, so a second open of the
+// same file (in this process too) cannot take it; gone with the process.
+class PosixHeldFile : public HeldFile {
+public:
+    PosixHeldFile(int fd, std::string directory, std::string name)
+        : fd_(fd), directory_(std::move(directory)), name_(std::move(name)) {}
+    ~PosixHeldFile() override { ::close(fd_); }
+
+    bool append(const std::string& bytes, std::string& why) override {
+        if (writeAll(fd_, bytes)) return true;
+        why = errno ? reason() : "nothing was written";
+        return false;
+    }
+    bool sync(std::string& why) override {
+        if (::fsync(fd_) == 0) return true;
+        why = reason();
+        return false;
+    }
+    bool read(std::string& bytes, std::string& why) override {
+        bytes.clear();
+        char buffer[65536];
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(fd_, buffer, sizeof buffer, at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                why = reason();
+                return false;
+            }
+            if (n == 0) return true;
+            bytes.append(buffer, static_cast<std::size_t>(n));
+            at += n;
+        }
+    }
+    bool rename(const std::string& name, std::string& why) override {
+        if (::rename((directory_ + "/" + name_).c_str(), (directory_ + "/" + name).c_str()) != 0) {
+            why = reason();
+            return false;
+        }
+        name_ = name;
+        return true;
+    }
+
+private:
+    int fd_;
+    std::string directory_, name_;
+};
 
 }  // namespace
 
@@ -39,10 +94,7 @@ bool FileRecords::appendLine(const std::string& path, const std::string& line, s
 
 bool FileRecords::writeNew(const std::string& directory, const std::string& name, const std::string& bytes,
                            std::string& why) {
-    if (::mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
-        why = reason();
-        return false;
-    }
+    if (!makeDirectory(directory, why)) return false;
     const std::string path = directory + "/" + name;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -53,6 +105,57 @@ bool FileRecords::writeNew(const std::string& directory, const std::string& name
     if (!ok) why = reason();
     ::close(fd);
     return ok;
+}
+
+
+std::unique_ptr<HeldFile> FileRecords::create(const std::string& directory, const std::string& name,
+                                              const std::string& heading, std::string& why) {
+    if (!makeDirectory(directory, why)) return nullptr;
+    // Held before it has its name: another process never finds it unheld.
+    const std::string fresh = name + ".new";
+    const int fd = ::open((directory + "/" + fresh).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = reason();
+        return nullptr;
+    }
+    auto file = std::make_unique<PosixHeldFile>(fd, directory, fresh);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        why = reason();
+        ::unlink((directory + "/" + fresh).c_str());
+        return nullptr;
+    }
+    if (!file->append(heading, why) || !file->rename(name, why)) {
+        ::unlink((directory + "/" + fresh).c_str());
+        return nullptr;
+    }
+    return file;
+}
+
+std::vector<std::string> FileRecords::names(const std::string& directory, const std::string& suffix) {
+    std::vector<std::string> found;
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir) return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(name);
+    }
+    ::closedir(dir);
+    return found;
+}
+
+std::unique_ptr<HeldFile> FileRecords::claim(const std::string& directory, const std::string& name) {
+    const std::string path = directory + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto file = std::make_unique<PosixHeldFile>(fd, directory, name);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;  // its run is live
+    // Its owner may have renamed it (its record written) before letting go.
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino)
+        return nullptr;
+    return file;
 }
 
 }  // namespace vornix::platform
