@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     // Not ASCII, so the name crosses odbc32 as UTF-16 and comes back.
     const std::string pool = "Linie-S\xC3\xBC" "d";
     std::string diagnostic;
-    auto db = vornix::LineDatabase::open(connection, diagnostic);
+    auto db = vornix::LineDatabase::open(connection, 10, diagnostic);
     if (!db) return fail("open", diagnostic);
     std::printf("connected\n");
     if (!db->createTables(diagnostic) || !db->createTables(diagnostic)) return fail("createTables", diagnostic);
@@ -37,17 +37,21 @@ int main(int argc, char** argv) {
     std::printf("pool %s added\n", pool.c_str());
 
     vornix::Reservation block, again;
-    if (db->reserve(pool, station, 4, block, diagnostic) != vornix::LineDatabase::ReserveResult::Reserved)
+    if (db->reserve(pool, station, 4, "wine-run-1", 3600, block, diagnostic) != vornix::LineDatabase::ReserveResult::Reserved)
         return fail("reserve", diagnostic);
     std::printf("reserved %s, %d addresses\n", vornix::formatMac(block.first).c_str(), block.count);
-    if (db->reserve(pool, station, 4, again, diagnostic) != vornix::LineDatabase::ReserveResult::Reserved)
+    if (db->reserve(pool, station, 4, "wine-run-1", 3600, again, diagnostic) !=
+        vornix::LineDatabase::ReserveResult::Reserved)
         return fail("reserve again", diagnostic);
     std::printf("reserved again %s%s\n", vornix::formatMac(again.first).c_str(),
-                again.again && again.id == block.id ? ", the same open block" : ", ANOTHER BLOCK");
-    if (!db->assign(block.id, station, "192.168.1.1", "wine-run-1", diagnostic)) return fail("assign", diagnostic);
+                !again.again && again.id == block.id ? ", the run's own block" : ", ANOTHER BLOCK");
+    if (db->assign(block.id, station, "192.168.1.1", "wine-run-1", diagnostic) !=
+        vornix::LineDatabase::AssignResult::Assigned)
+        return fail("assign", diagnostic);
     std::printf("assigned to 192.168.1.1\n");
-    if (db->assign(block.id, station, "192.168.1.1", "wine-run-2", diagnostic))
-        return fail("second assign", "it succeeded");
+    if (db->assign(block.id, station, "192.168.1.1", "wine-run-2", diagnostic) !=
+        vornix::LineDatabase::AssignResult::Refused)
+        return fail("second assign", "it was not refused");
     std::printf("second assign refused: %s\n", diagnostic.c_str());
     if (!db->recordRun("wine-run-1", station, "{\"pool\": \"" + pool + "\"}", diagnostic))
         return fail("recordRun", diagnostic);
@@ -63,7 +67,7 @@ int main(int argc, char** argv) {
 
     // A wrong password: refused, and masked in what is said.
     const std::string wrong = connection.substr(0, connection.rfind("Pwd=")) + "Pwd=Wrong-Wine-7;";
-    if (vornix::LineDatabase::open(wrong, diagnostic)) return fail("open with a wrong password", "it succeeded");
+    if (vornix::LineDatabase::open(wrong, 10, diagnostic)) return fail("open with a wrong password", "it succeeded");
     const bool masked = diagnostic.find("Wrong-Wine-7") == std::string::npos &&
                         diagnostic.find("Pwd=***;\": 08001 ") != std::string::npos;
     std::printf("wrong password refused, %s\n", masked ? "masked" : ("NOT MASKED: " + diagnostic).c_str());

@@ -24,9 +24,9 @@ expected="connected
 tables ready
 pool Linie-Süd added
 reserved 00:11:22:33:00:00, 4 addresses
-reserved again 00:11:22:33:00:00, the same open block
+reserved again 00:11:22:33:00:00, the run's own block
 assigned to 192.168.1.1
-second assign refused: cannot assign block 00:11:22:33:00:00: it is assigned, not open
+second assign refused: cannot assign block 00:11:22:33:00:00: it is held by another run
 run recorded
 pool Linie-Süd: 00:11:22:33:00:00 - 00:11:22:33:00:FF, 4 used, 252 free
 0 open
