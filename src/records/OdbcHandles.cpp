@@ -8,84 +8,13 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 
 namespace vornix::odbc {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be a 16-bit unit");
 
-// ---------------------------------------------------------------- text
-
-std::u16string toUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    auto byte = [&](std::size_t at) { return static_cast<unsigned char>(utf8[at]); };
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const unsigned char lead = byte(i);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        std::size_t extra;
-        char32_t code, minimum;
-        if (lead >= 0xC2 && lead <= 0xDF) extra = 1, code = lead & 0x1Fu, minimum = 0x80;
-        else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, code = lead & 0x0Fu, minimum = 0x800;
-        else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, code = lead & 0x07u, minimum = 0x10000;
-        else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        for (; k <= extra && i + k < utf8.size() && (byte(i + k) & 0xC0) == 0x80; ++k)
-            code = (code << 6) | (byte(i + k) & 0x3Fu);
-        i += k;  // a broken sequence resumes at the byte that broke it
-        if (k <= extra || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return out;
-}
-
-std::string toUtf8(std::u16string_view utf16) {
-    std::string out;
-    out.reserve(utf16.size());
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        char32_t code = utf16[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-            utf16[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out;
-}
+// ---------------------------------------------------------------- text and diagnostics at the entry points
 
 namespace {
 
@@ -99,123 +28,6 @@ std::vector<SQLWCHAR> wide(std::string_view utf8) {
 std::string narrow(const SQLWCHAR* text, std::size_t length) {
     return toUtf8(std::u16string(text, text + length));
 }
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-bool isPasswordKey(std::string_view key) { return equalsNoCase(key, "pwd") || equalsNoCase(key, "password"); }
-
-// End of a value that starts at `at`: a braced value runs to its closing
-// brace ("}}" stands for one brace inside), any other to the next ";".
-std::size_t valueEnd(std::string_view s, std::size_t at, std::string_view stops) {
-    if (at < s.size() && s[at] == '{') {
-        for (std::size_t i = at + 1; i < s.size(); ++i) {
-            if (s[i] != '}') continue;
-            if (i + 1 < s.size() && s[i + 1] == '}') {
-                ++i;
-                continue;
-            }
-            return i + 1;
-        }
-        return s.size();
-    }
-    const std::size_t end = s.find_first_of(stops, at);
-    return end == std::string_view::npos ? s.size() : end;
-}
-
-}  // namespace
-
-// The password values of a connection string, as the driver receives them.
-std::vector<std::string> passwordsOf(std::string_view connectionString) {
-    std::vector<std::string> passwords;
-    std::size_t i = 0;
-    while (i < connectionString.size()) {
-        const std::size_t equals = connectionString.find_first_of("=;", i);
-        if (equals == std::string_view::npos) break;
-        if (connectionString[equals] == ';') {
-            i = equals + 1;
-            continue;
-        }
-        const std::string_view key = trim(connectionString.substr(i, equals - i));
-        std::size_t start = equals + 1;
-        while (start < connectionString.size() && isBlank(connectionString[start])) ++start;
-        const std::size_t end = valueEnd(connectionString, start, ";");
-        const std::string_view raw = connectionString.substr(start, end - start);
-        if (isPasswordKey(key)) {
-            std::string value;
-            if (!raw.empty() && raw.front() == '{') {
-                std::string_view inside = raw.substr(1);
-                if (!inside.empty() && inside.back() == '}') inside.remove_suffix(1);
-                for (std::size_t k = 0; k < inside.size(); ++k) {
-                    value.push_back(inside[k]);
-                    if (inside[k] == '}' && k + 1 < inside.size() && inside[k + 1] == '}') ++k;
-                }
-            } else {
-                value = std::string(trim(raw));
-            }
-            if (!value.empty()) passwords.push_back(value);
-            // The raw form too: a message may quote the string as written.
-            if (!raw.empty() && std::string(raw) != value) passwords.emplace_back(raw);
-        }
-        i = end < connectionString.size() ? end + 1 : end;
-    }
-    // Longest first, so a password inside another one is not half masked.
-    std::sort(passwords.begin(), passwords.end(),
-              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    return passwords;
-}
-
-
-std::string maskPasswords(std::string_view text, std::string_view connectionString) {
-    // The known values first, whole, wherever they stand.
-    std::string known(text);
-    for (const std::string& password : passwordsOf(connectionString)) {
-        for (std::size_t at = known.find(password); at != std::string::npos; at = known.find(password, at + 3))
-            known.replace(at, password.size(), "***");
-    }
-    // Then any PWD= or Password= value, up to its ";", the end of its line or
-    // a quote around it; a value already masked stays as it is.
-    std::string out;
-    out.reserve(known.size());
-    std::size_t i = 0;
-    while (i < known.size()) {
-        std::size_t keyLength = 0;
-        for (std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
-            if (known.size() - i >= key.size() && equalsNoCase(std::string_view(known).substr(i, key.size()), key)) {
-                keyLength = key.size();
-                break;
-            }
-        }
-        std::size_t at = i + keyLength;
-        while (keyLength && at < known.size() && isBlank(known[at])) ++at;
-        if (keyLength && at < known.size() && known[at] == '=') {
-            ++at;
-            while (at < known.size() && isBlank(known[at])) ++at;
-            out.append(known, i, at - i);
-            out.append("***");
-            i = known.compare(at, 3, "***") == 0 ? at + 3 : valueEnd(known, at, ";\r\n\"");
-            continue;
-        }
-        out.push_back(known[i]);
-        ++i;
-    }
-    return out;
-}
-
-// ---------------------------------------------------------------- diagnostics
-
-namespace {
 
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
