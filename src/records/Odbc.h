@@ -26,6 +26,17 @@ std::vector<std::string> passwordsOf(std::string_view connectionString);
 // occurrence of the connection string's own password values elsewhere.
 std::string maskPasswords(std::string_view text, std::string_view connectionString);
 
+// The connection string handed to the driver: the user's string and, for
+// each of psqlODBC's settings below that it does not set itself (any letter
+// case, or the setting's short form), our value: CommLog=0 and Debug=0 (no
+// driver logs in /tmp), KeepaliveTime, KeepaliveInterval and pqopt with
+// libpq's keepalives_count and tcp_user_timeout, scaled to the deadline.
+std::string withStationSettings(std::string_view connectionString, int timeoutSeconds);
+
+// Whether the string's own pqopt gives libpq a connect_timeout: psqlODBC
+// then refuses a login timeout beside it, so none is set.
+bool hasOwnConnectTimeout(std::string_view connectionString);
+
 // A value for one "?" of a prepared statement.
 struct Parameter {
     static Parameter text(std::string value) { return {false, std::move(value), 0}; }

@@ -1,6 +1,7 @@
 #include "records/Odbc.h"
 
-// Reading connection strings: their passwords, for masking.
+// Reading connection strings (their passwords, for masking) and adding the
+// station's own driver settings to them.
 #include <algorithm>
 #include <cctype>
 
@@ -42,11 +43,10 @@ std::size_t valueEnd(std::string_view s, std::size_t at, std::string_view stops)
     return end == std::string_view::npos ? s.size() : end;
 }
 
-}  // namespace
-
-// The password values of a connection string, as the driver receives them.
-std::vector<std::string> passwordsOf(std::string_view connectionString) {
-    std::vector<std::string> passwords;
+// Calls visit(key, raw value) for each KEY=VALUE of a connection string, the
+// key trimmed, a braced value with its braces.
+template <typename Visit>
+void forEachAttribute(std::string_view connectionString, Visit visit) {
     std::size_t i = 0;
     while (i < connectionString.size()) {
         const std::size_t equals = connectionString.find_first_of("=;", i);
@@ -59,7 +59,17 @@ std::vector<std::string> passwordsOf(std::string_view connectionString) {
         std::size_t start = equals + 1;
         while (start < connectionString.size() && isBlank(connectionString[start])) ++start;
         const std::size_t end = valueEnd(connectionString, start, ";");
-        const std::string_view raw = connectionString.substr(start, end - start);
+        visit(key, connectionString.substr(start, end - start));
+        i = end < connectionString.size() ? end + 1 : end;
+    }
+}
+
+}  // namespace
+
+// The password values of a connection string, as the driver receives them.
+std::vector<std::string> passwordsOf(std::string_view connectionString) {
+    std::vector<std::string> passwords;
+    forEachAttribute(connectionString, [&](std::string_view key, std::string_view raw) {
         if (isPasswordKey(key)) {
             std::string value;
             if (!raw.empty() && raw.front() == '{') {
@@ -76,8 +86,7 @@ std::vector<std::string> passwordsOf(std::string_view connectionString) {
             // The raw form too: a message may quote the string as written.
             if (!raw.empty() && std::string(raw) != value) passwords.emplace_back(raw);
         }
-        i = end < connectionString.size() ? end + 1 : end;
-    }
+    });
     // Longest first, so a password inside another one is not half masked.
     std::sort(passwords.begin(), passwords.end(),
               [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
@@ -119,6 +128,59 @@ std::string maskPasswords(std::string_view text, std::string_view connectionStri
         ++i;
     }
     return out;
+}
+
+namespace {
+
+bool setsKey(std::string_view connectionString, std::string_view key, std::string_view shortKey) {
+    bool found = false;
+    forEachAttribute(connectionString, [&](std::string_view k, std::string_view) {
+        found = found || equalsNoCase(k, key) || (!shortKey.empty() && equalsNoCase(k, shortKey));
+    });
+    return found;
+}
+
+}  // namespace
+
+std::string withStationSettings(std::string_view connectionString, int timeoutSeconds) {
+    const int seconds = std::max(timeoutSeconds, 1);
+    // psqlODBC's keywords, each with the short form it also reads.
+    const struct {
+        std::string_view key, shortKey;
+        std::string value;
+    } settings[] = {
+        // Debian registers the driver with CommLog=1; a data source may ask
+        // for it too. The log lands in /tmp and carries the password.
+        {"CommLog", "B3", "0"},
+        {"Debug", "B2", "0"},
+        // Keepalives find a server gone from the network while the
+        // connection idles between routers, within about the deadline.
+        {"KeepaliveTime", "D1", std::to_string(std::max(seconds / 2, 1))},
+        {"KeepaliveInterval", "D2", std::to_string(std::max(seconds / 5, 1))},
+        // Straight to libpq: the probes before giving up, and how long sent
+        // data may stay unacknowledged (a statement in flight to a server gone
+        // from the network). Windows' libpq ignores both.
+        {"pqopt", "", "{keepalives_count=3 tcp_user_timeout=" + std::to_string(seconds * 1000) + "}"},
+    };
+    std::string out(connectionString);
+    for (const auto& setting : settings) {
+        if (setsKey(connectionString, setting.key, setting.shortKey)) continue;
+        const auto last = std::find_if_not(out.rbegin(), out.rend(), isBlank);
+        if (last != out.rend() && *last != ';') {
+            out.erase(static_cast<std::size_t>(out.rend() - last));
+            out.push_back(';');
+        }
+        out.append(setting.key).append("=").append(setting.value).append(";");
+    }
+    return out;
+}
+
+bool hasOwnConnectTimeout(std::string_view connectionString) {
+    bool found = false;
+    forEachAttribute(connectionString, [&](std::string_view key, std::string_view raw) {
+        found = found || (equalsNoCase(key, "pqopt") && raw.find("connect_timeout") != std::string_view::npos);
+    });
+    return found;
 }
 
 }  // namespace vornix::odbc
