@@ -31,8 +31,20 @@ std::string narrow(const SQLWCHAR* text, std::size_t length) {
 
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
+// Class 08 is the connection's own; 57P01-57P03 a server shutting down or
+// restarting (psqlODBC reports a restart as 57P01 on the first statement
+// after it, 08S01 on the rest); 57014 the statement timeout that psqlODBC
+// turns a query timeout into, or a cancel; HYT00 and HYT01 other drivers'
+// timeouts.
+bool meansConnectionLost(const std::string& state) {
+    return state.compare(0, 2, "08") == 0 || state == "57P01" || state == "57P02" || state == "57P03" ||
+           state == "57014" || state == "HYT00" || state == "HYT01";
+}
+
 // Every diagnostic record of a handle on one line: "STATE message / ...".
-std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
+// *gone (when given) becomes true if a record's state says the connection
+// is lost or timed out.
+std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc, bool* gone = nullptr) {
     std::string line;
     for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE; ++record) {
         SQLWCHAR state[6] = {};
@@ -51,6 +63,7 @@ std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
                                                         message.size() - 1);
         if (!line.empty()) line += " / ";
         line += narrow(state, 5) + " " + narrow(message.data(), chars);
+        if (gone && meansConnectionLost(narrow(state, 5))) *gone = true;
     }
     if (line.empty()) line = "no diagnostic from the driver (return code " + std::to_string(rc) + ")";
     // One line, whatever the driver put into its messages.
@@ -66,18 +79,23 @@ std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
 
 SQLPOINTER number(SQLULEN value) { return reinterpret_cast<SQLPOINTER>(value); }
 
-// A busy pool row or a lost server must not stall a station for ever.
-constexpr SQLULEN loginTimeoutSeconds = 10;
-constexpr SQLULEN queryTimeoutSeconds = 30;
-
 }  // namespace
 
 // ---------------------------------------------------------------- Connection
 
-Connection::Connection(std::string connectionString, void* environment, void* connection)
-    : connectionString_(std::move(connectionString)), environment_(environment), connection_(connection) {}
+Connection::Connection(std::string connectionString, int timeoutSeconds, void* environment, void* connection)
+    : connectionString_(std::move(connectionString)),
+      timeoutSeconds_(timeoutSeconds),
+      environment_(environment),
+      connection_(connection) {}
 
 std::unique_ptr<Connection> Connection::open(const std::string& connectionString, std::string& diagnostic) {
+    return open(connectionString, defaultTimeoutSeconds, diagnostic);
+}
+
+std::unique_ptr<Connection> Connection::open(const std::string& connectionString, int timeoutSeconds,
+                                             std::string& diagnostic) {
+    timeoutSeconds = std::max(timeoutSeconds, 1);
     const std::string where = "cannot connect to \"" + maskPasswords(connectionString, connectionString) + "\": ";
     SQLHENV environment = SQL_NULL_HENV;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment);
@@ -93,9 +111,14 @@ std::unique_ptr<Connection> Connection::open(const std::string& connectionString
         SQLFreeHandle(SQL_HANDLE_ENV, environment);
         return nullptr;
     }
-    // Not every driver knows the attribute; it only shortens the wait.
-    SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, number(loginTimeoutSeconds), 0);
-    std::vector<SQLWCHAR> text = wide(connectionString);
+    // Not every driver knows these; they only shorten the wait. psqlODBC
+    // hands the login timeout to libpq as connect_timeout (which covers the
+    // whole login) and ignores the connection timeout.
+    const auto seconds = static_cast<SQLULEN>(timeoutSeconds);
+    if (!hasOwnConnectTimeout(connectionString))
+        SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, number(seconds), 0);
+    SQLSetConnectAttrW(connection, SQL_ATTR_CONNECTION_TIMEOUT, number(seconds), 0);
+    std::vector<SQLWCHAR> text = wide(withStationSettings(connectionString, timeoutSeconds));
     {
         // psqlODBC switches the process's locale while it connects: two
         // connections opened at once by two threads would race in it.
@@ -120,7 +143,7 @@ std::unique_ptr<Connection> Connection::open(const std::string& connectionString
         SQLFreeHandle(SQL_HANDLE_ENV, environment);
         return nullptr;
     }
-    return std::unique_ptr<Connection>(new Connection(connectionString, environment, connection));
+    return std::unique_ptr<Connection>(new Connection(connectionString, timeoutSeconds, environment, connection));
 }
 
 Connection::~Connection() {
@@ -134,11 +157,10 @@ std::unique_ptr<Statement> Connection::prepare(const std::string& sql, std::stri
     SQLHSTMT handle = SQL_NULL_HSTMT;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_, &handle);
     if (!succeeded(rc)) {
-        diagnostic = mask(describe(SQL_HANDLE_DBC, connection_, rc));
+        diagnostic = failure(SQL_HANDLE_DBC, connection_, rc, "");
         return nullptr;
     }
     std::unique_ptr<Statement> statement(new Statement(*this, handle));
-    SQLSetStmtAttrW(handle, SQL_ATTR_QUERY_TIMEOUT, number(queryTimeoutSeconds), 0);
     std::vector<SQLWCHAR> text = wide(sql);
     rc = SQLPrepareW(handle, text.data(), static_cast<SQLINTEGER>(text.size() - 1));
     if (!succeeded(rc)) {
@@ -152,7 +174,7 @@ bool Connection::executeDirect(const std::string& sql, std::string& diagnostic) 
     SQLHSTMT handle = SQL_NULL_HSTMT;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_, &handle);
     if (!succeeded(rc)) {
-        diagnostic = mask(describe(SQL_HANDLE_DBC, connection_, rc));
+        diagnostic = failure(SQL_HANDLE_DBC, connection_, rc, "");
         return false;
     }
     Statement statement(*this, handle);
@@ -164,10 +186,26 @@ bool Connection::executeDirect(const std::string& sql, std::string& diagnostic) 
 }
 
 bool Connection::endTransaction(bool commit, std::string& diagnostic) {
+    // psqlODBC answers a commit on a connection it has lost with success,
+    // though nothing reached the server.
+    if (commit && lost_) {
+        diagnostic = "commit: refused, the connection was lost or timed out before it";
+        return false;
+    }
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection_, commit ? SQL_COMMIT : SQL_ROLLBACK);
     if (succeeded(rc)) return true;
-    diagnostic = mask(std::string(commit ? "commit: " : "rollback: ") + describe(SQL_HANDLE_DBC, connection_, rc));
+    diagnostic = failure(SQL_HANDLE_DBC, connection_, rc, commit ? "commit: " : "rollback: ");
     return false;
+}
+
+std::string Connection::failure(short handleType, void* handle, short rc, const char* what) {
+    bool gone = false;
+    std::string line = describe(handleType, handle, rc, &gone);
+    SQLULEN dead = SQL_CD_FALSE;
+    if (gone || (succeeded(SQLGetConnectAttrW(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+                 dead == SQL_CD_TRUE))
+        lost_ = true;
+    return mask(what + line);
 }
 
 bool Connection::commit(std::string& diagnostic) { return endTransaction(true, diagnostic); }
@@ -182,7 +220,11 @@ struct Statement::Bound {
     SQLLEN indicator = 0;
 };
 
-Statement::Statement(Connection& connection, void* handle) : connection_(connection), handle_(handle) {}
+Statement::Statement(Connection& connection, void* handle) : connection_(connection), handle_(handle) {
+    // psqlODBC sets the server's statement_timeout from it before running the
+    // statement; the session keeps it, so it bounds the commit after it too.
+    SQLSetStmtAttrW(handle_, SQL_ATTR_QUERY_TIMEOUT, number(static_cast<SQLULEN>(connection.timeoutSeconds_)), 0);
+}
 
 Statement::~Statement() {
     SQLFreeStmt(handle_, SQL_CLOSE);
@@ -190,7 +232,7 @@ Statement::~Statement() {
 }
 
 std::string Statement::diagnostic(const char* what) const {
-    return connection_.mask(std::string(what) + ": " + describe(SQL_HANDLE_STMT, handle_, SQL_ERROR));
+    return connection_.failure(SQL_HANDLE_STMT, handle_, SQL_ERROR, (std::string(what) + ": ").c_str());
 }
 
 bool Statement::execute(const std::vector<Parameter>& parameters, std::string& diagnostic) {
