@@ -84,8 +84,8 @@ LineClient::Answer LineClient::call(Work work) {
                 }
             }
             answer = work(*slot->database);
-            if (answer.status != Status::Failed) break;
-            // The connection may be gone: the next attempt, if any, opens another.
+            if (answer.status != Status::Failed || !slot->database->lost()) break;
+            // The connection is gone: the next attempt, if any, opens another.
             slot->database.reset();
             if (Clock::now() >= deadline) break;
         }

@@ -212,10 +212,11 @@ LineDatabase::LineDatabase(std::unique_ptr<odbc::Connection> connection)
 
 LineDatabase::~LineDatabase() = default;
 
+bool LineDatabase::lost() const { return connection_->lost(); }
+
 std::unique_ptr<LineDatabase> LineDatabase::open(const std::string& connectionString, int timeoutSeconds,
                                                  std::string& diagnostic) {
-    (void)timeoutSeconds;  // MERGE: the driver-level timeouts
-    auto connection = odbc::Connection::open(connectionString, diagnostic);
+    auto connection = odbc::Connection::open(connectionString, timeoutSeconds, diagnostic);
     if (!connection) return nullptr;
     return std::unique_ptr<LineDatabase>(new LineDatabase(std::move(connection)));
 }

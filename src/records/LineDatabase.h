@@ -113,6 +113,10 @@ public:
     bool recordRun(const std::string& runId, const std::string& station, const std::string& record,
                    std::string& diagnostic);
 
+    // Whether a call failed because the connection is gone (or timed out):
+    // a new connection may succeed where this one cannot.
+    bool lost() const;
+
     struct Statements;
 
 private:

@@ -4,6 +4,7 @@
 // entry points are called: Wine's odbc32 implements no narrow ones, and the
 // same code runs against unixODBC natively. Handles are released on every
 // path; failures come back as one line of text with any password masked.
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,17 @@ std::vector<std::string> passwordsOf(std::string_view connectionString);
 // each PWD= or Password= value (any letter case, braced or not) and each
 // occurrence of the connection string's own password values elsewhere.
 std::string maskPasswords(std::string_view text, std::string_view connectionString);
+
+// The connection string handed to the driver: the user's string and, for
+// each of psqlODBC's settings below that it does not set itself (any letter
+// case, or the setting's short form), our value: CommLog=0 and Debug=0 (no
+// driver logs in /tmp), KeepaliveTime, KeepaliveInterval and pqopt with
+// libpq's keepalives_count and tcp_user_timeout, scaled to the deadline.
+std::string withStationSettings(std::string_view connectionString, int timeoutSeconds);
+
+// Whether the string's own pqopt gives libpq a connect_timeout: psqlODBC
+// then refuses a login timeout beside it, so none is set.
+bool hasOwnConnectTimeout(std::string_view connectionString);
 
 // A value for one "?" of a prepared statement.
 struct Parameter {
@@ -74,8 +86,16 @@ private:
 // that ends with commit() or rollback().
 class Connection {
 public:
+    static constexpr int defaultTimeoutSeconds = 10;
+
     // nullptr and a diagnostic (the connection string masked) when the
-    // driver or the server cannot be reached.
+    // driver or the server cannot be reached. timeoutSeconds (at least 1)
+    // bounds, as far as the driver allows, the login, each statement and the
+    // commit after it, and how long a server gone from the network goes
+    // unnoticed (see withStationSettings). A server that is there but does
+    // not answer (stopped, hung) is not noticed by the driver at all.
+    static std::unique_ptr<Connection> open(const std::string& connectionString, int timeoutSeconds,
+                                            std::string& diagnostic);
     static std::unique_ptr<Connection> open(const std::string& connectionString, std::string& diagnostic);
     // Rolls back whatever is uncommitted, then disconnects.
     ~Connection();
@@ -88,17 +108,28 @@ public:
     bool commit(std::string& diagnostic);
     bool rollback(std::string& diagnostic);
 
+    // Whether a call failed because the connection is gone or timed out
+    // (the server restarted or shut down, the network or a deadline ran
+    // out, the statement was cancelled): a new connection may succeed where
+    // this one cannot. It stays true; commit() then refuses. Any thread may ask.
+    bool lost() const { return lost_; }
+
     // Any text that leaves this connection, passwords masked.
     std::string mask(std::string_view text) const { return maskPasswords(text, connectionString_); }
 
 private:
     friend class Statement;
-    Connection(std::string connectionString, void* environment, void* connection);
+    Connection(std::string connectionString, int timeoutSeconds, void* environment, void* connection);
     bool endTransaction(bool commit, std::string& diagnostic);
+    // The diagnostic of a failed call on a handle of this connection, after
+    // `what`, masked; notes a lost connection.
+    std::string failure(short handleType, void* handle, short rc, const char* what);
 
-    std::string connectionString_;
+    std::string connectionString_;  // as the user gave it, without our settings
+    int timeoutSeconds_;
     void* environment_;
     void* connection_;
+    std::atomic<bool> lost_{false};
 };
 
 // Rolls back on destruction unless committed: every early return of a

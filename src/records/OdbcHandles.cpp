@@ -8,84 +8,13 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 
 namespace vornix::odbc {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be a 16-bit unit");
 
-// ---------------------------------------------------------------- text
-
-std::u16string toUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    auto byte = [&](std::size_t at) { return static_cast<unsigned char>(utf8[at]); };
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const unsigned char lead = byte(i);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        std::size_t extra;
-        char32_t code, minimum;
-        if (lead >= 0xC2 && lead <= 0xDF) extra = 1, code = lead & 0x1Fu, minimum = 0x80;
-        else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, code = lead & 0x0Fu, minimum = 0x800;
-        else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, code = lead & 0x07u, minimum = 0x10000;
-        else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        for (; k <= extra && i + k < utf8.size() && (byte(i + k) & 0xC0) == 0x80; ++k)
-            code = (code << 6) | (byte(i + k) & 0x3Fu);
-        i += k;  // a broken sequence resumes at the byte that broke it
-        if (k <= extra || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return out;
-}
-
-std::string toUtf8(std::u16string_view utf16) {
-    std::string out;
-    out.reserve(utf16.size());
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        char32_t code = utf16[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-            utf16[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out;
-}
+// ---------------------------------------------------------------- text and diagnostics at the entry points
 
 namespace {
 
@@ -100,127 +29,22 @@ std::string narrow(const SQLWCHAR* text, std::size_t length) {
     return toUtf8(std::u16string(text, text + length));
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-bool isPasswordKey(std::string_view key) { return equalsNoCase(key, "pwd") || equalsNoCase(key, "password"); }
-
-// End of a value that starts at `at`: a braced value runs to its closing
-// brace ("}}" stands for one brace inside), any other to the next ";".
-std::size_t valueEnd(std::string_view s, std::size_t at, std::string_view stops) {
-    if (at < s.size() && s[at] == '{') {
-        for (std::size_t i = at + 1; i < s.size(); ++i) {
-            if (s[i] != '}') continue;
-            if (i + 1 < s.size() && s[i + 1] == '}') {
-                ++i;
-                continue;
-            }
-            return i + 1;
-        }
-        return s.size();
-    }
-    const std::size_t end = s.find_first_of(stops, at);
-    return end == std::string_view::npos ? s.size() : end;
-}
-
-}  // namespace
-
-// The password values of a connection string, as the driver receives them.
-std::vector<std::string> passwordsOf(std::string_view connectionString) {
-    std::vector<std::string> passwords;
-    std::size_t i = 0;
-    while (i < connectionString.size()) {
-        const std::size_t equals = connectionString.find_first_of("=;", i);
-        if (equals == std::string_view::npos) break;
-        if (connectionString[equals] == ';') {
-            i = equals + 1;
-            continue;
-        }
-        const std::string_view key = trim(connectionString.substr(i, equals - i));
-        std::size_t start = equals + 1;
-        while (start < connectionString.size() && isBlank(connectionString[start])) ++start;
-        const std::size_t end = valueEnd(connectionString, start, ";");
-        const std::string_view raw = connectionString.substr(start, end - start);
-        if (isPasswordKey(key)) {
-            std::string value;
-            if (!raw.empty() && raw.front() == '{') {
-                std::string_view inside = raw.substr(1);
-                if (!inside.empty() && inside.back() == '}') inside.remove_suffix(1);
-                for (std::size_t k = 0; k < inside.size(); ++k) {
-                    value.push_back(inside[k]);
-                    if (inside[k] == '}' && k + 1 < inside.size() && inside[k + 1] == '}') ++k;
-                }
-            } else {
-                value = std::string(trim(raw));
-            }
-            if (!value.empty()) passwords.push_back(value);
-            // The raw form too: a message may quote the string as written.
-            if (!raw.empty() && std::string(raw) != value) passwords.emplace_back(raw);
-        }
-        i = end < connectionString.size() ? end + 1 : end;
-    }
-    // Longest first, so a password inside another one is not half masked.
-    std::sort(passwords.begin(), passwords.end(),
-              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    return passwords;
-}
-
-
-std::string maskPasswords(std::string_view text, std::string_view connectionString) {
-    // The known values first, whole, wherever they stand.
-    std::string known(text);
-    for (const std::string& password : passwordsOf(connectionString)) {
-        for (std::size_t at = known.find(password); at != std::string::npos; at = known.find(password, at + 3))
-            known.replace(at, password.size(), "***");
-    }
-    // Then any PWD= or Password= value, up to its ";", the end of its line or
-    // a quote around it; a value already masked stays as it is.
-    std::string out;
-    out.reserve(known.size());
-    std::size_t i = 0;
-    while (i < known.size()) {
-        std::size_t keyLength = 0;
-        for (std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
-            if (known.size() - i >= key.size() && equalsNoCase(std::string_view(known).substr(i, key.size()), key)) {
-                keyLength = key.size();
-                break;
-            }
-        }
-        std::size_t at = i + keyLength;
-        while (keyLength && at < known.size() && isBlank(known[at])) ++at;
-        if (keyLength && at < known.size() && known[at] == '=') {
-            ++at;
-            while (at < known.size() && isBlank(known[at])) ++at;
-            out.append(known, i, at - i);
-            out.append("***");
-            i = known.compare(at, 3, "***") == 0 ? at + 3 : valueEnd(known, at, ";\r\n\"");
-            continue;
-        }
-        out.push_back(known[i]);
-        ++i;
-    }
-    return out;
-}
-
-// ---------------------------------------------------------------- diagnostics
-
-namespace {
-
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
+// Class 08 is the connection's own; 57P01-57P03 a server shutting down or
+// restarting (psqlODBC reports a restart as 57P01 on the first statement
+// after it, 08S01 on the rest); 57014 the statement timeout that psqlODBC
+// turns a query timeout into, or a cancel; HYT00 and HYT01 other drivers'
+// timeouts.
+bool meansConnectionLost(const std::string& state) {
+    return state.compare(0, 2, "08") == 0 || state == "57P01" || state == "57P02" || state == "57P03" ||
+           state == "57014" || state == "HYT00" || state == "HYT01";
+}
+
 // Every diagnostic record of a handle on one line: "STATE message / ...".
-std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
+// *gone (when given) becomes true if a record's state says the connection
+// is lost or timed out.
+std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc, bool* gone = nullptr) {
     std::string line;
     for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE; ++record) {
         SQLWCHAR state[6] = {};
@@ -239,6 +63,7 @@ std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
                                                         message.size() - 1);
         if (!line.empty()) line += " / ";
         line += narrow(state, 5) + " " + narrow(message.data(), chars);
+        if (gone && meansConnectionLost(narrow(state, 5))) *gone = true;
     }
     if (line.empty()) line = "no diagnostic from the driver (return code " + std::to_string(rc) + ")";
     // One line, whatever the driver put into its messages.
@@ -254,18 +79,23 @@ std::string describe(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
 
 SQLPOINTER number(SQLULEN value) { return reinterpret_cast<SQLPOINTER>(value); }
 
-// A busy pool row or a lost server must not stall a station for ever.
-constexpr SQLULEN loginTimeoutSeconds = 10;
-constexpr SQLULEN queryTimeoutSeconds = 30;
-
 }  // namespace
 
 // ---------------------------------------------------------------- Connection
 
-Connection::Connection(std::string connectionString, void* environment, void* connection)
-    : connectionString_(std::move(connectionString)), environment_(environment), connection_(connection) {}
+Connection::Connection(std::string connectionString, int timeoutSeconds, void* environment, void* connection)
+    : connectionString_(std::move(connectionString)),
+      timeoutSeconds_(timeoutSeconds),
+      environment_(environment),
+      connection_(connection) {}
 
 std::unique_ptr<Connection> Connection::open(const std::string& connectionString, std::string& diagnostic) {
+    return open(connectionString, defaultTimeoutSeconds, diagnostic);
+}
+
+std::unique_ptr<Connection> Connection::open(const std::string& connectionString, int timeoutSeconds,
+                                             std::string& diagnostic) {
+    timeoutSeconds = std::max(timeoutSeconds, 1);
     const std::string where = "cannot connect to \"" + maskPasswords(connectionString, connectionString) + "\": ";
     SQLHENV environment = SQL_NULL_HENV;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment);
@@ -281,9 +111,14 @@ std::unique_ptr<Connection> Connection::open(const std::string& connectionString
         SQLFreeHandle(SQL_HANDLE_ENV, environment);
         return nullptr;
     }
-    // Not every driver knows the attribute; it only shortens the wait.
-    SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, number(loginTimeoutSeconds), 0);
-    std::vector<SQLWCHAR> text = wide(connectionString);
+    // Not every driver knows these; they only shorten the wait. psqlODBC
+    // hands the login timeout to libpq as connect_timeout (which covers the
+    // whole login) and ignores the connection timeout.
+    const auto seconds = static_cast<SQLULEN>(timeoutSeconds);
+    if (!hasOwnConnectTimeout(connectionString))
+        SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, number(seconds), 0);
+    SQLSetConnectAttrW(connection, SQL_ATTR_CONNECTION_TIMEOUT, number(seconds), 0);
+    std::vector<SQLWCHAR> text = wide(withStationSettings(connectionString, timeoutSeconds));
     {
         // psqlODBC switches the process's locale while it connects: two
         // connections opened at once by two threads would race in it.
@@ -308,7 +143,7 @@ std::unique_ptr<Connection> Connection::open(const std::string& connectionString
         SQLFreeHandle(SQL_HANDLE_ENV, environment);
         return nullptr;
     }
-    return std::unique_ptr<Connection>(new Connection(connectionString, environment, connection));
+    return std::unique_ptr<Connection>(new Connection(connectionString, timeoutSeconds, environment, connection));
 }
 
 Connection::~Connection() {
@@ -322,11 +157,10 @@ std::unique_ptr<Statement> Connection::prepare(const std::string& sql, std::stri
     SQLHSTMT handle = SQL_NULL_HSTMT;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_, &handle);
     if (!succeeded(rc)) {
-        diagnostic = mask(describe(SQL_HANDLE_DBC, connection_, rc));
+        diagnostic = failure(SQL_HANDLE_DBC, connection_, rc, "");
         return nullptr;
     }
     std::unique_ptr<Statement> statement(new Statement(*this, handle));
-    SQLSetStmtAttrW(handle, SQL_ATTR_QUERY_TIMEOUT, number(queryTimeoutSeconds), 0);
     std::vector<SQLWCHAR> text = wide(sql);
     rc = SQLPrepareW(handle, text.data(), static_cast<SQLINTEGER>(text.size() - 1));
     if (!succeeded(rc)) {
@@ -340,7 +174,7 @@ bool Connection::executeDirect(const std::string& sql, std::string& diagnostic) 
     SQLHSTMT handle = SQL_NULL_HSTMT;
     SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, connection_, &handle);
     if (!succeeded(rc)) {
-        diagnostic = mask(describe(SQL_HANDLE_DBC, connection_, rc));
+        diagnostic = failure(SQL_HANDLE_DBC, connection_, rc, "");
         return false;
     }
     Statement statement(*this, handle);
@@ -352,10 +186,26 @@ bool Connection::executeDirect(const std::string& sql, std::string& diagnostic) 
 }
 
 bool Connection::endTransaction(bool commit, std::string& diagnostic) {
+    // psqlODBC answers a commit on a connection it has lost with success,
+    // though nothing reached the server.
+    if (commit && lost_) {
+        diagnostic = "commit: refused, the connection was lost or timed out before it";
+        return false;
+    }
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection_, commit ? SQL_COMMIT : SQL_ROLLBACK);
     if (succeeded(rc)) return true;
-    diagnostic = mask(std::string(commit ? "commit: " : "rollback: ") + describe(SQL_HANDLE_DBC, connection_, rc));
+    diagnostic = failure(SQL_HANDLE_DBC, connection_, rc, commit ? "commit: " : "rollback: ");
     return false;
+}
+
+std::string Connection::failure(short handleType, void* handle, short rc, const char* what) {
+    bool gone = false;
+    std::string line = describe(handleType, handle, rc, &gone);
+    SQLULEN dead = SQL_CD_FALSE;
+    if (gone || (succeeded(SQLGetConnectAttrW(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+                 dead == SQL_CD_TRUE))
+        lost_ = true;
+    return mask(what + line);
 }
 
 bool Connection::commit(std::string& diagnostic) { return endTransaction(true, diagnostic); }
@@ -370,7 +220,11 @@ struct Statement::Bound {
     SQLLEN indicator = 0;
 };
 
-Statement::Statement(Connection& connection, void* handle) : connection_(connection), handle_(handle) {}
+Statement::Statement(Connection& connection, void* handle) : connection_(connection), handle_(handle) {
+    // psqlODBC sets the server's statement_timeout from it before running the
+    // statement; the session keeps it, so it bounds the commit after it too.
+    SQLSetStmtAttrW(handle_, SQL_ATTR_QUERY_TIMEOUT, number(static_cast<SQLULEN>(connection.timeoutSeconds_)), 0);
+}
 
 Statement::~Statement() {
     SQLFreeStmt(handle_, SQL_CLOSE);
@@ -378,7 +232,7 @@ Statement::~Statement() {
 }
 
 std::string Statement::diagnostic(const char* what) const {
-    return connection_.mask(std::string(what) + ": " + describe(SQL_HANDLE_STMT, handle_, SQL_ERROR));
+    return connection_.failure(SQL_HANDLE_STMT, handle_, SQL_ERROR, (std::string(what) + ": ").c_str());
 }
 
 bool Statement::execute(const std::vector<Parameter>& parameters, std::string& diagnostic) {
