@@ -3,7 +3,8 @@
 # vornix-cli and one vornix-cli.exe under Wine run rounds at the same time,
 # each against a simulated router of its own, drawing their MAC blocks from
 # one pool on a native PostgreSQL server. No address may be handed out
-# twice. With the server down, a run writes nothing to the router.
+# twice. With the server down, a run writes nothing to the router; with the
+# server stopped (SIGSTOP), the run ends within the line's timeout.
 # Usage: line_stations_under_wine.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1 build_dir=$2
@@ -15,6 +16,7 @@ password=Line-Pw.7c2
 stations=$(mktemp -d)
 routers=()
 cleanup() {
+  pg_signal CONT
   for pid in "${routers[@]}"; do kill "$pid" 2>/dev/null || true; done
   pg_down
   rm -rf "$stations"
@@ -67,4 +69,26 @@ cat "$stations/down.log"
 grep -q "^Can't reach the line database: " "$stations/down.log" || exit 1
 ! grep -q "^Writing" "$stations/down.log" || { echo "something was written to the router"; exit 1; }
 ! grep -q "$password" "$stations/down.log" || { echo "the password was shown"; exit 1; }
-echo "three stations, one under Wine, handed out 48 addresses once each; with the server down nothing was written"
+# A server that stops answering (SIGSTOP): the run ends within the line's
+# timeout; once the server goes on, the next run succeeds.
+pg_start
+printf 'Timeout=3\r\n' >>"$stations/st3/setup.ini"
+pg_signal STOP
+start=$(date +%s%N)
+status=0
+(cd "$stations/st3" && wine_run_within 120 "$build_dir/src/vornix-cli.exe" --mac >"$stations/stopped.log" 2>/dev/null) || status=$?
+took=$((($(date +%s%N) - start) / 1000000))
+pg_signal CONT
+cat "$stations/stopped.log"
+echo "the run against the stopped server took $took ms"
+[ "$status" -eq 1 ] || { echo "a run against a stopped server must fail"; exit 1; }
+grep -q "^Can't reach the line database: no answer within 3 s$" "$stations/stopped.log" || exit 1
+! grep -q "^Writing" "$stations/stopped.log" || { echo "something was written to the router"; exit 1; }
+# Wine's own start-up takes a few seconds of its own.
+[ "$took" -lt 15000 ] || { echo "the run did not end within the timeout"; exit 1; }
+(cd "$stations/st3" && wine_run_within 120 "$build_dir/src/vornix-cli.exe" --mac >"$stations/after.log" 2>/dev/null) ||
+  { cat "$stations/after.log"; echo "the run after the server went on failed"; exit 1; }
+[ "$(sql "SELECT COUNT(*) = COUNT(DISTINCT mac) AND COUNT(*) = 50 FROM vornix_assignment")" = t ] ||
+  { echo "an address was handed out twice, or a run's block is missing"; exit 1; }
+echo "three stations, one under Wine, handed out 48 addresses once each; with the server down nothing was written;"
+echo "a stopped server ended the Wine station's run within its timeout, and the next run succeeded"

@@ -44,6 +44,9 @@ pg_start() {
     -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$scratch -c fsync=off" start >/dev/null ||
     { cat "$scratch/server.log"; exit 1; }
 }
+# The server and all it started stop (STOP) or go on (CONT): a server that no
+# longer answers while the kernel still accepts and acknowledges.
+pg_signal() { local pid; pid=$(postmaster) || return 0; kill "-$1" "$pid"; pkill "-$1" -P "$pid" || true; }
 sql() { as_postgres "$(pg_bin)/psql" -X -q -h "$scratch" -p "$port" -U postgres -d vornix_line -At -v ON_ERROR_STOP=1 -c "$1"; }
 pg_up() {
   local bin
