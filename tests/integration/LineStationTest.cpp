@@ -103,6 +103,33 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
     line.expectConsistent(0x001122000000LL, 0x0011220001FFLL);
 }
 
+// Every run of the station has exactly one record, killed ones included:
+// each transcript is named by one journal record, none is left open, and
+// the line's database holds as many records. Empty when so.
+std::string oneRecordPerRun(Line& line, const std::string& station, const std::string& name) {
+    std::string problems;
+    std::map<std::string, int> named;
+    int interrupted = 0, records = 0;
+    std::ifstream journal(station + "/vornix-journal.jsonl");
+    for (std::string text; std::getline(journal, text);) {
+        const json record = json::parse(text, nullptr, false);
+        if (!record.is_object()) continue;
+        ++records;
+        ++named[record.value("transcript", "")];
+        interrupted += record.value("result", "") == "interrupted";
+    }
+    for (const auto& file : std::filesystem::directory_iterator(station + "/transcripts")) {
+        const std::string transcript = "transcripts/" + file.path().filename().string();
+        if (file.path().extension() != ".log") problems += transcript + " left; ";
+        else if (named[transcript] != 1) problems += transcript + " has " + std::to_string(named[transcript]) + " records; ";
+    }
+    if (interrupted == 0) problems += "no killed run was recorded as interrupted; ";
+    const long long stored = line.number("SELECT COUNT(*) FROM vornix_run WHERE station = '" + name + "'");
+    if (stored != records)
+        problems += std::to_string(records) + " records here, " + std::to_string(stored) + " in the database; ";
+    return problems;
+}
+
 // Stations killed at any moment: still no address twice, and a station whose
 // run was killed holding a block gets that block for its next router.
 TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
@@ -132,6 +159,7 @@ TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
                 "SELECT MIN(mac) FROM vornix_assignment WHERE run_id = (SELECT run_id FROM vornix_assignment WHERE "
                 "station = '" + name + "' ORDER BY assigned_at DESC, mac DESC LIMIT 1)");
             if (!held.empty() && held != assigned) problems[s] += "held " + held + " but got " + assigned + "; ";
+            problems[s] += oneRecordPerRun(line, station, name);
         });
     for (auto& t : stations) t.join();
     EXPECT_EQ(problems, std::vector<std::string>(2));
