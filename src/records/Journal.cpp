@@ -57,8 +57,10 @@ std::string transcriptName(std::chrono::system_clock::time_point started, const 
     return utcFileText(started) + "-" + (safe.empty() ? "no-router" : safe) + ".log";
 }
 
-std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, const Station& station,
-                       const std::string& transcript, const Secrets& secrets) {
+namespace {
+
+// The fields every record starts with, in their order.
+ordered heading(const RunRecord::Data& data, const Station& station, const Secrets& secrets) {
     auto text = [&](const std::string& value) { return clean(secrets, value); };
     ordered record;
     record["format"] = formatVersion;
@@ -68,6 +70,26 @@ std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, c
     record["station"] = text(station.name);
     record["program"] = text(station.program);
     record["router"] = text(data.router);
+    return record;
+}
+
+// The fields every record ends with.
+std::string ending(ordered& record, const RunRecord::Data& data, const std::string& transcript,
+                   const Secrets& secrets) {
+    if (!data.reusedBlockOf.empty()) record["reusedBlockOf"] = clean(secrets, data.reusedBlockOf);
+    ordered log = ordered::array();
+    for (const std::string& line : data.log) log.push_back(clean(secrets, line));
+    record["log"] = log;
+    record["transcript"] = transcript;
+    return record.dump();
+}
+
+}  // namespace
+
+std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, const Station& station,
+                       const std::string& transcript, const Secrets& secrets) {
+    auto text = [&](const std::string& value) { return clean(secrets, value); };
+    ordered record = heading(data, station, secrets);
     record["routerFound"] = outcome.routerFound;
     record["result"] = outcome.succeeded() ? "succeeded" : "failed";
 
@@ -103,26 +125,13 @@ std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, c
         record["boot"] = {{"expected", text(data.bootExpected)}, {"found", text(data.bootFound)}};
     if (outcome.stages[2] != StageResult::NotChosen) record["firmware"] = {{"variant", data.firmwareVariant}};
 
-    if (!data.reusedBlockOf.empty()) record["reusedBlockOf"] = text(data.reusedBlockOf);
-
-    ordered log = ordered::array();
-    for (const std::string& line : data.log) log.push_back(text(line));
-    record["log"] = log;
-    record["transcript"] = transcript;
-    return record.dump();
+    return ending(record, data, transcript, secrets);
 }
 
 std::string interruptedLine(const RunRecord::Data& data, const Station& station, const std::string& transcript,
                             const Secrets& secrets) {
     auto text = [&](const std::string& value) { return clean(secrets, value); };
-    ordered record;
-    record["format"] = formatVersion;
-    record["run"] = text(data.runId);
-    record["started"] = utcText(data.started);
-    record["ended"] = utcText(data.ended);
-    record["station"] = text(station.name);
-    record["program"] = text(station.program);
-    record["router"] = text(data.router);
+    ordered record = heading(data, station, secrets);
     record["result"] = "interrupted";
     record["ticked"] = ordered::array();
     record["stages"] = ordered::object();
@@ -136,12 +145,7 @@ std::string interruptedLine(const RunRecord::Data& data, const Station& station,
         mac["addresses"] = names;
         record["mac"] = mac;
     }
-    if (!data.reusedBlockOf.empty()) record["reusedBlockOf"] = text(data.reusedBlockOf);
-    ordered log = ordered::array();
-    for (const std::string& line : data.log) log.push_back(text(line));
-    record["log"] = log;
-    record["transcript"] = transcript;
-    return record.dump();
+    return ending(record, data, transcript, secrets);
 }
 
 bool lastRecords(const std::string& path, std::size_t count, std::vector<std::string>& records, std::string& why) {
