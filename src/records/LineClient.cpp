@@ -73,7 +73,9 @@ LineClient::Answer LineClient::call(Work work) {
             if (!slot->database) {
                 std::string diagnostic;
                 do {
-                    slot->database = LineDatabase::open(connectionString, secondsLeft(deadline), diagnostic);
+                    // The driver's own limits sit just past ours: they free this
+                    // thread after a give-up, and never answer before the deadline does.
+                    slot->database = LineDatabase::open(connectionString, secondsLeft(deadline) + 2, diagnostic);
                     if (slot->database || attempt == 0) break;
                     // A server that is restarting refuses for a moment.
                     std::this_thread::sleep_for(std::chrono::milliseconds(200));
