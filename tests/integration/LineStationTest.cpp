@@ -251,7 +251,16 @@ TEST(LineStations, StationsOfOneNameNeverPutAnAddressOnTwoRouters) {
                 if (!router.port()) return void(problems[s] += "no router: " + error + "; ");
                 if (run % 5 == 4) {
                     const pid_t pid = test::startCli(station, "--mac");
-                    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 800));
+                    // Killed at any moment, or surely while its block is written.
+                    if (run % 10 == 4) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 800));
+                    } else {
+                        for (int i = 0; i < 10000; ++i) {
+                            const auto received = router.received();
+                            if (!received.empty() && received[0].find("echo ") != std::string::npos) break;
+                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        }
+                    }
                     ::kill(pid, SIGKILL);
                     ::waitpid(pid, nullptr, 0);
                     continue;
