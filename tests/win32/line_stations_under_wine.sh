@@ -17,6 +17,7 @@ stations=$(mktemp -d)
 routers=()
 cleanup() {
   pg_signal CONT
+  [ -n "${vornix:-}" ] && pkill -f "$build_dir/src/vornix.exe" 2>/dev/null || true
   for pid in "${routers[@]}"; do kill "$pid" 2>/dev/null || true; done
   pg_down
   rm -rf "$stations"
@@ -86,9 +87,26 @@ grep -q "^Can't reach the line database: no answer within 3 s$" "$stations/stopp
 ! grep -q "^Writing" "$stations/stopped.log" || { echo "something was written to the router"; exit 1; }
 # Wine's own start-up takes a few seconds of its own.
 [ "$took" -lt 15000 ] || { echo "the run did not end within the timeout"; exit 1; }
+# The dialog too: the run ends in time and Start comes back.
+(cd "$stations/st3" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
+vornix=$!
+wine_run_within 60 "$build_dir/tests/dialog_driver.exe" wait
+pg_signal STOP
+start=$(date +%s%N)
+wine_run_within 60 "$build_dir/tests/dialog_driver.exe" run-mac >"$stations/dialog.log" || true
+took=$((($(date +%s%N) - start) / 1000000))
+pg_signal CONT
+wine_run "$build_dir/tests/dialog_driver.exe" close || true
+for _ in $(seq 100); do kill -0 "$vornix" 2>/dev/null || break; sleep 0.1; done
+vornix=
+cat "$stations/dialog.log"
+echo "the dialog's run against the stopped server took $took ms"
+grep -q "^Can't reach the line database: no answer within 3 s$" "$stations/dialog.log" ||
+  { echo "the dialog's run did not end with the timeout's line"; exit 1; }
+[ "$took" -lt 15000 ] || { echo "the dialog's run did not end within the timeout"; exit 1; }
 (cd "$stations/st3" && wine_run_within 120 "$build_dir/src/vornix-cli.exe" --mac >"$stations/after.log" 2>/dev/null) ||
   { cat "$stations/after.log"; echo "the run after the server went on failed"; exit 1; }
 [ "$(sql "SELECT COUNT(*) = COUNT(DISTINCT mac) AND COUNT(*) = 50 FROM vornix_assignment")" = t ] ||
   { echo "an address was handed out twice, or a run's block is missing"; exit 1; }
 echo "three stations, one under Wine, handed out 48 addresses once each; with the server down nothing was written;"
-echo "a stopped server ended the Wine station's run within its timeout, and the next run succeeded"
+echo "a stopped server ended the Wine station's runs (vornix-cli.exe and the dialog) within the timeout, and the next run succeeded"
