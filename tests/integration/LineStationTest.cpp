@@ -166,6 +166,20 @@ TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
     line.expectConsistent(0x001122000000LL, 0x001122000FFFLL);
 }
 
+// A thread that acts once the router has received shown once more than now
+// (on any of its connections: a prompt-paced one may be over in a moment).
+std::thread afterRouterGot(const routersim::RouterSim& router, const std::string& shown, std::function<void()> action) {
+    auto seen = [&router, shown] {
+        const auto received = router.received();
+        return std::count_if(received.begin(), received.end(),
+                             [&](const std::string& r) { return r.find(shown) != std::string::npos; });
+    };
+    return std::thread([seen, action = std::move(action), before = seen()] {
+        for (int i = 0; i < 10000 && seen() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        action();
+    });
+}
+
 // A database that cannot be reached: nothing is written to the router. One
 // that goes away in the middle of a run: the stage fails, the block stays
 // held, and the next run gets it.
@@ -173,7 +187,7 @@ TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
     Line line(24342, "00:11:22:00:00:00", "00:11:22:00:00:FF");
     ASSERT_TRUE(line.server.ready());
     routersim::Options options = routerAt("127.0.0.167");
-    routersim::RouterSim router(options);
+    routersim::RouterSim router(options);  // replaced by a slow one below
     ASSERT_TRUE(router.start());
     const std::string station = line.station("station", "127.0.0.167", "", "Timeout=3\r\n");
 
@@ -186,15 +200,13 @@ TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
     EXPECT_EQ(router.received()[0].find("echo "), std::string::npos) << "nothing written to the router";
 
     ASSERT_TRUE(line.server.start());
-    std::thread stopper([&] {
-        // Down once the router has been written and before the block is kept.
-        for (int i = 0; i < 2000; ++i) {
-            const auto received = router.received();
-            if (received.size() >= 3) break;  // the read-back's connection
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        line.server.stop();
-    });
+    // Down once the router has been written and before the block is kept:
+    // the slow router's read-back gives the server time to go.
+    router.stop();
+    options.latencyMs = 80;  // below the station's TELNETWAITTIME of 100 ms
+    routersim::RouterSim slow(options);
+    ASSERT_TRUE(slow.start());
+    std::thread stopper = afterRouterGot(slow, "echo wan_mac", [&] { line.server.stop(); });
     const test::CliResult middle = test::runCli(station, "--mac");
     stopper.join();
     EXPECT_EQ(middle.status, 1);
@@ -289,18 +301,8 @@ TEST(LineStations, AStoppedServerEndsTheRunInTimeAndARestartedOneIsReconnected) 
     routersim::RouterSim router(routerAt("127.0.0.172"));
     ASSERT_TRUE(router.start());
     const std::string station = line.station("station", "127.0.0.172", "", "Timeout=3\r\n");
-    // Waits until the router has received shown once more, then acts.
-    auto seen = [&router](const std::string& shown) {
-        const auto received = router.received();
-        return std::count_if(received.begin(), received.end(),
-                             [&](const std::string& r) { return r.find(shown) != std::string::npos; });
-    };
     auto when = [&](const std::string& shown, std::function<void()> action) {
-        return std::thread([seen, shown, action, before = seen(shown)] {
-            for (int i = 0; i < 5000 && seen(shown) == before; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            action();
-        });
+        return afterRouterGot(router, shown, std::move(action));
     };
 
     using Clock = std::chrono::steady_clock;
