@@ -100,24 +100,31 @@ LineClient::Answer LineClient::call(Work work) {
             --silentCalls;
         }
     };
+    std::thread worker;
     try {
-        std::thread(std::move(run)).detach();
+        worker = std::thread(std::move(run));
     } catch (const std::system_error&) {
         return {Status::Failed, "no thread could be made for the call"};
     }
     std::unique_lock<std::mutex> lock(pending->mutex);
-    if (!pending->done.wait_until(lock, deadline, [&] { return pending->answered; })) {
-        pending->givenUp = true;
-        {
-            std::lock_guard<std::mutex> silent(silentMutex);
-            ++silentCalls;
-            lastGivenUp = Clock::now();
-        }
-        // The thread keeps the old connection until it ends; never use it again.
-        slot_ = std::make_shared<Slot>();
-        return {Status::Unanswered, std::string()};
+    if (pending->done.wait_until(lock, deadline, [&] { return pending->answered; })) {
+        lock.unlock();
+        // Answered: the thread is ending. Joined, it has let go of the
+        // connection and of what the driver keeps per thread.
+        worker.join();
+        return pending->answer;
     }
-    return pending->answer;
+    // Given up, under the lock: the thread learns it when it answers.
+    worker.detach();
+    pending->givenUp = true;
+    {
+        std::lock_guard<std::mutex> silent(silentMutex);
+        ++silentCalls;
+        lastGivenUp = Clock::now();
+    }
+    // The thread keeps the old connection until it ends; never use it again.
+    slot_ = std::make_shared<Slot>();
+    return {Status::Unanswered, std::string()};
 }
 
 std::string LineClient::keep(const std::string& runId, const std::string& record) {
