@@ -1,5 +1,6 @@
 #include "records/LineClient.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -68,18 +69,22 @@ LineClient::Answer LineClient::call(Work work) {
     auto run = [pending, slot = slot_, work = std::move(work), connectionString = connectionString_, deadline] {
         Answer answer;
         // A first connection, or one lost during the first try: connect
-        // (again) while time is left, then ask.
+        // (again), then ask. A server that is restarting refuses for a
+        // moment: refusals are tried again, for up to 3 s at first (a server
+        // that is down says so soon) and until near the deadline after a
+        // connection was lost.
+        const Clock::time_point firstTries = std::min(Clock::now() + std::chrono::seconds(3), deadline);
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (!slot->database) {
+                const Clock::time_point until = (attempt == 0 ? firstTries : deadline) - std::chrono::milliseconds(700);
                 std::string diagnostic;
                 do {
                     // The driver's own limits sit just past ours: they free this
                     // thread after a give-up, and never answer before the deadline does.
                     slot->database = LineDatabase::open(connectionString, secondsLeft(deadline) + 2, diagnostic);
-                    if (slot->database || attempt == 0) break;
-                    // A server that is restarting refuses for a moment.
+                    if (slot->database) break;
                     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                } while (Clock::now() + std::chrono::milliseconds(700) < deadline);
+                } while (Clock::now() < until);
                 if (!slot->database) {
                     answer = {Status::Failed, diagnostic};
                     break;
