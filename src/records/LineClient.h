@@ -35,7 +35,6 @@ public:
     // "Can't reach the line database: no answer within <N> s"
     std::string unansweredLine() const;
     int timeoutSeconds() const { return timeoutSeconds_; }
-    const std::string& station() const { return station_; }
 
     std::string keep(const std::string& runId, const std::string& record) override;
     std::string release(const std::string& runId) override;

@@ -80,17 +80,30 @@ std::string replaced(std::string text, const std::string& what, const std::strin
     return text;
 }
 
+// A station directory whose setup.ini points at a simulated router of its
+// own at address, with the password s3cret! and start_mac 00:11:22:00:00:10.
+struct MacStation {
+    explicit MacStation(const std::string& address) : router(routerAt(address)) {
+        std::filesystem::create_directory(station);
+        started = router.start();
+        dir.write("station/setup.ini", setupFor(address, "s3cret!", "00:11:22:00:00:10"));
+    }
+    test::TempDir dir;
+    const std::string station = dir.file("station");
+    routersim::RouterSim router;
+    bool started = false;
+};
+
 // A good run and one with a wrong password: two records that say what each
 // did, two transcripts with both directions and no password, and the
 // history shows both.
 TEST(Journal, EveryRunLeavesItsRecordAndItsTranscript) {
-    test::TempDir dir;
-    const std::string station = dir.file("station");
-    std::filesystem::create_directory(station);
-    routersim::RouterSim router(routerAt("127.0.0.151"));
-    ASSERT_TRUE(router.start());
+    MacStation fixture("127.0.0.151");
+    ASSERT_TRUE(fixture.started);
+    test::TempDir& dir = fixture.dir;
+    const std::string& station = fixture.station;
+    routersim::RouterSim& router = fixture.router;
 
-    dir.write("station/setup.ini", setupFor("127.0.0.151", "s3cret!", "00:11:22:00:00:10"));
     const test::CliResult good = test::runCli(station, "--mac");
     EXPECT_EQ(good.status, 0) << good.out;
     const std::string goodBytes = router.received().at(0);
@@ -133,12 +146,10 @@ TEST(Journal, EveryRunLeavesItsRecordAndItsTranscript) {
 // A journal that cannot be written fails the run, after the router's work:
 // nothing is undone and start_mac stays advanced.
 TEST(Journal, ARecordThatCannotBeWrittenFailsTheRun) {
-    test::TempDir dir;
-    const std::string station = dir.file("station");
-    std::filesystem::create_directory(station);
-    routersim::RouterSim router(routerAt("127.0.0.152"));
-    ASSERT_TRUE(router.start());
-    dir.write("station/setup.ini", setupFor("127.0.0.152", "s3cret!", "00:11:22:00:00:10"));
+    MacStation fixture("127.0.0.152");
+    ASSERT_TRUE(fixture.started);
+    test::TempDir& dir = fixture.dir;
+    const std::string& station = fixture.station;
     dir.write("station/vornix-journal.jsonl", "");
     ASSERT_TRUE(test::setImmutable(station + "/vornix-journal.jsonl", true)) << "no immutable files here";
     const test::CliResult run = test::runCli(station, "--mac");
@@ -194,12 +205,9 @@ std::vector<std::string> filesEndingIn(const std::string& directory, const std::
 // "interrupted" with what the transcript kept, and never a second. Before
 // the kill, another vornix-cli in the same directory leaves the live run alone.
 TEST(Journal, AKilledRunIsRecordedAsInterruptedOnceAtTheNextStart) {
-    test::TempDir dir;
-    const std::string station = dir.file("station");
-    std::filesystem::create_directory(station);
-    routersim::RouterSim router(routerAt("127.0.0.160"));
-    ASSERT_TRUE(router.start());
-    dir.write("station/setup.ini", setupFor("127.0.0.160", "s3cret!", "00:11:22:00:00:10"));
+    MacStation fixture("127.0.0.160");
+    ASSERT_TRUE(fixture.started);
+    const std::string& station = fixture.station;
     const pid_t pid = test::startCli(station, "--mac");
     // Killed once it has written an address to the router.
     std::string open;
