@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace vornix::view {
+
+// Where and what the line view serves.
+struct ServeOptions {
+    std::string address = "127.0.0.1";
+    int port = 8080;
+    std::string stationDirectory;  // holds the journal and transcripts/
+    std::string database;          // the line database's connection string, or empty
+    int timeoutSeconds = 10;       // each database call's deadline
+};
+
+// "[ADDRESS:]PORT" into options; false and why when it is not one.
+bool parseListen(const std::string& text, ServeOptions& options, std::string& why);
+
+// Serves the read-only line view until SIGINT or SIGTERM. 0 when stopped,
+// 1 when the address cannot be bound (said on err).
+int serve(const ServeOptions& options, std::FILE* out, std::FILE* err);
+
+}  // namespace vornix::view
