@@ -366,10 +366,15 @@ LineView::Answer LineView::run(const Params& params) {
     }
     if (!record.is_object() || !record.contains("run") || record["run"] != id)
         return {404, json{{"error", "no such run"}}};
-    const auto transcript = record.find("transcript");
-    const bool available = transcript != record.end() && transcript->is_string() &&
-                           transcriptExists(transcript->get<std::string>());
-    return {200, json{{"source", source}, {"transcriptAvailable", available}, {"record", record}}};
+    // The record names it below the station directory: "transcripts/<name>".
+    std::string name = record.value("transcript", json()).is_string() ? record["transcript"].get<std::string>() : "";
+    const std::string folder = std::string(journal::transcriptDirectory) + "/";
+    if (name.rfind(folder, 0) == 0) name.erase(0, folder.size());
+    const bool available = transcriptExists(name);
+    return {200, json{{"source", source},
+                      {"transcriptAvailable", available},
+                      {"transcriptUrl", available ? "/transcripts/" + name : std::string()},
+                      {"record", record}}};
 }
 
 LineView::Answer LineView::address(const Params& params) {
