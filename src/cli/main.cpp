@@ -93,6 +93,7 @@ int serveView(int argc, char** argv) {
     }
     options.stationDirectory = source->directory;
     options.database = source->database;
+    options.station = source->station;
     options.timeoutSeconds = source->timeoutSeconds;
     return vornix::view::serve(options, stdout, stderr);
 #else
