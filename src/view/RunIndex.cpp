@@ -127,6 +127,18 @@ StageState stageState(const std::string& text) {
     return StageState::NotChosen;
 }
 
+// The failure as the Pareto counts it: the addresses in a line differ from
+// router to router, the fault does not.
+std::string failureKind(const std::string& line) {
+    std::string kind = line;
+    for (std::size_t at = 0; at + 17 <= kind.size(); ++at)
+        if (parseAnyMac(std::string_view(kind).substr(at, 17)) && kind[at + 2] != '.' &&
+            (at == 0 || !std::isxdigit(static_cast<unsigned char>(kind[at - 1]))) &&
+            (at + 17 == kind.size() || !std::isxdigit(static_cast<unsigned char>(kind[at + 17]))))
+            kind.replace(at, 17, "xx:xx:xx:xx:xx:xx");
+    return kind;
+}
+
 }  // namespace
 
 std::optional<ParsedRun> parseRecord(std::string_view text) {
@@ -157,7 +169,7 @@ std::optional<ParsedRun> parseRecord(std::string_view text) {
                 run.stageMs[i] = static_cast<int>(std::clamp<long long>(ms->get<long long>(), 0, 1LL << 30));
             const std::string& failure = textOf(*stage, "failure");
             if (run.stages[i] == StageState::Failed && !failure.empty()) {
-                parsed.failureLines.push_back(failure);
+                parsed.failureLines.push_back(failureKind(failure));
                 parsed.stageFailures[i] = failure;
             }
         }
@@ -167,7 +179,7 @@ std::optional<ParsedRun> parseRecord(std::string_view text) {
         // No stage says why (the router did not answer): the log's last line does.
         const auto log = record.find("log");
         if (log != record.end() && log->is_array() && !log->empty() && log->back().is_string())
-            parsed.failureLines.push_back(log->back().get<std::string>());
+            parsed.failureLines.push_back(failureKind(log->back().get<std::string>()));
         else
             parsed.failureLines.push_back("failed");
     }

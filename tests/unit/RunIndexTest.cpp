@@ -27,9 +27,11 @@ std::string record(const std::string& id, const std::string& station, Millis sta
     for (const std::string& stage : stages) {
         std::vector<std::string> part;
         std::stringstream in(stage);
-        for (std::string p; std::getline(in, p, ':');) part.push_back(p);
+        for (std::string p; part.size() < 3 && std::getline(in, p, ':');) part.push_back(p);
+        std::string failure;
+        std::getline(in, failure);  // the rest, colons and all
         r["ticked"].push_back(part[0]);
-        r["stages"][part[0]] = {{"result", part[1]}, {"ms", std::stoi(part[2])}, {"failure", part.size() > 3 ? part[3] : ""}};
+        r["stages"][part[0]] = {{"result", part[1]}, {"ms", std::stoi(part[2])}, {"failure", failure}};
     }
     if (!firstMac.empty())
         r["mac"] = {{"startMacBefore", firstMac},
@@ -40,7 +42,7 @@ std::string record(const std::string& id, const std::string& station, Millis sta
 
 struct Station {
     test::TempDir dir;
-    LineView view{{dir.file("."), "", 10}};
+    LineView view{{dir.file("."), "", 10, ""}};
     Station() { view.setClock([] { return noon; }); }
     void append(const std::string& text) {
         std::ofstream(dir.file("vornix-journal.jsonl"), std::ios::binary | std::ios::app) << text;
@@ -66,42 +68,44 @@ TEST(RunIndex, TheSpansFiguresComeFromTheRunsThatStartedInIt) {
     Station s;
     s.append(record("old", "A", noon - 9 * 60 * minute, "failed", {"mac:failed:900:Verify Fail"}, "00:00:00:00:00:01") + "\n" +
              record("a1", "A", noon - 7 * 60 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:00:01") + "\n" +
-             record("a2", "A", noon - 6 * 60 * minute, "failed", {"mac:failed:3000:Verify Fail", "boot:not run:0"}, "00:00:00:00:00:02") + "\n" +
+             record("a2", "A", noon - 6 * 60 * minute, "failed", {"mac:failed:3000:Verify Fail : ethaddr != \"00:00:00:00:00:02\" (1)", "boot:not run:0"}, "00:00:00:00:00:02") + "\n" +
              record("a3", "A", noon - 5 * 60 * minute, "succeeded", {"mac:succeeded:2000", "boot:succeeded:40000"}, "00:00:00:00:00:02") + "\n" +
              record("b1", "B", noon - 90 * minute, "succeeded", {"mac:succeeded:4000"}, "00:00:00:00:00:03") + "\n" +
              record("b2", "B", noon - 30 * minute, "failed", {}, "", "Router not found") + "\n" +
              record("b3", "B", noon - 20 * minute, "interrupted", {}) + "\n" +
-             record("b4", "B", noon - 10 * minute, "failed", {"boot:failed:5000:Version mismatch"}) + "\n");
+             record("b4", "B", noon - 10 * minute, "failed", {"boot:failed:5000:Version mismatch"}) + "\n" +
+             record("b5", "B", noon - 5 * minute, "failed", {"mac:failed:6000:Verify Fail : ethaddr != \"00-00-00-00-00-0A\" (1)"}, "00:00:00:00:00:0A") + "\n");
     const json sum = s.get("/api/summary", {{"span", "8h"}});
-    EXPECT_EQ(sum["runs"], 7);
+    EXPECT_EQ(sum["runs"], 8);
     EXPECT_EQ(sum["succeeded"], 3);
-    EXPECT_EQ(sum["failed"], 3);
+    EXPECT_EQ(sum["failed"], 4);
     EXPECT_EQ(sum["interrupted"], 1);
-    EXPECT_EQ(sum["routers"], 6) << "a2 and a3 are one router; b2, b3, b4 wrote none";
+    EXPECT_EQ(sum["routers"], 7) << "a2 and a3 are one router; b2, b3, b4 wrote none";
     EXPECT_EQ(sum["firstPassRouters"], 1) << "only b1: the first router's first run was before the span";
     EXPECT_EQ(sum["stations"][0], json({{"station", "A"}, {"runs", 3}, {"succeeded", 2}, {"failed", 1},
                                          {"interrupted", 0}, {"routers", 2}, {"yield", 2.0 / 3}}));
-    EXPECT_EQ(sum["stations"][1]["routers"], 4);
-    EXPECT_EQ(sum["failures"], json::parse(R"([{"line":"Router not found","count":1},{"line":"Verify Fail","count":1},
-                                               {"line":"Version mismatch","count":1},{"line":"interrupted","count":1}])"));
-    EXPECT_EQ(sum["stages"][0], json({{"stage", "mac"}, {"runs", 4}, {"medianMs", 2000}, {"p90Ms", 4000}}));
+    EXPECT_EQ(sum["stations"][1]["routers"], 5);
+    EXPECT_EQ(sum["failures"], json::parse(R"j([{"line":"Verify Fail : ethaddr != \"xx:xx:xx:xx:xx:xx\" (1)","count":2},
+        {"line":"Router not found","count":1},{"line":"Version mismatch","count":1},{"line":"interrupted","count":1}])j"))
+        << "lines that differ only in their addresses are one failure";
+    EXPECT_EQ(sum["stages"][0], json({{"stage", "mac"}, {"runs", 5}, {"medianMs", 3000}, {"p90Ms", 6000}}));
     EXPECT_EQ(sum["stages"][1], json({{"stage", "boot"}, {"runs", 2}, {"medianMs", 5000}, {"p90Ms", 40000}}))
         << "a stage that did not run has no duration";
     EXPECT_EQ(sum["stages"][2]["medianMs"], nullptr);
     ASSERT_EQ(sum["hours"].size(), 9u);
-    EXPECT_EQ(sum["hours"][7], json({{"hour", "2026-12-09T11:00:00.000Z"}, {"succeeded", 0}, {"failed", 3}}));
-    EXPECT_EQ(s.get("/api/summary", {{"span", "1h"}})["runs"], 3);
+    EXPECT_EQ(sum["hours"][7], json({{"hour", "2026-12-09T11:00:00.000Z"}, {"succeeded", 0}, {"failed", 4}}));
+    EXPECT_EQ(s.get("/api/summary", {{"span", "1h"}})["runs"], 4);
     EXPECT_EQ(sum["pools"], json::array());
 
     const json failedAtA = s.get("/api/runs", {{"station", "A"}, {"result", "failed"}});
     EXPECT_EQ(failedAtA["total"], 2);
     EXPECT_EQ(failedAtA["runs"][0]["run"], "a2") << "newest first";
-    EXPECT_EQ(failedAtA["runs"][0]["stages"]["mac"]["failure"], "Verify Fail");
+    EXPECT_EQ(failedAtA["runs"][0]["stages"]["mac"]["failure"], "Verify Fail : ethaddr != \"00:00:00:00:00:02\" (1)");
     const json page = s.get("/api/runs", {{"stage", "boot"}, {"size", "1"}, {"page", "2"}});
     EXPECT_EQ(page["total"], 3);
     EXPECT_EQ(page["runs"].size(), 1u);
     EXPECT_EQ(page["runs"][0]["run"], "a3");
-    EXPECT_EQ(s.get("/api/runs", {{"from", "2026-12-09T11:00:00Z"}})["total"], 3);
+    EXPECT_EQ(s.get("/api/runs", {{"from", "2026-12-09T11:00:00Z"}})["total"], 4);
 }
 
 // The journal is read where the last answer stopped; a line still being
