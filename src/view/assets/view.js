@@ -274,8 +274,8 @@
     pools(pools, sources) {
       const rows = pools.map((p) =>
         el("tr", { "data-pool": p.name },
-          el("td", null, p.name),
-          el("td", { class: "mono" }, (p.first || "") + " – " + (p.last || "")),
+          el("td", { class: "nowrap" }, p.name),
+          el("td", { class: "mono nowrap" }, (p.first || "") + " – " + (p.last || "")),
           el("td", { class: "num", "data-field": "used" }, count(p.used)),
           el("td", { class: "num", "data-field": "held" }, count(p.held)),
           el("td", { class: "num", "data-field": "free" }, count(p.free)),
