@@ -318,7 +318,8 @@
       const n = Math.max(hours.length, 1);
       const slot = plotW / n;
       const barW = Math.max(1, Math.min(slot * 0.78, 40));
-      const labelEvery = Math.max(1, Math.ceil(46 / slot));
+      // Labels on whole hours of the clock (every 1, 2, 3, 6, 12 or 24 h), at least 46 px apart.
+      const labelEvery = [1, 2, 3, 6, 12, 24].find((h) => h * slot >= 46) || 24;
       hours.forEach((h, i) => {
         const x = left + i * slot + (slot - barW) / 2;
         const start = new Date(h.hour);
@@ -337,7 +338,7 @@
           }
           base += v;
         }
-        if (i % labelEvery === 0) {
+        if (start.getHours() % labelEvery === 0) {
           const text = start.getHours() === 0 && hours.length > 24
             ? pad(start.getMonth() + 1) + "-" + pad(start.getDate())
             : label;
