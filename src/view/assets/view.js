@@ -435,7 +435,7 @@
         }
         if (!(r.ticked || []).length) stages.appendChild(el("span", { class: "stage-chip not-run" }, "reachability only"));
         return el("tr", { "data-run": r.run },
-          el("td", null, runLink(r.run, localTime(r.started))),
+          el("td", null, Object.assign(runLink(r.run, localTime(r.started)), { title: r.started })),
           el("td", null, r.station),
           el("td", { class: "mono" }, r.router || "—"),
           stages,
@@ -543,7 +543,7 @@
       const panel = byId("transcript-panel");
       const pre = document.querySelector('[data-field="transcript"]');
       if (answer.transcriptAvailable && r.transcript) {
-        const href = "/transcripts/" + encodeURIComponent(r.transcript);
+        const href = answer.transcriptUrl || "/transcripts/" + encodeURIComponent(r.transcript);
         byId("transcript-link").replaceChildren(link(href, r.transcript, { class: "mono" }));
         try {
           const response = await fetch(href, { cache: "no-store" });
