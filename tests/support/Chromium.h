@@ -4,13 +4,12 @@
 // runs past a bound, so that a test never hangs.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -38,33 +37,18 @@ inline ChromiumRun runChromium(const std::vector<std::string>& arguments, int vi
                                std::chrono::seconds bound = std::chrono::seconds(90)) {
     TempDir scratch;
     const std::string profile = scratch.file("profile"), out = scratch.file("out"), err = scratch.file("err");
-    std::vector<std::string> args = {chromiumPath(),
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-dev-shm-usage",
-                                     "--no-first-run",
-                                     "--no-default-browser-check",
-                                     "--disable-extensions",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--mute-audio",
-                                     "--hide-scrollbars",
-                                     "--user-data-dir=" + profile,
+    std::vector<std::string> args = {chromiumPath(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                     "--disable-background-networking", "--disable-component-update",
+                                     "--hide-scrollbars", "--user-data-dir=" + profile,
                                      "--virtual-time-budget=" + std::to_string(virtualMs)};
     args.insert(args.end(), arguments.begin(), arguments.end());
 
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);  // its own group: the renderers and helpers go with it
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (o < 0 || e < 0 || null < 0) ::_exit(97);
-        ::dup2(null, 0);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
+        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
+            !std::freopen(err.c_str(), "w", stderr))
+            ::_exit(97);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
