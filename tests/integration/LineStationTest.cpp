@@ -128,10 +128,18 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
                   mac >> 24 & 255, mac >> 16 & 255, mac >> 8 & 255, mac & 255);
     const json address = view.json(std::string("/api/address?mac=") + dashed);
     EXPECT_EQ(address["found"], true);
-    EXPECT_EQ(address["run"].get<std::string>(),
+    EXPECT_EQ(address["run"].get<std::string>() + "\n",
               line.server.sql("SELECT run_id FROM vornix_assignment WHERE mac = " + std::to_string(mac)));
     EXPECT_EQ(address["source"], "database");
     EXPECT_EQ(view.json("/api/address?mac=00:11:22:00:0F:FF")["found"], false);
+
+    // A record stored by a station whose clock is years behind is still found.
+    line.server.sql("INSERT INTO vornix_run SELECT 'late', 'station9', '2001-01-01T00:00:00Z',"
+                    " REPLACE(record_text, run_id, 'late') FROM vornix_run LIMIT 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // the database is asked every 2 s
+    EXPECT_EQ(view.json("/api/summary?span=1h")["stations"].size(), 5u);
+    EXPECT_EQ(view.json("/api/run?id=late")["source"], "database");
+    EXPECT_EQ(view.stop(), 0) << "SIGTERM ends the view as a stop";
 }
 
 // Every run of the station has exactly one record, killed ones included:

@@ -44,11 +44,15 @@ public:
         }
         ::close(out[0]);
     }
-    ~ServedView() {
-        if (pid_ <= 0) return;
+    ~ServedView() { stop(); }
+    // Stops it as a service manager would (SIGTERM); its exit status, -1 when it did not exit.
+    int stop() {
+        if (pid_ <= 0) return -1;
         ::kill(pid_, SIGTERM);
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ServedView(const ServedView&) = delete;
     ServedView& operator=(const ServedView&) = delete;
