@@ -1,0 +1,100 @@
+// Debian's Chromium, headless, on a page of the line view: the DOM once the
+// page's script has run, or a screenshot. Each call gets a profile directory
+// of its own, and the browser is killed (with all its processes) when it
+// runs past a bound, so that a test never hangs.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace vornix::test {
+
+inline const char* chromiumPath() { return "/usr/bin/chromium"; }
+
+inline bool haveChromium() { return ::access(chromiumPath(), X_OK) == 0; }
+
+struct ChromiumRun {
+    bool finished = false;  // false: killed at the bound
+    int status = -1;
+    std::string out, err;
+};
+
+// Chromium with the arguments (after the fixed ones) in a profile of its
+// own, stdout and stderr kept. virtualMs: how long the page's timers may run
+// (Chromium's virtual time, which waits for fetches); bound: the wall-clock
+// limit of the whole call.
+inline ChromiumRun runChromium(const std::vector<std::string>& arguments, int virtualMs,
+                               std::chrono::seconds bound = std::chrono::seconds(90)) {
+    TempDir scratch;
+    const std::string profile = scratch.file("profile"), out = scratch.file("out"), err = scratch.file("err");
+    std::vector<std::string> args = {chromiumPath(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                     "--disable-background-networking", "--disable-component-update",
+                                     "--hide-scrollbars", "--user-data-dir=" + profile,
+                                     "--virtual-time-budget=" + std::to_string(virtualMs)};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);  // its own group: the renderers and helpers go with it
+        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
+            !std::freopen(err.c_str(), "w", stderr))
+            ::_exit(97);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(98);
+    }
+    ChromiumRun run;
+    if (pid < 0) return run;
+    ::setpgid(pid, pid);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    int raw = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &raw, WNOHANG);
+        if (done == pid) {
+            run.finished = true;
+            run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, &raw, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(-pid, SIGKILL);  // any helper left behind
+    run.out = readAll(out);
+    run.err = readAll(err);
+    return run;
+}
+
+// The page's DOM as HTML after its script ran for virtualMs; empty when
+// Chromium failed or hung.
+inline std::string dumpDom(const std::string& url, int virtualMs = 3000) {
+    const ChromiumRun run = runChromium({"--dump-dom", url}, virtualMs);
+    return run.finished && run.status == 0 ? run.out : std::string();
+}
+
+// A PNG of the page at width x height; true when it was written.
+inline bool screenshot(const std::string& url, const std::string& png, int width, int height, int virtualMs = 3000) {
+    std::error_code ignored;
+    std::filesystem::remove(png, ignored);
+    const ChromiumRun run = runChromium({"--window-size=" + std::to_string(width) + "," + std::to_string(height),
+                                         "--screenshot=" + png, url},
+                                        virtualMs);
+    return run.finished && run.status == 0 && std::filesystem::exists(png);
+}
+
+}  // namespace vornix::test
