@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "RouterSim.h"
+#include "support/Chromium.h"
 #include "support/CliRun.h"
 #include "support/ServedView.h"
 #include "support/PostgresServer.h"
@@ -116,11 +117,30 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
         EXPECT_EQ(station["runs"], line.number("SELECT COUNT(*) FROM vornix_run WHERE station = '" +
                                                station["station"].get<std::string>() + "'"));
     ASSERT_EQ(summary["pools"].size(), 1u);
-    const json& pool = summary["pools"][0];
-    EXPECT_EQ(pool["used"], line.number("SELECT COUNT(*) FROM vornix_assignment"));
-    EXPECT_EQ(pool["held"], line.number("SELECT COALESCE(SUM(mac_count), 0) FROM vornix_reservation WHERE state = 'open'"));
-    EXPECT_EQ(pool["free"], 0x0011220001FFLL + 1 - line.number("SELECT next_mac FROM vornix_pool"));
-    EXPECT_EQ(pool["perDay"], 200.0 * 24) << "200 addresses within the hour";
+    const json& pool_ = summary["pools"][0];
+    EXPECT_EQ(pool_["used"], line.number("SELECT COUNT(*) FROM vornix_assignment"));
+    EXPECT_EQ(pool_["held"], line.number("SELECT COALESCE(SUM(mac_count), 0) FROM vornix_reservation WHERE state = 'open'"));
+    EXPECT_EQ(pool_["free"], 0x0011220001FFLL + 1 - line.number("SELECT next_mac FROM vornix_pool"));
+    EXPECT_EQ(pool_["perDay"], 200.0 * 24) << "200 addresses within the hour";
+
+    // And its Line page says the same in a browser.
+    if (test::haveChromium()) {
+        const std::string page = test::dumpDom(view.url("/?span=1h"), 4000);
+        ASSERT_NE(page.find("data-loaded=\"1\""), std::string::npos) << page.substr(0, 2000);
+        EXPECT_EQ(test::textOf(page, "data-figure=\"runs\""), std::to_string(summary["runs"].get<long long>()));
+        EXPECT_EQ(test::textOf(page, "data-figure=\"routers\""), std::to_string(summary["routers"].get<long long>()));
+        EXPECT_EQ(test::textOf(page, "data-figure=\"first-pass-yield\""), "100.0%");
+        for (const json& station : summary["stations"]) {
+            const std::size_t row = page.find("data-station=\"" + station["station"].get<std::string>() + "\"");
+            ASSERT_NE(row, std::string::npos);
+            EXPECT_EQ(test::field(page, row, "runs"), "25");
+            EXPECT_EQ(test::field(page, row, "yield"), "100.0%");
+        }
+        const std::size_t pool = page.find("data-pool=\"line\"");
+        ASSERT_NE(pool, std::string::npos);
+        for (const char* figure : {"used", "held", "free"})
+            EXPECT_EQ(test::field(page, pool, figure), std::to_string(pool_[figure].get<long long>())) << figure;
+    }
 
     const long long mac = line.number("SELECT MAX(mac) FROM vornix_assignment");
     char dashed[20];

@@ -143,50 +143,6 @@ Written recordOf(const JournalRun& run, std::size_t index, system_clock::time_po
     return written;
 }
 
-// ---- the DOM as Chromium left it ---------------------------------------
-
-std::string unescapeHtml(std::string text) {
-    for (const auto& [entity, character] :
-         {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&nbsp;", "\xC2\xA0"}, {"&amp;", "&"}})
-        text = std::regex_replace(text, std::regex(entity), character);
-    return text;
-}
-
-// The textContent of the element whose start tag holds `attribute` (the
-// first one at or after from); nullopt when there is none.
-std::optional<std::string> textOf(const std::string& html, const std::string& attribute, std::size_t from = 0) {
-    const std::size_t at = html.find(attribute, from);
-    if (at == std::string::npos) return std::nullopt;
-    static const std::set<std::string> voids = {"br", "img", "input", "meta", "link", "hr", "col", "wbr", "source"};
-    std::size_t i = html.find('>', at);
-    if (i == std::string::npos) return std::nullopt;
-    std::string text;
-    for (int depth = 1; ++i < html.size() && depth > 0;) {
-        if (html[i] != '<') {
-            text += html[i];
-            continue;
-        }
-        const std::size_t end = html.find('>', i);
-        if (end == std::string::npos) break;
-        if (html[i + 1] == '/') --depth;
-        else if (!voids.count(html.substr(i + 1, html.find_first_of(" />", i + 1) - i - 1)) && html[end - 1] != '/')
-            ++depth;
-        i = end;
-    }
-    return unescapeHtml(text);
-}
-
-// The start of each element whose start tag begins with `head`.
-std::vector<std::size_t> starts(const std::string& html, const std::string& head) {
-    std::vector<std::size_t> found;
-    for (std::size_t at = html.find(head); at != std::string::npos; at = html.find(head, at + 1)) found.push_back(at);
-    return found;
-}
-
-std::string field(const std::string& html, std::size_t row, const std::string& name) {
-    return textOf(html, "data-field=\"" + name + "\"", row).value_or("(none)");
-}
-
 // ---- the server ------------------------------------------------------------
 
 class LineView : public ::testing::Test {
