@@ -55,6 +55,8 @@ constexpr char createRun[] =
     " station VARCHAR(128) NOT NULL,"
     " recorded_at VARCHAR(20) NOT NULL,"
     " record_text TEXT NOT NULL)";
+// The line view asks for the records stored since it last asked.
+constexpr char indexRun[] = "CREATE INDEX vornix_run_recorded ON vornix_run (recorded_at)";
 
 // One row per lock: a transaction that updates it first holds it until it
 // ends. Adding a pool takes "pools", so overlap checks never run side by side.
@@ -72,7 +74,7 @@ constexpr TableDefinition tables[] = {
     {"vornix_pool", createPool, nullptr, nullptr},
     {"vornix_reservation", createReservation, indexReservation, nullptr},
     {"vornix_assignment", createAssignment, nullptr, nullptr},
-    {"vornix_run", createRun, nullptr, nullptr},
+    {"vornix_run", createRun, indexRun, nullptr},
     {"vornix_lock", createLock, nullptr, poolsLockRow},
 };
 
@@ -244,6 +246,14 @@ bool LineDatabase::createTables(std::string& diagnostic) {
         if (exists(std::string("SELECT 1 FROM ") + table.name + " WHERE 1 = 0")) continue;
         diagnostic = "cannot create table " + std::string(table.name) + ": " + problem;
         return false;
+    }
+    // Tables made by an earlier version get the indexes added since. No
+    // engine asks "does this index exist" the same way: one that cannot be
+    // made is taken to be there already, and the tables work without it.
+    for (const char* index : {indexRun}) {
+        std::string ignored;
+        odbc::Transaction transaction(db);
+        if (db.executeDirect(index, ignored)) transaction.commit(ignored);
     }
     for (const ColumnDefinition& column : laterColumns) {
         const std::string probe = std::string("SELECT ") + column.column + " FROM " + column.table + " WHERE 1 = 0";
@@ -727,39 +737,47 @@ bool LineDatabase::findAssignment(long long mac, std::optional<Assignment>& foun
     return true;
 }
 
-bool LineDatabase::poolFigures(const std::string& since, std::vector<PoolFigures>& pools, std::string& diagnostic) {
+bool LineDatabase::poolFigures(const std::vector<std::string>& since, std::vector<PoolFigures>& pools,
+                               std::string& diagnostic) {
     pools.clear();
+    std::string sql =
+        "SELECT p.name, p.first_mac, p.last_mac, p.next_mac,"
+        " COALESCE(SUM(CASE WHEN r.state = 'assigned' THEN r.mac_count ELSE 0 END), 0),"
+        " COALESCE(SUM(CASE WHEN r.state = 'open' THEN r.mac_count ELSE 0 END), 0)";
+    std::vector<Parameter> parameters;
+    for (const std::string& time : since) {
+        sql += ", COALESCE(SUM(CASE WHEN r.state = 'assigned' AND r.closed_at >= ? THEN r.mac_count ELSE 0 END), 0)";
+        parameters.push_back(Parameter::text(time));
+    }
+    sql += " FROM vornix_pool p LEFT JOIN vornix_reservation r ON r.pool = p.name"
+           " GROUP BY p.name, p.first_mac, p.last_mac, p.next_mac ORDER BY p.name";
     std::string problem;
     // Ended (rolled back) on return: a reader holds no transaction open.
     odbc::Transaction transaction(*connection_);
     // An assigned block's addresses are all in vornix_assignment (one
     // transaction), so its count stands for them: a quarter of the rows.
-    auto rows = run(*statements_,
-                    "SELECT p.name, p.first_mac, p.last_mac, p.next_mac,"
-                    " COALESCE(SUM(CASE WHEN r.state = 'assigned' THEN r.mac_count ELSE 0 END), 0),"
-                    " COALESCE(SUM(CASE WHEN r.state = 'open' THEN r.mac_count ELSE 0 END), 0),"
-                    " COALESCE(SUM(CASE WHEN r.state = 'assigned' AND r.closed_at >= ? THEN r.mac_count ELSE 0 END), 0)"
-                    " FROM vornix_pool p LEFT JOIN vornix_reservation r ON r.pool = p.name"
-                    " GROUP BY p.name, p.first_mac, p.last_mac, p.next_mac ORDER BY p.name",
-                    {Parameter::text(since)}, problem);
+    auto rows = run(*statements_, sql.c_str(), parameters, problem);
     for (Fetch f; rows && (f = rows->fetch(problem)) != Fetch::End;) {
         std::optional<std::string> name;
         std::optional<long long> first, last, next, assigned, held, recent;
-        if (f == Fetch::Failed || !rows->text(1, name, problem) || !rows->integer(2, first, problem) ||
-            !rows->integer(3, last, problem) || !rows->integer(4, next, problem) ||
-            !rows->integer(5, assigned, problem) || !rows->integer(6, held, problem) ||
-            !rows->integer(7, recent, problem)) {
+        PoolFigures pool;
+        bool read = f == Fetch::Row && rows->text(1, name, problem) && rows->integer(2, first, problem) &&
+                    rows->integer(3, last, problem) && rows->integer(4, next, problem) &&
+                    rows->integer(5, assigned, problem) && rows->integer(6, held, problem);
+        for (int column = 7; read && column < 7 + static_cast<int>(since.size()); ++column) {
+            read = rows->integer(column, recent, problem);
+            pool.assignedSince.push_back(recent.value_or(0));
+        }
+        if (!read) {
             rows.reset();
             break;
         }
-        PoolFigures pool;
         pool.name = name.value_or("");
         pool.first = first.value_or(0);
         pool.last = last.value_or(0);
         pool.free = pool.last + 1 - next.value_or(0);
         pool.assigned = assigned.value_or(0);
         pool.held = held.value_or(0);
-        pool.assignedSince = recent.value_or(0);
         pools.push_back(pool);
     }
     if (!rows) {

@@ -135,9 +135,9 @@ public:
         long long first = 0, last = 0, free = 0;
         long long assigned = 0;       // addresses of assigned blocks
         long long held = 0;           // of open blocks
-        long long assignedSince = 0;  // of blocks assigned at or after the time asked for
+        std::vector<long long> assignedSince;  // of blocks assigned at or after each time asked for
     };
-    bool poolFigures(const std::string& since, std::vector<PoolFigures>& pools, std::string& diagnostic);
+    bool poolFigures(const std::vector<std::string>& since, std::vector<PoolFigures>& pools, std::string& diagnostic);
 
     // Whether a call failed because the connection is gone (or timed out):
     // a new connection may succeed where this one cannot.

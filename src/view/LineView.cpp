@@ -79,15 +79,20 @@ LineView::LineView(Options options)
                      std::chrono::system_clock::now().time_since_epoch())
               .count();
       }) {
-    if (!options_.database.empty())
-        client_ = std::make_unique<LineClient>(options_.database, "line view", lineTimeoutSeconds(options_.timeoutSeconds));
+    if (!options_.database.empty()) {
+        const int timeout = lineTimeoutSeconds(options_.timeoutSeconds);
+        client_ = std::make_unique<LineClient>(options_.database, "line view", timeout);
+        poller_ = std::make_unique<LineClient>(options_.database, "line view", timeout);
+    }
 }
 
-LineView::~LineView() = default;
-
-void LineView::refresh() {
-    refreshJournal();
-    refreshDatabase();
+LineView::~LineView() {
+    {
+        std::lock_guard<std::mutex> lock(followMutex_);
+        stopping_ = true;
+    }
+    followWake_.notify_all();
+    if (follower_.joinable()) follower_.join();
 }
 
 void LineView::refreshJournal() {
@@ -133,19 +138,27 @@ void LineView::refreshJournal() {
     journalOffset_ = lineStart;
 }
 
-bool LineView::loadDatabaseRuns(const std::string& since) {
+namespace {
+
+std::string failureLine(const LineClient& client, const LineClient::Answer& answer) {
+    return answer.status == LineClient::Status::Unanswered ? client.unansweredLine() : answer.diagnostic;
+}
+
+}  // namespace
+
+bool LineView::readDatabaseRuns(const std::string& since) {
     std::string after;
     for (;;) {
         auto page = std::make_shared<std::vector<LineDatabase::StoredRun>>();
-        const LineClient::Answer answer = client_->call([page, after, since](LineDatabase& db) {
+        const LineClient::Answer answer = poller_->call([page, after, since](LineDatabase& db) {
             LineClient::Answer a;
             a.status = db.readRuns(after, since, *page, a.diagnostic) ? LineClient::Status::Done
-                                                                                     : LineClient::Status::Failed;
+                                                                       : LineClient::Status::Failed;
             return a;
         });
+        std::lock_guard<std::mutex> lock(mutex_);
         if (answer.status != LineClient::Status::Done) {
-            databaseError_ = answer.status == LineClient::Status::Unanswered ? client_->unansweredLine()
-                                                                             : answer.diagnostic;
+            databaseError_ = failureLine(*poller_, answer);
             return false;
         }
         for (LineDatabase::StoredRun& stored : *page) {
@@ -161,67 +174,108 @@ bool LineView::loadDatabaseRuns(const std::string& since) {
     }
 }
 
-void LineView::refreshDatabase() {
-    if (!client_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (databaseLoaded_ && now - databaseAsked_ < std::chrono::seconds(2)) return;
-    databaseAsked_ = now;
-    databaseError_.clear();
-    if (!databaseLoaded_) {
-        databaseLoaded_ = loadDatabaseRuns("");
-        return;
-    }
-    const std::optional<Millis> newest = parseUtc(databaseNewest_);
-    if (!loadDatabaseRuns(newest ? secondsText(*newest - databaseMargin) : std::string())) return;
-    // A station whose clock is far behind stored a record the margin missed: read them all.
-    auto count = std::make_shared<long long>(0);
-    const LineClient::Answer answer = client_->call([count](LineDatabase& db) {
-        LineClient::Answer a;
-        a.status = db.countRuns(*count, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
-        return a;
-    });
-    if (answer.status == LineClient::Status::Done && *count != static_cast<long long>(databaseRuns_.size()))
-        loadDatabaseRuns("");
-}
+// The spans the pools' rates are counted over, and /api/pools's.
+const Millis poolSpans[] = {hour, 8 * hour, 24 * hour, 7 * 24 * hour};
 
-std::string LineView::load() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    refresh();
-    return databaseError_;
-}
-
-LineView::Answer LineView::api(const std::string& path, const Params& params) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    refresh();
-    if (path == "/api/summary") return summary(params);
-    if (path == "/api/runs") return runs(params);
-    if (path == "/api/run") return run(params);
-    if (path == "/api/address") return address(params);
-    if (path == "/api/pools") {
-        const Millis now = now_();
-        return {200, json{{"pools", pools(now - 7 * 24 * hour, now)}}};
-    }
-    return {404, json{{"error", "no such request: " + path}}};
-}
-
-json LineView::pools(Millis from, Millis to) {
-    json list = json::array();
-    if (!client_) return list;
+void LineView::readPools() {
+    const Millis now = now_();
+    std::vector<std::string> since;
+    for (Millis span : poolSpans) since.push_back(secondsText(now - span));
     auto figures = std::make_shared<std::vector<LineDatabase::PoolFigures>>();
-    const std::string since = secondsText(from);
-    const LineClient::Answer answer = client_->call([figures, since](LineDatabase& db) {
+    const LineClient::Answer answer = poller_->call([figures, since](LineDatabase& db) {
         LineClient::Answer a;
         a.status = db.poolFigures(since, *figures, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
         return a;
     });
-    if (answer.status != LineClient::Status::Done) {
-        databaseError_ =
-            answer.status == LineClient::Status::Unanswered ? client_->unansweredLine() : answer.diagnostic;
-        return list;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answer.status == LineClient::Status::Done) pools_ = std::move(*figures);
+    else databaseError_ = failureLine(*poller_, answer);
+}
+
+void LineView::pollDatabase(bool all) {
+    std::string since;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        all = all || !databaseLoaded_;
+        databaseError_.clear();
+        const std::optional<Millis> newest = parseUtc(databaseNewest_);
+        if (!all && newest) since = secondsText(*newest - databaseMargin);
     }
-    const double days = static_cast<double>(std::max<Millis>(to - from, 1)) / (24.0 * hour);
-    for (const LineDatabase::PoolFigures& pool : *figures) {
-        const double perDay = static_cast<double>(pool.assignedSince) / days;
+    const auto now = std::chrono::steady_clock::now();
+    const bool read = readDatabaseRuns(since);
+    if (all && read) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        databaseLoaded_ = true;
+        counted_ = now;
+    }
+    // A station whose clock is far behind stored a record the margin
+    // missed: the count says so. Counting a large table costs, so not often.
+    if (read && !all && now - counted_ >= std::chrono::seconds(options_.recountSeconds)) {
+        counted_ = now;
+        auto count = std::make_shared<long long>(0);
+        const LineClient::Answer answer = poller_->call([count](LineDatabase& db) {
+            LineClient::Answer a;
+            a.status = db.countRuns(*count, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
+            return a;
+        });
+        bool missed = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            missed = answer.status == LineClient::Status::Done &&
+                     *count != static_cast<long long>(databaseRuns_.size());
+        }
+        if (missed) readDatabaseRuns("");
+    }
+    readPools();
+}
+
+std::string LineView::load() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refreshJournal();
+    }
+    if (!poller_) return std::string();
+    std::lock_guard<std::mutex> polling(databaseMutex_);
+    pollDatabase(true);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return databaseError_;
+}
+
+void LineView::poll() {
+    if (!poller_) return;
+    std::lock_guard<std::mutex> polling(databaseMutex_);
+    pollDatabase(false);
+}
+
+void LineView::follow() {
+    if (!poller_ || follower_.joinable()) return;
+    follower_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(followMutex_);
+        while (!followWake_.wait_for(lock, std::chrono::seconds(2), [this] { return stopping_; })) {
+            lock.unlock();
+            poll();
+            lock.lock();
+        }
+    });
+}
+
+LineView::Answer LineView::api(const std::string& path, const Params& params) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refreshJournal();
+    if (path == "/api/summary") return summary(params);
+    if (path == "/api/runs") return runs(params);
+    if (path == "/api/run") return run(params);
+    if (path == "/api/address") return address(params);
+    if (path == "/api/pools") return {200, json{{"pools", pools(3, poolSpans[3])}}};
+    return {404, json{{"error", "no such request: " + path}}};
+}
+
+json LineView::pools(std::size_t span, Millis length) const {
+    json list = json::array();
+    const double days = static_cast<double>(length) / (24.0 * hour);
+    for (const LineDatabase::PoolFigures& pool : pools_) {
+        const long long assigned = span < pool.assignedSince.size() ? pool.assignedSince[span] : 0;
+        const double perDay = static_cast<double>(assigned) / days;
         list.push_back({{"name", pool.name},
                         {"first", formatMac(pool.first)},
                         {"last", formatMac(pool.last)},
@@ -239,6 +293,8 @@ LineView::Answer LineView::summary(const Params& params) {
     const std::string span = params.count("span") ? param(params, "span") : "8h";
     const std::optional<Millis> length = spanLength(span);
     if (!length) return badRequest("span must be 1h, 8h, 24h or 7d");
+    const std::size_t spanIndex = static_cast<std::size_t>(
+        std::find(std::begin(poolSpans), std::end(poolSpans), *length) - std::begin(poolSpans));
     const Millis to = now_(), from = to - *length;
     const SpanSummary s = index_.summarize(from, to);
 
@@ -263,7 +319,7 @@ LineView::Answer LineView::summary(const Params& params) {
                           {"runs", s.stages[i].runs},
                           {"medianMs", nullable(s.stages[i].medianMs)},
                           {"p90Ms", nullable(s.stages[i].p90Ms)}});
-    json poolList = pools(from, to);
+    json poolList = pools(spanIndex, *length);
     return {200,
             json{{"span", span},
                  {"from", utcText(from)},

@@ -1,15 +1,19 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "records/LineDatabase.h"
 #include "view/RunIndex.h"
 
 namespace vornix {
@@ -20,8 +24,9 @@ namespace vornix::view {
 
 // The line view's data: the station's journal and transcripts, and the line
 // database when there is one. Read-only. Every answer first reads what was
-// appended to the journal since the last one; the database is asked again
-// at most every two seconds. Any thread may ask; answers are one at a time.
+// appended to the journal since the last one. The database's runs and pools
+// are asked for by a thread of their own every two seconds, so that no
+// answer waits for them. Any thread may ask; answers are one at a time.
 class LineView {
 public:
     struct Options {
@@ -31,6 +36,9 @@ public:
         // The station's name in the line: its journal's runs are shown under
         // it, as the database has them (the records name the host).
         std::string station;
+        // How often the count of the database's records is checked against
+        // those read (a record stored with a clock far behind is missed).
+        int recountSeconds = 30;
     };
     using Params = std::map<std::string, std::string>;
     struct Answer {
@@ -44,6 +52,10 @@ public:
     // Reads the records now: the first answer then comes as fast as the next.
     // The database's problem, if it had one, or empty.
     std::string load();
+    // From now on the database is asked again every two seconds, until the end.
+    void follow();
+    // Asks the database now, as the following thread does.
+    void poll();
 
     // path: "/api/summary", "/api/runs", "/api/run", "/api/address", "/api/pools".
     // 400 with {"error": one line} for a malformed parameter, 404 for an unknown path or run.
@@ -63,11 +75,13 @@ public:
     void setClock(std::function<Millis()> now) { now_ = std::move(now); }
 
 private:
-    void refresh();
     void refreshJournal();
-    void refreshDatabase();
-    bool loadDatabaseRuns(const std::string& since);
-    nlohmann::json pools(Millis from, Millis to);
+    // Asks the database for its runs (all, or those stored lately) and its
+    // pools, and takes them in; the caller holds databaseMutex_, not mutex_.
+    void pollDatabase(bool all);
+    bool readDatabaseRuns(const std::string& since);
+    void readPools();
+    nlohmann::json pools(std::size_t span, Millis length) const;
     nlohmann::json runSummary(const Run& run) const;
     Answer summary(const Params& params);
     Answer runs(const Params& params);
@@ -77,18 +91,26 @@ private:
 
     Options options_;
     std::string journalPath_, transcriptsPath_;
-    std::unique_ptr<LineClient> client_;
+    std::unique_ptr<LineClient> client_;  // for the answers' own questions (a run, an address)
+    std::unique_ptr<LineClient> poller_;  // for the runs and pools, on the following thread
     std::function<Millis()> now_;
 
-    std::mutex mutex_;
+    std::mutex mutex_;  // the index and what the database said
     RunIndex index_;
     long long journalOffset_ = 0;
     unsigned long long journalFile_ = 0;  // its inode: a journal replaced is read anew
     std::unordered_set<std::string> databaseRuns_;
     std::string databaseNewest_;  // the latest recorded_at seen
     bool databaseLoaded_ = false;
-    std::chrono::steady_clock::time_point databaseAsked_{};
     std::string databaseError_;
+    std::vector<LineDatabase::PoolFigures> pools_;  // assignedSince for each of the spans
+
+    std::mutex databaseMutex_;  // one poll at a time
+    std::chrono::steady_clock::time_point counted_{};
+    std::mutex followMutex_;
+    std::condition_variable followWake_;
+    bool stopping_ = false;
+    std::thread follower_;
 };
 
 }  // namespace vornix::view

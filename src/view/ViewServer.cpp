@@ -72,8 +72,11 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station});
+    LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station, 30});
     httplib::Server server;
+    // Browsers keep their connections: without this each answer waits for
+    // the peer's delayed acknowledgement.
+    server.set_tcp_nodelay(true);
     server.Get("/api/.*", [&view](const httplib::Request& request, httplib::Response& response) {
         LineView::Params params;
         for (const auto& [name, value] : request.params) params.emplace(name, value);
@@ -117,6 +120,7 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     std::fputs("vornix-cli: reading the records\n", err);
     const std::string problem = view.load();
     if (!problem.empty()) std::fprintf(err, "vornix-cli: line database: %s\n", problem.c_str());
+    view.follow();
 
     std::thread stopper([&server, stopSignals] {
         int signal = 0;

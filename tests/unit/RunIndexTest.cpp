@@ -42,7 +42,7 @@ std::string record(const std::string& id, const std::string& station, Millis sta
 
 struct Station {
     test::TempDir dir;
-    LineView view{{dir.file("."), "", 10, ""}};
+    LineView view{{dir.file("."), "", 10, "", 30}};
     Station() { view.setClock([] { return noon; }); }
     void append(const std::string& text) {
         std::ofstream(dir.file("vornix-journal.jsonl"), std::ios::binary | std::ios::app) << text;

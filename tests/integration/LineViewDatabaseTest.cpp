@@ -1,0 +1,59 @@
+// The line view following a real line database (PostgreSQL on a port of
+// its own): what stations store later, and what a station with a wrong
+// clock stores, reaches the view; a record stored again replaces its run.
+#include <gtest/gtest.h>
+
+#include "records/LineDatabase.h"
+#include "support/PostgresServer.h"
+#include "support/TempDir.h"
+#include "view/LineView.h"
+
+namespace vornix::view {
+namespace {
+
+using nlohmann::json;
+
+std::string record(const std::string& id, const std::string& result) {
+    return json{{"format", 1},       {"run", id},       {"started", utcText(*parseUtc("2026-12-09T11:00:00Z"))},
+                {"ended", "2026-12-09T11:01:00.000Z"}, {"station", "host"}, {"router", "192.168.1.1"},
+                {"result", result},  {"ticked", json::array()}, {"stages", json::object()},
+                {"log", {"done"}},   {"transcript", ""}}
+        .dump();
+}
+
+TEST(LineViewDatabase, RecordsStoredLaterOrWithAClockBehindAreFollowed) {
+    test::PostgresServer server(24346);
+    ASSERT_TRUE(server.ready()) << server.failure();
+    std::string diagnostic;
+    const auto db = LineDatabase::open(server.connectionString(), 10, diagnostic);
+    ASSERT_TRUE(db && db->createTables(diagnostic)) << diagnostic;
+    ASSERT_TRUE(db->recordRun("r1", "st1", record("r1", "succeeded"), diagnostic)) << diagnostic;
+
+    test::TempDir dir;
+    LineView view({dir.file("."), server.connectionString(), 10, "st1", 0});
+    view.setClock([] { return *parseUtc("2026-12-09T12:00:00Z"); });
+    EXPECT_EQ(view.load(), "");
+    auto summary = [&] { return view.api("/api/summary", {}).body; };
+    EXPECT_EQ(summary()["runs"], 1);
+
+    ASSERT_TRUE(db->recordRun("r2", "st2", record("r2", "failed"), diagnostic)) << diagnostic;
+    server.sql("INSERT INTO vornix_run VALUES ('late', 'st3', '2001-01-01T00:00:00Z', '" + record("late", "failed") + "')");
+    ASSERT_TRUE(db->recordRun("r1", "st1", record("r1", "failed"), diagnostic)) << diagnostic;
+    view.poll();
+    const json after = summary();
+    EXPECT_EQ(after["runs"], 3);
+    EXPECT_EQ(after["failed"], 3) << "r1 stored again as failed";
+    EXPECT_EQ(after["stations"].size(), 3u) << "named as the database names them";
+    EXPECT_EQ(after["sources"]["databaseError"], "");
+    EXPECT_EQ(view.api("/api/run", {{"id", "late"}}).body["source"], "database");
+
+    // A server that is gone says so, and the view keeps what it had.
+    server.stop();
+    view.poll();
+    const json gone = summary();
+    EXPECT_EQ(gone["runs"], 3);
+    EXPECT_NE(gone["sources"]["databaseError"], "");
+}
+
+}  // namespace
+}  // namespace vornix::view
