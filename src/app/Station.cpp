@@ -19,6 +19,7 @@
 #include "procedures/StageRun.h"
 #include "records/Journal.h"
 #include "records/LineBlockSource.h"
+#include "records/LineClient.h"
 #include "records/LineCommands.h"
 #include "records/LineRecordKeeper.h"
 #include "records/Odbc.h"
@@ -135,6 +136,18 @@ std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& w
     p.sequencer->aroundRuns([&p] { p.runStarting(); }, [&p](RunOutcome& outcome) { p.runEnded(outcome); });
     p.recoverInterrupted();
     return std::unique_ptr<Station>(new Station(std::move(parts)));
+}
+
+std::optional<Station::ViewSource> Station::viewSource(StartRefusal& why, std::string& directory) {
+    const std::optional<std::string> current = platform::currentDirectory();
+    directory = current.value_or(std::string());
+    const std::optional<StationSettings> settings =
+        fixStationSettings(current, platform::pathSeparator(), &platform::makeProfile, &why);
+    if (!settings) return std::nullopt;
+    const std::unique_ptr<Profile> profile = platform::makeProfile(settings->configPath);
+    const StationConfig config(*profile);
+    return ViewSource{settings->directory, config.read(keys::lineDatabase).text,
+                      lineTimeoutSeconds(config.readDecimal(keys::lineTimeout))};
 }
 
 Station::Station(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}

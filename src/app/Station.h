@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,16 @@ public:
     static const char* lineCommandUsage();
     // The line database's set-up commands (args[0] is the command); their exit status.
     int lineCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) const;
+
+    // What the line view reads, from setup.ini in the current directory,
+    // without starting a station: a station would record the runs it finds
+    // interrupted, and the view never writes.
+    struct ViewSource {
+        std::string directory;
+        std::string database;  // [LINE] Database, or empty
+        int timeoutSeconds = 10;
+    };
+    static std::optional<ViewSource> viewSource(StartRefusal& why, std::string& directory);
 
     // Ends the process at once, without waiting for anything but the
     // collectors still inside the socket library (they end with their

@@ -13,6 +13,9 @@
 #include "app/Station.h"
 #include "cli/HeadlessConsole.h"
 #include "vornix/Version.h"
+#ifdef VORNIX_LINE_VIEW
+#include "view/ViewServer.h"
+#endif
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -24,6 +27,7 @@ constexpr char usage[] =
     "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
     "       vornix-cli --history [N] [--json]\n"
     "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
+    "       vornix-cli --serve [ADDRESS:]PORT\n"
     "Prepares the router named in setup.ini (in the current directory), like a\n"
     "press of Start in the Vornix dialog with the chosen stages ticked.\n"
     "  --mac       MAC Writing: write and verify MAC addresses and environment\n"
@@ -37,7 +41,10 @@ constexpr char usage[] =
     "Exit status: 0 when the router answered, every chosen stage succeeded and\n"
     "the run's record was written, 1 otherwise, 2 for a usage error.\n"
     "  --history [N]  the last N runs of the journal (20), as a table\n"
-    "  --json         with --history: the runs' records, one JSON object a line\n";
+    "  --json         with --history: the runs' records, one JSON object a line\n"
+    "  --serve [ADDRESS:]PORT  the line view: web pages and a JSON API of the\n"
+    "                 journal (and of the line database when setup.ini names one)\n"
+    "                 until Ctrl+C; 127.0.0.1:8080 when not given. Reads only.\n";
 
 // A count of runs for --history: a whole number from 1 on.
 bool parseCount(const char* text, int& count) {
@@ -64,6 +71,37 @@ std::unique_ptr<vornix::Station> openStation(vornix::OperatorConsole& console) {
     return nullptr;
 }
 
+// vornix-cli --serve [[ADDRESS:]PORT]
+int serveView(int argc, char** argv) {
+    if (argc > 3) {
+        std::fprintf(stderr, "vornix-cli: --serve takes one [ADDRESS:]PORT\n%s", usage);
+        return 2;
+    }
+#ifdef VORNIX_LINE_VIEW
+    vornix::view::ServeOptions options;
+    std::string why;
+    if (argc == 3 && !vornix::view::parseListen(argv[2], options, why)) {
+        std::fprintf(stderr, "vornix-cli: --serve %s: %s\n", argv[2], why.c_str());
+        return 2;
+    }
+    vornix::StartRefusal refusal{};
+    std::string directory;
+    const std::optional<vornix::Station::ViewSource> source = vornix::Station::viewSource(refusal, directory);
+    if (!source) {
+        std::fprintf(stderr, "vornix-cli: cannot use the station directory %s\n", directory.c_str());
+        return 1;
+    }
+    options.stationDirectory = source->directory;
+    options.database = source->database;
+    options.timeoutSeconds = source->timeoutSeconds;
+    return vornix::view::serve(options, stdout, stderr);
+#else
+    (void)argv;
+    std::fputs("vornix-cli: the line view is in the Linux build only (the .deb): serve it from a Linux PC\n", stderr);
+    return 2;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +115,8 @@ int main(int argc, char** argv) {
         if (!station) return 1;
         return station->lineCommand(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
     }
+
+    if (argc > 1 && !std::strcmp(argv[1], "--serve")) return serveView(argc, argv);
 
     bool mac = false, boot = false, firmware = false, history = false, json = false;
     int count = 20;

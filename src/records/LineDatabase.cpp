@@ -125,6 +125,7 @@ public:
 
     explicit operator bool() const { return statement_ != nullptr; }
     odbc::Statement* operator->() const { return statement_; }
+    odbc::Statement& operator*() const { return *statement_; }
     void reset() {
         if (statement_) statement_->close();
         statement_ = nullptr;
@@ -614,6 +615,155 @@ bool LineDatabase::recordRun(const std::string& runId, const std::string& statio
                 problem))
         return fail(problem);
     if (!transaction.commit(problem)) return fail(problem);
+    return true;
+}
+
+}  // namespace vornix
+
+namespace vornix {
+
+namespace {
+
+bool readStoredRun(odbc::Statement& rows, LineDatabase::StoredRun& run, std::string& problem) {
+    std::optional<std::string> id, station, at, record;
+    if (!rows.text(1, id, problem) || !rows.text(2, station, problem) || !rows.text(3, at, problem) ||
+        !rows.text(4, record, problem))
+        return false;
+    run = {id.value_or(""), station.value_or(""), at.value_or(""), record.value_or("")};
+    return true;
+}
+
+}  // namespace
+
+bool LineDatabase::readRuns(const std::string& after, const std::string& since, int limit,
+                            std::vector<StoredRun>& runs, std::string& diagnostic) {
+    runs.clear();
+    std::string problem;
+    // Ended (rolled back) on return: a reader holds no transaction open.
+    odbc::Transaction transaction(*connection_);
+    // Paged by the primary key: the driver holds one page in memory, not the table.
+    auto rows = run(*statements_,
+                    "SELECT run_id, station, recorded_at, record_text FROM vornix_run"
+                    " WHERE run_id > ? AND recorded_at >= ? ORDER BY run_id",
+                    {Parameter::text(after), Parameter::text(since)}, problem);
+    for (Fetch f; rows && static_cast<int>(runs.size()) < limit && (f = rows->fetch(problem)) != Fetch::End;) {
+        StoredRun stored;
+        if (f == Fetch::Failed || !readStoredRun(*rows, stored, problem)) {
+            rows.reset();
+            break;
+        }
+        runs.push_back(std::move(stored));
+    }
+    if (!rows) {
+        diagnostic = "cannot read the runs: " + problem;
+        runs.clear();
+        return false;
+    }
+    return true;
+}
+
+bool LineDatabase::countRuns(long long& count, std::string& diagnostic) {
+    std::string problem;
+    // Ended (rolled back) on return: a reader holds no transaction open.
+    odbc::Transaction transaction(*connection_);
+    auto rows = run(*statements_, "SELECT COUNT(*) FROM vornix_run", {}, problem);
+    std::optional<long long> value;
+    if (!rows || rows->fetch(problem) != Fetch::Row || !rows->integer(1, value, problem)) {
+        diagnostic = "cannot count the runs: " + problem;
+        return false;
+    }
+    count = value.value_or(0);
+    return true;
+}
+
+bool LineDatabase::readRun(const std::string& runId, std::optional<StoredRun>& found, std::string& diagnostic) {
+    found.reset();
+    std::string problem;
+    // Ended (rolled back) on return: a reader holds no transaction open.
+    odbc::Transaction transaction(*connection_);
+    auto rows = run(*statements_, "SELECT run_id, station, recorded_at, record_text FROM vornix_run WHERE run_id = ?",
+                    {Parameter::text(runId)}, problem);
+    Fetch f = Fetch::Failed;
+    StoredRun stored;
+    if (rows && (f = rows->fetch(problem)) == Fetch::Row && readStoredRun(*rows, stored, problem))
+        found = std::move(stored);
+    else if (f != Fetch::End) {
+        diagnostic = "cannot read the run: " + problem;
+        return false;
+    }
+    return true;
+}
+
+bool LineDatabase::findAssignment(long long mac, std::optional<Assignment>& found, std::string& diagnostic) {
+    found.reset();
+    std::string problem;
+    // Ended (rolled back) on return: a reader holds no transaction open.
+    odbc::Transaction transaction(*connection_);
+    auto rows = run(*statements_,
+                    "SELECT a.station, a.router, a.run_id, a.assigned_at, r.first_mac, r.mac_count, r.pool"
+                    " FROM vornix_assignment a JOIN vornix_reservation r ON r.id = a.reservation_id WHERE a.mac = ?",
+                    {Parameter::integer(mac)}, problem);
+    const Fetch f = rows ? rows->fetch(problem) : Fetch::Failed;
+    if (f == Fetch::End) return true;
+    std::optional<std::string> station, router, runId, at, pool;
+    std::optional<long long> first, count;
+    if (f == Fetch::Failed || !rows->text(1, station, problem) || !rows->text(2, router, problem) ||
+        !rows->text(3, runId, problem) || !rows->text(4, at, problem) || !rows->integer(5, first, problem) ||
+        !rows->integer(6, count, problem) || !rows->text(7, pool, problem)) {
+        diagnostic = "cannot look up the address: " + problem;
+        return false;
+    }
+    found = Assignment{mac,
+                       first.value_or(0),
+                       static_cast<int>(count.value_or(0)),
+                       pool.value_or(""),
+                       station.value_or(""),
+                       router.value_or(""),
+                       runId.value_or(""),
+                       at.value_or("")};
+    return true;
+}
+
+bool LineDatabase::poolFigures(const std::string& since, std::vector<PoolFigures>& pools, std::string& diagnostic) {
+    pools.clear();
+    std::string problem;
+    // Ended (rolled back) on return: a reader holds no transaction open.
+    odbc::Transaction transaction(*connection_);
+    // An assigned block's addresses are all in vornix_assignment (one
+    // transaction), so its count stands for them: a quarter of the rows.
+    auto rows = run(*statements_,
+                    "SELECT p.name, p.first_mac, p.last_mac, p.next_mac,"
+                    " COALESCE(SUM(CASE WHEN r.state = 'assigned' THEN r.mac_count ELSE 0 END), 0),"
+                    " COALESCE(SUM(CASE WHEN r.state = 'open' THEN r.mac_count ELSE 0 END), 0),"
+                    " COALESCE(SUM(CASE WHEN r.state = 'assigned' AND r.closed_at >= ? THEN r.mac_count ELSE 0 END), 0)"
+                    " FROM vornix_pool p LEFT JOIN vornix_reservation r ON r.pool = p.name"
+                    " GROUP BY p.name, p.first_mac, p.last_mac, p.next_mac ORDER BY p.name",
+                    {Parameter::text(since)}, problem);
+    for (Fetch f; rows && (f = rows->fetch(problem)) != Fetch::End;) {
+        std::optional<std::string> name;
+        std::optional<long long> first, last, next, assigned, held, recent;
+        if (f == Fetch::Failed || !rows->text(1, name, problem) || !rows->integer(2, first, problem) ||
+            !rows->integer(3, last, problem) || !rows->integer(4, next, problem) ||
+            !rows->integer(5, assigned, problem) || !rows->integer(6, held, problem) ||
+            !rows->integer(7, recent, problem)) {
+            rows.reset();
+            break;
+        }
+        PoolFigures pool;
+        pool.name = name.value_or("");
+        pool.first = first.value_or(0);
+        pool.last = last.value_or(0);
+        pool.free = pool.last + 1 - next.value_or(0);
+        pool.assigned = assigned.value_or(0);
+        pool.held = held.value_or(0);
+        pool.assignedSince = recent.value_or(0);
+        pools.push_back(pool);
+    }
+    if (!rows) {
+        diagnostic = "cannot read the pools: " + problem;
+        pools.clear();
+        return false;
+    }
     return true;
 }
 

@@ -113,6 +113,31 @@ public:
     bool recordRun(const std::string& runId, const std::string& station, const std::string& record,
                    std::string& diagnostic);
 
+    // What the line view reads. Never writes.
+    struct StoredRun {
+        std::string runId, station, recordedAt, record;
+    };
+    // Up to limit runs after the run id `after` in run id order, recorded at
+    // or after `since` ("" for any): a reader pages through them all.
+    bool readRuns(const std::string& after, const std::string& since, int limit, std::vector<StoredRun>& runs,
+                  std::string& diagnostic);
+    bool countRuns(long long& count, std::string& diagnostic);
+    bool readRun(const std::string& runId, std::optional<StoredRun>& run, std::string& diagnostic);
+    struct Assignment {
+        long long mac = 0, blockFirst = 0;
+        int blockCount = 0;
+        std::string pool, station, router, runId, assignedAt;
+    };
+    bool findAssignment(long long mac, std::optional<Assignment>& assignment, std::string& diagnostic);
+    struct PoolFigures {
+        std::string name;
+        long long first = 0, last = 0, free = 0;
+        long long assigned = 0;       // addresses of assigned blocks
+        long long held = 0;           // of open blocks
+        long long assignedSince = 0;  // of blocks assigned at or after the time asked for
+    };
+    bool poolFigures(const std::string& since, std::vector<PoolFigures>& pools, std::string& diagnostic);
+
     // Whether a call failed because the connection is gone (or timed out):
     // a new connection may succeed where this one cannot.
     bool lost() const;

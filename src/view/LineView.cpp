@@ -1,0 +1,455 @@
+#include "view/LineView.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "records/Journal.h"
+#include "records/LineClient.h"
+
+namespace vornix::view {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr Millis hour = 3600000;
+constexpr std::size_t maxTranscriptBytes = 16u << 20;
+constexpr int databasePage = 2000;
+// A record stored by a station whose clock is behind the newest one seen
+// by less than this is still found by the next refresh.
+constexpr Millis databaseMargin = 10 * 60000;
+
+LineView::Answer badRequest(const std::string& why) { return {400, json{{"error", why}}}; }
+
+const char* resultKey(Result result) {
+    switch (result) {
+    case Result::Succeeded: return "succeeded";
+    case Result::Interrupted: return "interrupted";
+    case Result::Failed: break;
+    }
+    return "failed";
+}
+
+const char* stageStateKey(StageState state) {
+    switch (state) {
+    case StageState::Succeeded: return "succeeded";
+    case StageState::Failed: return "failed";
+    case StageState::NotRun: return "not run";
+    case StageState::NotChosen: break;
+    }
+    return "not chosen";
+}
+
+// The spans the Line page offers.
+std::optional<Millis> spanLength(const std::string& span) {
+    if (span == "1h") return hour;
+    if (span == "8h") return 8 * hour;
+    if (span == "24h") return 24 * hour;
+    if (span == "7d") return 7 * 24 * hour;
+    return std::nullopt;
+}
+
+// The tables' whole-second UTC text.
+std::string secondsText(Millis time) { return utcText(time).substr(0, 19) + "Z"; }
+
+std::string param(const LineView::Params& params, const char* name) {
+    const auto found = params.find(name);
+    return found == params.end() ? std::string() : found->second;
+}
+
+bool wholeNumber(const std::string& text, long long low, long long high, long long& value) {
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), ::isdigit)) return false;
+    value = std::stoll(text);
+    return value >= low && value <= high;
+}
+
+json nullable(const std::optional<long long>& value) { return value ? json(*value) : json(nullptr); }
+
+}  // namespace
+
+LineView::LineView(Options options)
+    : options_(std::move(options)),
+      journalPath_(options_.directory + "/" + journal::fileName),
+      transcriptsPath_(options_.directory + "/" + journal::transcriptDirectory),
+      now_([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+              .count();
+      }) {
+    if (!options_.database.empty())
+        client_ = std::make_unique<LineClient>(options_.database, "line view", lineTimeoutSeconds(options_.timeoutSeconds));
+}
+
+LineView::~LineView() = default;
+
+void LineView::refresh() {
+    refreshJournal();
+    refreshDatabase();
+}
+
+void LineView::refreshJournal() {
+    struct stat file {};
+    const bool exists = ::stat(journalPath_.c_str(), &file) == 0;
+    const long long size = exists ? static_cast<long long>(file.st_size) : 0;
+    // A journal replaced or cut shorter is read from its start.
+    if ((exists && static_cast<unsigned long long>(file.st_ino) != journalFile_ && journalOffset_ > 0) ||
+        size < journalOffset_) {
+        index_.clear();
+        journalOffset_ = 0;
+        databaseRuns_.clear();
+        databaseLoaded_ = false;
+        databaseNewest_.clear();
+    }
+    if (!exists || size == journalOffset_) return;
+    journalFile_ = static_cast<unsigned long long>(file.st_ino);
+    std::ifstream in(journalPath_, std::ios::binary);
+    if (!in.seekg(journalOffset_)) return;
+    std::string chunk(4u << 20, '\0');
+    std::string pending;
+    long long lineStart = journalOffset_;
+    while (in) {
+        in.read(&chunk[0], static_cast<std::streamsize>(chunk.size()));
+        const std::size_t got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) break;
+        pending.append(chunk, 0, got);
+        std::size_t begin = 0;
+        for (std::size_t end; (end = pending.find('\n', begin)) != std::string::npos; begin = end + 1) {
+            const std::string_view line(pending.data() + begin, end - begin);
+            if (std::optional<ParsedRun> parsed = parseRecord(line)) {
+                parsed->run.fromJournal = true;
+                parsed->run.offset = lineStart;
+                parsed->run.length = static_cast<std::uint32_t>(std::min<std::size_t>(line.size(), UINT32_MAX));
+                index_.add(std::move(*parsed));
+            }
+            lineStart += static_cast<long long>(end - begin + 1);
+        }
+        pending.erase(0, begin);
+    }
+    // A torn last line waits for its end.
+    journalOffset_ = lineStart;
+}
+
+bool LineView::loadDatabaseRuns(const std::string& since) {
+    std::string after;
+    for (;;) {
+        auto page = std::make_shared<std::vector<LineDatabase::StoredRun>>();
+        const LineClient::Answer answer = client_->call([page, after, since](LineDatabase& db) {
+            LineClient::Answer a;
+            a.status = db.readRuns(after, since, databasePage, *page, a.diagnostic) ? LineClient::Status::Done
+                                                                                     : LineClient::Status::Failed;
+            return a;
+        });
+        if (answer.status != LineClient::Status::Done) {
+            databaseError_ = answer.status == LineClient::Status::Unanswered ? client_->unansweredLine()
+                                                                             : answer.diagnostic;
+            return false;
+        }
+        for (LineDatabase::StoredRun& stored : *page) {
+            databaseRuns_.insert(stored.runId);
+            if (stored.recordedAt > databaseNewest_) databaseNewest_ = stored.recordedAt;
+            if (std::optional<ParsedRun> parsed = parseRecord(stored.record)) {
+                if (parsed->station.empty()) parsed->station = stored.station;
+                index_.add(std::move(*parsed));
+            }
+        }
+        if (static_cast<int>(page->size()) < databasePage) return true;
+        after = page->back().runId;
+    }
+}
+
+void LineView::refreshDatabase() {
+    if (!client_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (databaseLoaded_ && now - databaseAsked_ < std::chrono::seconds(2)) return;
+    databaseAsked_ = now;
+    databaseError_.clear();
+    if (!databaseLoaded_) {
+        databaseLoaded_ = loadDatabaseRuns("");
+        return;
+    }
+    const std::optional<Millis> newest = parseUtc(databaseNewest_);
+    if (!loadDatabaseRuns(newest ? secondsText(*newest - databaseMargin) : std::string())) return;
+    // A station whose clock is far behind stored a record the margin missed: read them all.
+    auto count = std::make_shared<long long>(0);
+    const LineClient::Answer answer = client_->call([count](LineDatabase& db) {
+        LineClient::Answer a;
+        a.status = db.countRuns(*count, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
+        return a;
+    });
+    if (answer.status == LineClient::Status::Done && *count != static_cast<long long>(databaseRuns_.size()))
+        loadDatabaseRuns("");
+}
+
+std::string LineView::load() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refresh();
+    return databaseError_;
+}
+
+LineView::Answer LineView::api(const std::string& path, const Params& params) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refresh();
+    if (path == "/api/summary") return summary(params);
+    if (path == "/api/runs") return runs(params);
+    if (path == "/api/run") return run(params);
+    if (path == "/api/address") return address(params);
+    if (path == "/api/pools") {
+        const Millis now = now_();
+        return {200, json{{"pools", pools(now - 7 * 24 * hour, now)}}};
+    }
+    return {404, json{{"error", "no such request: " + path}}};
+}
+
+json LineView::pools(Millis from, Millis to) {
+    json list = json::array();
+    if (!client_) return list;
+    auto figures = std::make_shared<std::vector<LineDatabase::PoolFigures>>();
+    const std::string since = secondsText(from);
+    const LineClient::Answer answer = client_->call([figures, since](LineDatabase& db) {
+        LineClient::Answer a;
+        a.status = db.poolFigures(since, *figures, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
+        return a;
+    });
+    if (answer.status != LineClient::Status::Done) {
+        databaseError_ =
+            answer.status == LineClient::Status::Unanswered ? client_->unansweredLine() : answer.diagnostic;
+        return list;
+    }
+    const double days = static_cast<double>(std::max<Millis>(to - from, 1)) / (24.0 * hour);
+    for (const LineDatabase::PoolFigures& pool : *figures) {
+        const double perDay = static_cast<double>(pool.assignedSince) / days;
+        list.push_back({{"name", pool.name},
+                        {"first", formatMac(pool.first)},
+                        {"last", formatMac(pool.last)},
+                        {"size", pool.last - pool.first + 1},
+                        {"used", pool.assigned},
+                        {"held", pool.held},
+                        {"free", pool.free},
+                        {"perDay", std::round(perDay * 10) / 10},
+                        {"daysLeft", perDay > 0 ? json(std::round(pool.free / perDay * 10) / 10) : json(nullptr)}});
+    }
+    return list;
+}
+
+LineView::Answer LineView::summary(const Params& params) {
+    const std::string span = params.count("span") ? param(params, "span") : "8h";
+    const std::optional<Millis> length = spanLength(span);
+    if (!length) return badRequest("span must be 1h, 8h, 24h or 7d");
+    const Millis to = now_(), from = to - *length;
+    const SpanSummary s = index_.summarize(from, to);
+
+    json stations = json::array();
+    for (const StationFigures& f : s.stations)
+        stations.push_back({{"station", f.station},
+                            {"runs", f.runs},
+                            {"succeeded", f.succeeded},
+                            {"failed", f.failed},
+                            {"interrupted", f.interrupted},
+                            {"routers", f.routers},
+                            {"yield", f.runs ? json(static_cast<double>(f.succeeded) / f.runs) : json(nullptr)}});
+    json hours = json::array();
+    for (const HourFigures& h : s.hours)
+        hours.push_back({{"hour", utcText(h.hour)}, {"succeeded", h.succeeded}, {"failed", h.failed}});
+    json failures = json::array();
+    for (std::size_t i = 0; i < s.failures.size() && i < 20; ++i)
+        failures.push_back({{"line", s.failures[i].first}, {"count", s.failures[i].second}});
+    json stages = json::array();
+    for (int i = 0; i < stageCount; ++i)
+        stages.push_back({{"stage", stageKeys[i]},
+                          {"runs", s.stages[i].runs},
+                          {"medianMs", nullable(s.stages[i].medianMs)},
+                          {"p90Ms", nullable(s.stages[i].p90Ms)}});
+    json poolList = pools(from, to);
+    return {200,
+            json{{"span", span},
+                 {"from", utcText(from)},
+                 {"to", utcText(to)},
+                 {"sources", {{"journal", journalPath_}, {"database", client_ != nullptr}, {"databaseError", databaseError_}}},
+                 {"runs", s.runs},
+                 {"succeeded", s.succeeded},
+                 {"failed", s.failed},
+                 {"interrupted", s.interrupted},
+                 {"routers", s.routers},
+                 {"firstPassRouters", s.firstPassRouters},
+                 {"firstPassYield",
+                  s.routers ? json(static_cast<double>(s.firstPassRouters) / s.routers) : json(nullptr)},
+                 {"stations", stations},
+                 {"hours", hours},
+                 {"failures", failures},
+                 {"stages", stages},
+                 {"pools", poolList}}};
+}
+
+json LineView::runSummary(const Run& run) const {
+    json ticked = json::array(), stages = json::object();
+    for (int i = 0; i < stageCount; ++i) {
+        if (run.stages[i] == StageState::NotChosen) continue;
+        ticked.push_back(stageKeys[i]);
+        stages[stageKeys[i]] = {
+            {"result", stageStateKey(run.stages[i])},
+            {"ms", run.stageMs[i]},
+            {"failure",
+             run.stageFailure[i] >= 0 ? index_.name(static_cast<std::uint32_t>(run.stageFailure[i])) : std::string()}};
+    }
+    return {{"run", run.id},
+            {"station", index_.name(run.station)},
+            {"router", index_.name(run.router)},
+            {"started", utcText(run.started)},
+            {"ended", utcText(run.ended)},
+            {"result", resultKey(run.result)},
+            {"ticked", ticked},
+            {"stages", stages},
+            {"firstMac", run.firstMac >= 0 ? formatMac(run.firstMac) : std::string()},
+            {"source", run.fromJournal ? "journal" : "database"}};
+}
+
+LineView::Answer LineView::runs(const Params& params) {
+    RunFilter filter;
+    filter.station = param(params, "station");
+    if (filter.station.size() > maxStationName) return badRequest("station is longer than 127 bytes");
+    const std::string result = param(params, "result");
+    if (result == "succeeded") filter.result = Result::Succeeded;
+    else if (result == "failed") filter.result = Result::Failed;
+    else if (result == "interrupted") filter.result = Result::Interrupted;
+    else if (!result.empty()) return badRequest("result must be succeeded, failed or interrupted");
+    const std::string stage = param(params, "stage");
+    for (int i = 0; i < stageCount; ++i)
+        if (stage == stageKeys[i]) filter.stage = i;
+    if (!stage.empty() && filter.stage < 0) return badRequest("stage must be mac, boot or firmware");
+    for (const auto& [name, bound] : {std::pair<const char*, Millis*>{"from", &filter.from}, {"to", &filter.to}}) {
+        const std::string text = param(params, name);
+        if (text.empty()) continue;
+        const std::optional<Millis> time = parseUtc(text);
+        if (!time) return badRequest(std::string(name) + " must be a UTC time like 2026-12-09T08:00:00Z");
+        *bound = *time;
+    }
+    long long page = 1, size = 50;
+    if (params.count("page") && !wholeNumber(param(params, "page"), 1, 1000000, page))
+        return badRequest("page must be a whole number from 1 to 1000000");
+    if (params.count("size") && !wholeNumber(param(params, "size"), 1, 500, size))
+        return badRequest("size must be a whole number from 1 to 500");
+    std::vector<const Run*> found;
+    const std::size_t total = index_.select(filter, static_cast<std::size_t>((page - 1) * size),
+                                            static_cast<std::size_t>(size), found);
+    json list = json::array();
+    for (const Run* r : found) list.push_back(runSummary(*r));
+    return {200, json{{"total", total}, {"page", page}, {"size", size}, {"runs", list}}};
+}
+
+LineView::Answer LineView::run(const Params& params) {
+    const std::string id = param(params, "id");
+    if (id.empty() || id.size() > maxRunId) return badRequest("id must name a run");
+    const Run* known = index_.find(id);
+    json record;
+    std::string source = "journal";
+    if (known && known->fromJournal) {
+        std::ifstream in(journalPath_, std::ios::binary);
+        std::string line(known->length, '\0');
+        if (in.seekg(known->offset) && in.read(&line[0], static_cast<std::streamsize>(line.size())))
+            record = json::parse(line, nullptr, false);
+    } else if (client_) {
+        source = "database";
+        auto stored = std::make_shared<std::optional<LineDatabase::StoredRun>>();
+        const LineClient::Answer answer = client_->call([stored, id](LineDatabase& db) {
+            LineClient::Answer a;
+            a.status = db.readRun(id, *stored, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
+            return a;
+        });
+        if (answer.status != LineClient::Status::Done)
+            return {503, json{{"error", answer.status == LineClient::Status::Unanswered ? client_->unansweredLine()
+                                                                                       : answer.diagnostic}}};
+        if (*stored) record = json::parse((*stored)->record, nullptr, false);
+    }
+    if (!record.is_object() || !record.contains("run") || record["run"] != id)
+        return {404, json{{"error", "no such run"}}};
+    // The record names it below the station directory: "transcripts/<name>".
+    std::string name = record.value("transcript", json()).is_string() ? record["transcript"].get<std::string>() : "";
+    const std::string folder = std::string(journal::transcriptDirectory) + "/";
+    if (name.rfind(folder, 0) == 0) name.erase(0, folder.size());
+    const bool available = transcriptExists(name);
+    return {200, json{{"source", source},
+                      {"transcriptAvailable", available},
+                      {"transcriptUrl", available ? "/transcripts/" + name : std::string()},
+                      {"record", record}}};
+}
+
+LineView::Answer LineView::address(const Params& params) {
+    const std::optional<long long> mac = parseAnyMac(param(params, "mac"));
+    if (!mac) return badRequest("mac must be an address like 00:11:22:33:44:55, 00-11-22-33-44-55 or 001122334455");
+    json answer{{"mac", formatMac(*mac)}, {"found", false}};
+    const std::optional<AddressHolder> local = index_.holder(*mac);
+    if (client_) {
+        auto found = std::make_shared<std::optional<LineDatabase::Assignment>>();
+        const LineClient::Answer asked = client_->call([found, m = *mac](LineDatabase& db) {
+            LineClient::Answer a;
+            a.status = db.findAssignment(m, *found, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
+            return a;
+        });
+        if (asked.status != LineClient::Status::Done)
+            return {503, json{{"error", asked.status == LineClient::Status::Unanswered ? client_->unansweredLine()
+                                                                                      : asked.diagnostic}}};
+        if (*found) {
+            const LineDatabase::Assignment& a = **found;
+            const Run* run = index_.find(a.runId);
+            std::string name;
+            if (local && run && &index_.runs()[local->run] == run) name = local->name;
+            answer.update({{"found", true},
+                           {"run", a.runId},
+                           {"station", a.station},
+                           {"router", a.router},
+                           {"time", a.assignedAt},
+                           {"name", name},
+                           {"result", run ? resultKey(run->result) : ""},
+                           {"block", {{"first", formatMac(a.blockFirst)}, {"count", a.blockCount}, {"pool", a.pool}}},
+                           {"source", "database"}});
+            return {200, answer};
+        }
+    }
+    if (local) {
+        const Run& run = index_.runs()[local->run];
+        answer.update({{"found", true},
+                       {"run", run.id},
+                       {"station", index_.name(run.station)},
+                       {"router", index_.name(run.router)},
+                       {"time", utcText(run.ended)},
+                       {"name", local->name},
+                       {"result", resultKey(run.result)},
+                       {"block",
+                        {{"first", local->blockFirst >= 0 ? formatMac(local->blockFirst) : std::string()},
+                         {"count", local->blockCount},
+                         {"pool", ""}}},
+                       {"source", "journal"}});
+    }
+    return {200, answer};
+}
+
+bool LineView::plainFileName(const std::string& name) {
+    if (name.empty() || name.size() > 255 || name.front() == '.') return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
+    return name.find("..") == std::string::npos;
+}
+
+bool LineView::transcriptExists(const std::string& name) const {
+    struct stat file {};
+    return plainFileName(name) && ::lstat((transcriptsPath_ + "/" + name).c_str(), &file) == 0 &&
+           S_ISREG(file.st_mode);
+}
+
+int LineView::transcript(const std::string& name, std::string& text) {
+    if (!plainFileName(name)) return 400;
+    // Only regular files that are themselves in the folder: no link leads out of it.
+    if (!transcriptExists(name)) return 404;
+    std::ifstream in(transcriptsPath_ + "/" + name, std::ios::binary);
+    if (!in) return 404;
+    text.assign(maxTranscriptBytes, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return 200;
+}
+
+}  // namespace vornix::view

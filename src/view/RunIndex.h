@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vornix::view {
+
+// Milliseconds since 1970, UTC.
+using Millis = long long;
+
+// "2026-12-09T08:00:00.123Z" or "2026-12-09T08:00:00Z"; nothing else.
+std::optional<Millis> parseUtc(std::string_view text);
+// "2026-12-09T08:00:00.000Z"
+std::string utcText(Millis time);
+
+// A MAC address in any common notation: 00:11:22:33:44:55,
+// 00-11-22-33-44-55, 001122334455, 0011.2233.4455, any letter case.
+std::optional<long long> parseAnyMac(std::string_view text);
+
+enum class Result : std::uint8_t { Succeeded, Failed, Interrupted };
+enum class StageState : std::uint8_t { NotChosen, Succeeded, Failed, NotRun };
+constexpr int stageCount = 3;
+extern const char* const stageKeys[stageCount];  // "mac", "boot", "firmware"
+
+// What the view keeps of a run: enough for every figure and list; the
+// whole record is read again from its source when one run is shown.
+struct Run {
+    std::string id;
+    std::uint32_t station = 0, router = 0;  // into the index's names
+    Millis started = 0, ended = 0;
+    Result result = Result::Failed;
+    StageState stages[stageCount] = {};
+    int stageMs[stageCount] = {};
+    std::vector<std::uint32_t> failures;  // into the index's names: why it failed, each once
+    std::int64_t stageFailure[stageCount] = {-1, -1, -1};  // a failed stage's line, into the names
+    long long firstMac = -1;              // the first address it wrote, -1 for none
+    bool fromJournal = false;
+    long long offset = 0;  // of its journal line
+    std::uint32_t length = 0;
+};
+
+// A record parsed for the index; written addresses as (name, address).
+struct ParsedRun {
+    Run run;
+    std::string station, router;
+    std::vector<std::string> failureLines;
+    std::string stageFailures[stageCount];
+    std::vector<std::pair<std::string, long long>> addresses;
+    long long blockFirst = -1;
+};
+// One record's JSON text; nullopt when it is not a record.
+std::optional<ParsedRun> parseRecord(std::string_view text);
+
+struct SpanSummary;
+struct RunFilter {
+    std::string station;
+    std::optional<Result> result;
+    int stage = -1;  // a stage ticked, or -1 for any
+    Millis from = 0, to = 0;  // started within [from, to]; 0 for open
+};
+
+struct AddressHolder {
+    std::size_t run = 0;  // into runs()
+    std::string name;     // the variable it was written to
+    long long blockFirst = -1;
+    int blockCount = 0;
+};
+
+// Every run the view knows of, from the journal and the line database. A
+// run known from both is kept as the journal has it (its final record).
+class RunIndex {
+public:
+    // Adds or replaces the run with this id.
+    void add(ParsedRun parsed);
+    // Forgets what came from the journal or from the database.
+    void clear();
+    std::size_t size() const { return runs_.size(); }
+    const std::vector<Run>& runs() const { return runs_; }
+    const std::string& name(std::uint32_t id) const { return names_[id]; }
+    const Run* find(const std::string& id) const;
+
+    SpanSummary summarize(Millis from, Millis to) const;
+    // The filtered runs, newest first: total count and one page's runs.
+    std::size_t select(const RunFilter& filter, std::size_t skip, std::size_t take,
+                       std::vector<const Run*>& page) const;
+    // The run that received an address: the last succeeded one, else the last.
+    std::optional<AddressHolder> holder(long long mac) const;
+
+private:
+    std::uint32_t intern(const std::string& text);
+    const std::vector<std::size_t>& byStart() const;
+    // A router is the first address its run wrote; a run that wrote none is a router of its own.
+    long long routerKey(std::size_t index) const {
+        return runs_[index].firstMac >= 0 ? runs_[index].firstMac : -1 - static_cast<long long>(index);
+    }
+
+    std::vector<Run> runs_;
+    std::unordered_map<std::string, std::size_t> byId_;
+    std::vector<std::string> names_;
+    std::unordered_map<std::string, std::uint32_t> nameIds_;
+    struct Written {
+        std::size_t run;
+        std::uint32_t name;
+        long long blockFirst;
+        int blockCount;
+    };
+    std::unordered_map<long long, std::vector<Written>> addresses_;
+    mutable std::vector<std::size_t> order_;  // runs by start, oldest first
+    mutable bool ordered_ = true;
+};
+
+struct StationFigures {
+    std::string station;
+    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0, routers = 0;
+};
+struct StageFigures {
+    long long runs = 0;
+    std::optional<long long> medianMs, p90Ms;
+};
+struct HourFigures {
+    Millis hour = 0;
+    long long succeeded = 0, failed = 0;
+};
+struct SpanSummary {
+    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0;
+    long long routers = 0, firstPassRouters = 0;
+    std::vector<StationFigures> stations;
+    std::vector<HourFigures> hours;
+    std::vector<std::pair<std::string, long long>> failures;  // most first
+    StageFigures stages[stageCount];
+};
+
+}  // namespace vornix::view

@@ -1,0 +1,165 @@
+// The line view's figures and answers, from journals the tests write.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/TempDir.h"
+#include "view/LineView.h"
+
+namespace vornix::view {
+namespace {
+
+using nlohmann::json;
+
+constexpr Millis minute = 60000;
+const Millis noon = *parseUtc("2026-12-09T12:00:00Z");
+
+// A record as the station writes it; stages as "key:result:ms[:failure]".
+std::string record(const std::string& id, const std::string& station, Millis started, const std::string& result,
+                   const std::vector<std::string>& stages, const std::string& firstMac = "",
+                   const std::string& logLast = "done") {
+    json r{{"format", 1},       {"run", id},           {"started", utcText(started)},
+           {"ended", utcText(started + minute)},       {"station", station},
+           {"program", "vornix 1.0.0"},                {"router", "192.168.1.1"},
+           {"result", result},  {"ticked", json::array()}, {"stages", json::object()},
+           {"log", {"start", logLast}}, {"transcript", ""}};
+    for (const std::string& stage : stages) {
+        std::vector<std::string> part;
+        std::stringstream in(stage);
+        for (std::string p; std::getline(in, p, ':');) part.push_back(p);
+        r["ticked"].push_back(part[0]);
+        r["stages"][part[0]] = {{"result", part[1]}, {"ms", std::stoi(part[2])}, {"failure", part.size() > 3 ? part[3] : ""}};
+    }
+    if (!firstMac.empty())
+        r["mac"] = {{"startMacBefore", firstMac},
+                    {"addresses", {{{"name", "ethaddr"}, {"written", firstMac}, {"readBack", firstMac}}}},
+                    {"environment", json::array()}};
+    return r.dump();
+}
+
+struct Station {
+    test::TempDir dir;
+    LineView view{{dir.file("."), "", 10}};
+    Station() { view.setClock([] { return noon; }); }
+    void append(const std::string& text) {
+        std::ofstream(dir.file("vornix-journal.jsonl"), std::ios::binary | std::ios::app) << text;
+    }
+    json get(const std::string& path, LineView::Params params = {}, int status = 200) {
+        const LineView::Answer answer = view.api(path, params);
+        EXPECT_EQ(answer.status, status) << path << ": " << answer.body.dump();
+        return answer.body;
+    }
+};
+
+TEST(RunIndex, AddressesAreReadInEveryCommonNotation) {
+    for (const char* text : {"00:11:22:aa:BB:cc", "00-11-22-AA-BB-CC", "001122aabbcc", "0011.22aa.bbCC", " 001122AABBCC "})
+        EXPECT_EQ(parseAnyMac(text), 0x001122AABBCCLL) << text;
+    for (const char* text : {"", "00:11:22:aa:bb", "00:11-22:aa:bb:cc", "0011223344556", "00:11:22:aa:bb:cg",
+                             "00:11:22:aa:bb:c", "+01122334455", "0011.2233-4455"})
+        EXPECT_FALSE(parseAnyMac(text)) << text;
+}
+
+// Routers are their first address; a retry of the same router is not a
+// first pass, and neither is a router whose first run was before the span.
+TEST(RunIndex, TheSpansFiguresComeFromTheRunsThatStartedInIt) {
+    Station s;
+    s.append(record("old", "A", noon - 9 * 60 * minute, "failed", {"mac:failed:900:Verify Fail"}, "00:00:00:00:00:01") + "\n" +
+             record("a1", "A", noon - 7 * 60 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:00:01") + "\n" +
+             record("a2", "A", noon - 6 * 60 * minute, "failed", {"mac:failed:3000:Verify Fail", "boot:not run:0"}, "00:00:00:00:00:02") + "\n" +
+             record("a3", "A", noon - 5 * 60 * minute, "succeeded", {"mac:succeeded:2000", "boot:succeeded:40000"}, "00:00:00:00:00:02") + "\n" +
+             record("b1", "B", noon - 90 * minute, "succeeded", {"mac:succeeded:4000"}, "00:00:00:00:00:03") + "\n" +
+             record("b2", "B", noon - 30 * minute, "failed", {}, "", "Router not found") + "\n" +
+             record("b3", "B", noon - 20 * minute, "interrupted", {}) + "\n" +
+             record("b4", "B", noon - 10 * minute, "failed", {"boot:failed:5000:Version mismatch"}) + "\n");
+    const json sum = s.get("/api/summary", {{"span", "8h"}});
+    EXPECT_EQ(sum["runs"], 7);
+    EXPECT_EQ(sum["succeeded"], 3);
+    EXPECT_EQ(sum["failed"], 3);
+    EXPECT_EQ(sum["interrupted"], 1);
+    EXPECT_EQ(sum["routers"], 6) << "a2 and a3 are one router; b2, b3, b4 wrote none";
+    EXPECT_EQ(sum["firstPassRouters"], 1) << "only b1: the first router's first run was before the span";
+    EXPECT_EQ(sum["stations"][0], json({{"station", "A"}, {"runs", 3}, {"succeeded", 2}, {"failed", 1},
+                                         {"interrupted", 0}, {"routers", 2}, {"yield", 2.0 / 3}}));
+    EXPECT_EQ(sum["stations"][1]["routers"], 4);
+    EXPECT_EQ(sum["failures"], json::parse(R"([{"line":"Router not found","count":1},{"line":"Verify Fail","count":1},
+                                               {"line":"Version mismatch","count":1},{"line":"interrupted","count":1}])"));
+    EXPECT_EQ(sum["stages"][0], json({{"stage", "mac"}, {"runs", 4}, {"medianMs", 2000}, {"p90Ms", 4000}}));
+    EXPECT_EQ(sum["stages"][1], json({{"stage", "boot"}, {"runs", 2}, {"medianMs", 5000}, {"p90Ms", 40000}}))
+        << "a stage that did not run has no duration";
+    EXPECT_EQ(sum["stages"][2]["medianMs"], nullptr);
+    ASSERT_EQ(sum["hours"].size(), 9u);
+    EXPECT_EQ(sum["hours"][7], json({{"hour", "2026-12-09T11:00:00.000Z"}, {"succeeded", 0}, {"failed", 3}}));
+    EXPECT_EQ(s.get("/api/summary", {{"span", "1h"}})["runs"], 3);
+    EXPECT_EQ(sum["pools"], json::array());
+
+    const json failedAtA = s.get("/api/runs", {{"station", "A"}, {"result", "failed"}});
+    EXPECT_EQ(failedAtA["total"], 2);
+    EXPECT_EQ(failedAtA["runs"][0]["run"], "a2") << "newest first";
+    EXPECT_EQ(failedAtA["runs"][0]["stages"]["mac"]["failure"], "Verify Fail");
+    const json page = s.get("/api/runs", {{"stage", "boot"}, {"size", "1"}, {"page", "2"}});
+    EXPECT_EQ(page["total"], 3);
+    EXPECT_EQ(page["runs"].size(), 1u);
+    EXPECT_EQ(page["runs"][0]["run"], "a3");
+    EXPECT_EQ(s.get("/api/runs", {{"from", "2026-12-09T11:00:00Z"}})["total"], 3);
+}
+
+// The journal is read where the last answer stopped; a line still being
+// written waits for its end, and a journal replaced is read anew.
+TEST(RunIndex, AJournalIsReadOnlyWhereItGrew) {
+    Station s;
+    const std::string second = record("r2", "A", noon - 2 * minute, "failed", {"mac:failed:10:Verify Fail"}, "00:00:00:00:00:09");
+    s.append(record("r1", "A", noon - 3 * minute, "succeeded", {"mac:succeeded:10"}, "00:00:00:00:00:09") + "\n" +
+             second.substr(0, 40));
+    EXPECT_EQ(s.get("/api/summary")["runs"], 1);
+    s.append(second.substr(40) + "\nnot a record\n");
+    json sum = s.get("/api/summary");
+    EXPECT_EQ(sum["runs"], 2);
+    EXPECT_EQ(sum["routers"], 1);
+    EXPECT_EQ(s.get("/api/address", {{"mac", "000000000009"}})["run"], "r1") << "the run that succeeded received it";
+    EXPECT_EQ(s.get("/api/run", {{"id", "r2"}})["record"]["stages"]["mac"]["failure"], "Verify Fail");
+
+    std::filesystem::remove(s.dir.file("vornix-journal.jsonl"));
+    s.append(record("r3", "B", noon - minute, "succeeded", {}) + "\n");
+    sum = s.get("/api/summary");
+    EXPECT_EQ(sum["runs"], 1);
+    EXPECT_EQ(sum["stations"][0]["station"], "B");
+    EXPECT_EQ(s.get("/api/address", {{"mac", "00:00:00:00:00:09"}})["found"], false);
+}
+
+TEST(RunIndex, MalformedParametersAreRefusedWithOneLine) {
+    Station s;
+    const std::vector<std::pair<std::string, LineView::Params>> cases = {
+        {"/api/summary", {{"span", "3w"}}},         {"/api/runs", {{"page", "x"}}},
+        {"/api/runs", {{"page", "0"}}},             {"/api/runs", {{"size", "501"}}},
+        {"/api/runs", {{"result", "ok"}}},          {"/api/runs", {{"stage", "wifi"}}},
+        {"/api/runs", {{"from", "yesterday"}}},     {"/api/runs", {{"to", "2026-13-01T00:00:00Z"}}},
+        {"/api/run", {}},                           {"/api/address", {{"mac", "zz"}}},
+        {"/api/address", {}},
+    };
+    for (const auto& [path, params] : cases) {
+        const json body = s.get(path, params, 400);
+        ASSERT_TRUE(body["error"].is_string()) << path;
+        EXPECT_EQ(body["error"].get<std::string>().find('\n'), std::string::npos);
+    }
+    s.get("/api/run", {{"id", "nobody"}}, 404);
+    s.get("/api/nothing", {}, 404);
+}
+
+TEST(RunIndex, OnlyPlainNamesInTheTranscriptsFolderAreServed) {
+    Station s;
+    std::filesystem::create_directories(s.dir.file("transcripts"));
+    std::ofstream(s.dir.file("transcripts/run.log")) << "the router said\n";
+    std::filesystem::create_symlink(s.dir.file("setup.ini"), s.dir.file("transcripts/link.log"));
+    std::ofstream(s.dir.file("setup.ini")) << "[SETUP]\n";
+    std::string text;
+    EXPECT_EQ(s.view.transcript("run.log", text), 200);
+    EXPECT_EQ(text, "the router said\n");
+    for (const char* name : {"../setup.ini", "..", "/etc/passwd", "a/../../setup.ini", "..\\setup.ini", ".hidden", ""})
+        EXPECT_EQ(s.view.transcript(name, text), 400) << name;
+    EXPECT_EQ(s.view.transcript("link.log", text), 404) << "a link leads out of the folder";
+    EXPECT_EQ(s.view.transcript("missing.log", text), 404);
+}
+
+}  // namespace
+}  // namespace vornix::view
