@@ -247,13 +247,12 @@ std::string text(const json& body, const char* key) {
 // its span, and with a database the pool's used addresses.
 Check summaryCheck(const Expected& expected) {
     return [&expected](const json& body) -> std::string {
+        const json& sources = body.value("sources", json::object());
+        if (sources.value("database", false) != (expected.used >= 0) || !text(sources, "databaseError").empty())
+            return "sources " + sources.dump();
         const long long want = expected.within(text(body, "from"), text(body, "to"));
         if (integer(body, "runs") != want)
             return "runs " + std::to_string(integer(body, "runs")) + ", generated in its span " + std::to_string(want);
-        const json& sources = body.value("sources", json::object());
-        if (sources.value("database", false) != (expected.used >= 0))
-            return "sources.database is " + sources.value("database", json()).dump() + " (" +
-                   sources.value("databaseError", "") + ")";
         if (expected.used < 0) return {};
         const json& pools = body.value("pools", json::array());
         if (pools.size() != 1 || integer(pools[0], "used") != expected.used)
