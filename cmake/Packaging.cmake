@@ -15,7 +15,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Router production line station tool, head
 set(CPACK_PACKAGE_DESCRIPTION "vornix-cli runs the Vornix station from a directory holding setup.ini: it
 checks that the router answers, writes and verifies its MAC addresses and
 environment over telnet and updates its boot loader from the station's FTP
-server. routersim is a simulated router to rehearse the line against.")
+server. vornix-cli --serve shows the line's routers, yield, MAC pools and
+where every address went as web pages and a JSON API, read-only and offline.
+routersim is a simulated router to rehearse the line against.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -146,7 +146,9 @@ std::optional<Station::ViewSource> Station::viewSource(StartRefusal& why, std::s
     if (!settings) return std::nullopt;
     const std::unique_ptr<Profile> profile = platform::makeProfile(settings->configPath);
     const StationConfig config(*profile);
-    return ViewSource{settings->directory, config.read(keys::lineDatabase).text,
+    const std::string database = config.read(keys::lineDatabase).text;
+    return ViewSource{settings->directory, database,
+                      database.empty() ? std::string() : lineStation(*profile, platform::hostName()),
                       lineTimeoutSeconds(config.readDecimal(keys::lineTimeout))};
 }
 

@@ -54,6 +54,7 @@ public:
     struct ViewSource {
         std::string directory;
         std::string database;  // [LINE] Database, or empty
+        std::string station;   // the station's name in the line, with a database
         int timeoutSeconds = 10;
     };
     static std::optional<ViewSource> viewSource(StartRefusal& why, std::string& directory);

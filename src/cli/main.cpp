@@ -73,11 +73,11 @@ std::unique_ptr<vornix::Station> openStation(vornix::OperatorConsole& console) {
 
 // vornix-cli --serve [[ADDRESS:]PORT]
 int serveView(int argc, char** argv) {
+#ifdef VORNIX_LINE_VIEW
     if (argc > 3) {
         std::fprintf(stderr, "vornix-cli: --serve takes one [ADDRESS:]PORT\n%s", usage);
         return 2;
     }
-#ifdef VORNIX_LINE_VIEW
     vornix::view::ServeOptions options;
     std::string why;
     if (argc == 3 && !vornix::view::parseListen(argv[2], options, why)) {
@@ -93,9 +93,11 @@ int serveView(int argc, char** argv) {
     }
     options.stationDirectory = source->directory;
     options.database = source->database;
+    options.station = source->station;
     options.timeoutSeconds = source->timeoutSeconds;
     return vornix::view::serve(options, stdout, stderr);
 #else
+    (void)argc;
     (void)argv;
     std::fputs("vornix-cli: the line view is in the Linux build only (the .deb): serve it from a Linux PC\n", stderr);
     return 2;

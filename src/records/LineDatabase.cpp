@@ -635,18 +635,21 @@ bool readStoredRun(odbc::Statement& rows, LineDatabase::StoredRun& run, std::str
 
 }  // namespace
 
-bool LineDatabase::readRuns(const std::string& after, const std::string& since, int limit,
-                            std::vector<StoredRun>& runs, std::string& diagnostic) {
+bool LineDatabase::readRuns(const std::string& after, const std::string& since, std::vector<StoredRun>& runs,
+                            std::string& diagnostic) {
     runs.clear();
     std::string problem;
     // Ended (rolled back) on return: a reader holds no transaction open.
     odbc::Transaction transaction(*connection_);
-    // Paged by the primary key: the driver holds one page in memory, not the table.
+    // Paged by the primary key: the driver reads a whole result before the
+    // first row, so one page is in memory, not the table. LIMIT is
+    // PostgreSQL's and MySQL's spelling (SQL Server's is TOP).
+    static_assert(runPage == 2000, "the statement's LIMIT");
     auto rows = run(*statements_,
                     "SELECT run_id, station, recorded_at, record_text FROM vornix_run"
-                    " WHERE run_id > ? AND recorded_at >= ? ORDER BY run_id",
+                    " WHERE run_id > ? AND recorded_at >= ? ORDER BY run_id LIMIT 2000",
                     {Parameter::text(after), Parameter::text(since)}, problem);
-    for (Fetch f; rows && static_cast<int>(runs.size()) < limit && (f = rows->fetch(problem)) != Fetch::End;) {
+    for (Fetch f; rows && (f = rows->fetch(problem)) != Fetch::End;) {
         StoredRun stored;
         if (f == Fetch::Failed || !readStoredRun(*rows, stored, problem)) {
             rows.reset();

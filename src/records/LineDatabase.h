@@ -117,9 +117,10 @@ public:
     struct StoredRun {
         std::string runId, station, recordedAt, record;
     };
-    // Up to limit runs after the run id `after` in run id order, recorded at
-    // or after `since` ("" for any): a reader pages through them all.
-    bool readRuns(const std::string& after, const std::string& since, int limit, std::vector<StoredRun>& runs,
+    // Up to runPage runs after the run id `after` in run id order, recorded
+    // at or after `since` ("" for any): a reader pages through them all.
+    static constexpr int runPage = 2000;
+    bool readRuns(const std::string& after, const std::string& since, std::vector<StoredRun>& runs,
                   std::string& diagnostic);
     bool countRuns(long long& count, std::string& diagnostic);
     bool readRun(const std::string& runId, std::optional<StoredRun>& run, std::string& diagnostic);

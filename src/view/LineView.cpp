@@ -18,7 +18,6 @@ namespace {
 
 constexpr Millis hour = 3600000;
 constexpr std::size_t maxTranscriptBytes = 16u << 20;
-constexpr int databasePage = 2000;
 // A record stored by a station whose clock is behind the newest one seen
 // by less than this is still found by the next refresh.
 constexpr Millis databaseMargin = 10 * 60000;
@@ -121,6 +120,7 @@ void LineView::refreshJournal() {
             const std::string_view line(pending.data() + begin, end - begin);
             if (std::optional<ParsedRun> parsed = parseRecord(line)) {
                 parsed->run.fromJournal = true;
+                if (!options_.station.empty()) parsed->station = options_.station;
                 parsed->run.offset = lineStart;
                 parsed->run.length = static_cast<std::uint32_t>(std::min<std::size_t>(line.size(), UINT32_MAX));
                 index_.add(std::move(*parsed));
@@ -139,7 +139,7 @@ bool LineView::loadDatabaseRuns(const std::string& since) {
         auto page = std::make_shared<std::vector<LineDatabase::StoredRun>>();
         const LineClient::Answer answer = client_->call([page, after, since](LineDatabase& db) {
             LineClient::Answer a;
-            a.status = db.readRuns(after, since, databasePage, *page, a.diagnostic) ? LineClient::Status::Done
+            a.status = db.readRuns(after, since, *page, a.diagnostic) ? LineClient::Status::Done
                                                                                      : LineClient::Status::Failed;
             return a;
         });
@@ -152,11 +152,11 @@ bool LineView::loadDatabaseRuns(const std::string& since) {
             databaseRuns_.insert(stored.runId);
             if (stored.recordedAt > databaseNewest_) databaseNewest_ = stored.recordedAt;
             if (std::optional<ParsedRun> parsed = parseRecord(stored.record)) {
-                if (parsed->station.empty()) parsed->station = stored.station;
+                parsed->station = stored.station;  // its name in the line
                 index_.add(std::move(*parsed));
             }
         }
-        if (static_cast<int>(page->size()) < databasePage) return true;
+        if (static_cast<int>(page->size()) < LineDatabase::runPage) return true;
         after = page->back().runId;
     }
 }

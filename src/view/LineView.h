@@ -28,6 +28,9 @@ public:
         std::string directory;  // the station's: the journal and transcripts/
         std::string database;   // the ODBC connection string, or empty
         int timeoutSeconds = 10;
+        // The station's name in the line: its journal's runs are shown under
+        // it, as the database has them (the records name the host).
+        std::string station;
     };
     using Params = std::map<std::string, std::string>;
     struct Answer {

@@ -72,7 +72,7 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    LineView view({options.stationDirectory, options.database, options.timeoutSeconds});
+    LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station});
     httplib::Server server;
     server.Get("/api/.*", [&view](const httplib::Request& request, httplib::Response& response) {
         LineView::Params params;

@@ -11,6 +11,7 @@ struct ServeOptions {
     int port = 8080;
     std::string stationDirectory;  // holds the journal and transcripts/
     std::string database;          // the line database's connection string, or empty
+    std::string station;           // the station's name in the line, with a database
     int timeoutSeconds = 10;       // each database call's deadline
 };
 

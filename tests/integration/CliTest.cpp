@@ -38,6 +38,17 @@ TEST(Cli, HelpAndUsageErrors) {
     EXPECT_EQ(wrong.status, 2);
     EXPECT_EQ(wrong.out, "");
     EXPECT_NE(wrong.err.find("unknown argument: --bogus"), std::string::npos) << wrong.err;
+
+    // The line view: its usage errors here, and in the Windows build, where it is not, a pointer to the Linux one.
+    for (const char* serve : {"--serve 65536", "--serve host:", "--serve 8080 8081", "--serve [::1:80"}) {
+        const Result refused = runCli(dir, serve);
+        EXPECT_EQ(refused.status, 2) << serve;
+#ifdef _WIN32
+        EXPECT_NE(refused.err.find("the line view is in the Linux build only"), std::string::npos) << refused.err;
+#else
+        EXPECT_NE(refused.err.find("vornix-cli: --serve"), std::string::npos) << refused.err;
+#endif
+    }
 }
 
 TEST(Cli, VersionIsTheProjectVersion) {

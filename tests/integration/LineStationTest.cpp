@@ -18,6 +18,7 @@
 
 #include "RouterSim.h"
 #include "support/CliRun.h"
+#include "support/ServedView.h"
 #include "support/PostgresServer.h"
 
 namespace vornix {
@@ -101,6 +102,44 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
     EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_assignment"), 4 * 25 * 2);
     EXPECT_EQ(line.number("SELECT COUNT(*) FROM vornix_run"), 4 * 25) << "every run's record is in the database too";
     line.expectConsistent(0x001122000000LL, 0x0011220001FFLL);
+
+    // The line view of one station shows the whole line as the database has it.
+    test::ServedView view(line.dir.file("station0"), "127.0.0.173", 18090);
+    ASSERT_TRUE(view.ready()) << view.failure();
+    const json summary = view.json("/api/summary?span=1h");
+    EXPECT_EQ(summary["runs"], line.number("SELECT COUNT(*) FROM vornix_run"));
+    EXPECT_EQ(summary["succeeded"],
+              line.number("SELECT COUNT(*) FROM vornix_run WHERE CAST(record_text AS json)->>'result' = 'succeeded'"));
+    EXPECT_EQ(summary["routers"], line.number("SELECT COUNT(DISTINCT reservation_id) FROM vornix_assignment"));
+    ASSERT_EQ(summary["stations"].size(), 4u);
+    for (const json& station : summary["stations"])
+        EXPECT_EQ(station["runs"], line.number("SELECT COUNT(*) FROM vornix_run WHERE station = '" +
+                                               station["station"].get<std::string>() + "'"));
+    ASSERT_EQ(summary["pools"].size(), 1u);
+    const json& pool = summary["pools"][0];
+    EXPECT_EQ(pool["used"], line.number("SELECT COUNT(*) FROM vornix_assignment"));
+    EXPECT_EQ(pool["held"], line.number("SELECT COALESCE(SUM(mac_count), 0) FROM vornix_reservation WHERE state = 'open'"));
+    EXPECT_EQ(pool["free"], 0x0011220001FFLL + 1 - line.number("SELECT next_mac FROM vornix_pool"));
+    EXPECT_EQ(pool["perDay"], 200.0 * 24) << "200 addresses within the hour";
+
+    const long long mac = line.number("SELECT MAX(mac) FROM vornix_assignment");
+    char dashed[20];
+    std::snprintf(dashed, sizeof dashed, "%02llX-%02llX-%02llX-%02llX-%02llX-%02llX", mac >> 40, mac >> 32 & 255,
+                  mac >> 24 & 255, mac >> 16 & 255, mac >> 8 & 255, mac & 255);
+    const json address = view.json(std::string("/api/address?mac=") + dashed);
+    EXPECT_EQ(address["found"], true);
+    EXPECT_EQ(address["run"].get<std::string>() + "\n",
+              line.server.sql("SELECT run_id FROM vornix_assignment WHERE mac = " + std::to_string(mac)));
+    EXPECT_EQ(address["source"], "database");
+    EXPECT_EQ(view.json("/api/address?mac=00:11:22:00:0F:FF")["found"], false);
+
+    // A record stored by a station whose clock is years behind is still found.
+    line.server.sql("INSERT INTO vornix_run SELECT 'late', 'station9', '2001-01-01T00:00:00Z',"
+                    " REPLACE(record_text, run_id, 'late') FROM vornix_run LIMIT 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // the database is asked every 2 s
+    EXPECT_EQ(view.json("/api/summary?span=1h")["stations"].size(), 5u);
+    EXPECT_EQ(view.json("/api/run?id=late")["source"], "database");
+    EXPECT_EQ(view.stop(), 0) << "SIGTERM ends the view as a stop";
 }
 
 // Every run of the station has exactly one record, killed ones included:
