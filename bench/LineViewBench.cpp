@@ -41,6 +41,7 @@ const std::string scratch = "/tmp/vornix-view-bench";
 constexpr int postgresPort = 24350;
 constexpr int viewPort = 8240;
 constexpr int loads = 20;
+constexpr int refreshPauseMs = 2500;
 constexpr double targetMs = 500;
 constexpr long long poolFirst = 0x001122000000LL;
 
@@ -217,10 +218,12 @@ bool once(httplib::Client& client, const std::string& what, const std::string& p
     return true;
 }
 
-// `loads` loads; the row shows their median and the worst.
-bool series(httplib::Client& client, const std::string& what, const std::string& path, const Check& check) {
+// count loads, pauseMs apart; the row shows their median and the worst.
+bool series(httplib::Client& client, const std::string& what, const std::string& path, const Check& check,
+            int count = loads, int pauseMs = 0) {
     std::vector<double> times;
-    for (int i = 0; i < loads; ++i) {
+    for (int i = 0; i < count; ++i) {
+        if (i) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         const Answer a = get(client, path);
         const std::string wrong = a.why.empty() ? check(a.body) : a.why;
         if (!wrong.empty()) {
@@ -230,8 +233,9 @@ bool series(httplib::Client& client, const std::string& what, const std::string&
         times.push_back(a.ms);
     }
     std::sort(times.begin(), times.end());
-    row(what + ", " + std::to_string(loads) + " loads", number((times[loads / 2 - 1] + times[loads / 2]) / 2),
-        number(times.back()), verdict(times.back()));
+    const double median = (times[(count - 1) / 2] + times[count / 2]) / 2;
+    row(what + ", " + std::to_string(count) + " loads" + (pauseMs ? " " + number(pauseMs / 1000.0) + " s apart" : ""),
+        number(median), number(times.back()), verdict(times.back()));
     return true;
 }
 
@@ -299,31 +303,36 @@ void measure(const std::string& directory, const std::string& address, Expected&
         return;
     // With its index built, the server reads only what was added.
     if (!append()) return failedRow("append 100 runs", "the runs could not be added");
-    // The addition shows at once: the next answer holds it.
+    // The page asks every 5 s; the server reads the database at most every
+    // 2 s. A load after such a pause holds the addition, and each one
+    // pays for a refresh.
+    std::this_thread::sleep_for(std::chrono::milliseconds(refreshPauseMs));
     if (!once(client, "summary 8h, next load after 100 runs were added", "/api/summary?span=8h", summary, "")) return;
     if (!series(client, "summary 8h after the addition", "/api/summary?span=8h", summary)) return;
+    if (!series(client, "summary 8h as the page refreshes", "/api/summary?span=8h", summary, 5, refreshPauseMs)) return;
     const long peak = server.peakKiB();
     row("server's peak memory (VmHWM)", number(peak / 1024.0, "%.1f"), "", "MiB");
     const int stopped = server.stop();
     if (stopped != 0) failedRow("server stop (SIGTERM)", "exit status " + std::to_string(stopped) + ", should be 0");
 }
 
-// Runs started evenly over the last 7 days, a few minutes clear of both
-// ends, so that every span has data and none slips out during the loads.
+// Runs started evenly over the last 7 days, clear of both ends: every span
+// has data, none slips out during the loads, and every run has ended (a
+// run takes at most about 5 minutes).
 std::vector<bench::TimePoint> startTimes(int count) {
     const auto now = std::chrono::system_clock::now();
     const auto from = now - std::chrono::hours(24 * 7) + std::chrono::minutes(10);
-    const auto step = (now - std::chrono::minutes(2) - from) / count;
+    const auto step = (now - std::chrono::minutes(30) - from) / count;
     std::vector<bench::TimePoint> times;
     for (int i = 0; i < count; ++i) times.push_back(from + step * i);
     return times;
 }
 
-// The 100 runs of the last few minutes, added after the first loads.
+// The 100 runs that ended since the first loads, added after them.
 std::vector<bench::TimePoint> recentTimes() {
     const auto now = std::chrono::system_clock::now();
     std::vector<bench::TimePoint> times;
-    for (int i = 100; i > 0; --i) times.push_back(now - std::chrono::seconds(i * 2));
+    for (int i = 100; i > 0; --i) times.push_back(now - std::chrono::minutes(6) - std::chrono::seconds(i * 12));
     return times;
 }
 
