@@ -25,6 +25,10 @@
 namespace vornix {
 namespace {
 
+using test::field;
+using test::starts;
+using test::textOf;
+
 using namespace std::chrono;
 using test::readAll;
 
