@@ -166,6 +166,8 @@ bool LineView::readDatabaseRuns(const std::string& since) {
             if (stored.recordedAt > databaseNewest_) databaseNewest_ = stored.recordedAt;
             if (std::optional<ParsedRun> parsed = parseRecord(stored.record)) {
                 parsed->station = stored.station;  // its name in the line
+                // The database's own assignments answer for its addresses.
+                parsed->addresses.clear();
                 index_.add(std::move(*parsed));
             }
         }

@@ -5,7 +5,8 @@
 #   resources the three Windows programs carry the version
 #   deb       vornix-cli and routersim in /usr/bin, nothing else; the
 #             package's fields; every library they load is a declared dependency
-#   deb-run   vornix-cli unpacked from the .deb names the version
+#   deb-run   vornix-cli unpacked from the .deb names the version and serves
+#             the line view's pages and API until SIGTERM
 set -euo pipefail
 export LC_ALL=C
 case_name=$1 source_dir=$2 version=$3
@@ -88,6 +89,26 @@ deb-run)
   [ $status -eq 0 ] || fail "vornix-cli --version exited $status: $(cat "$scratch/err")"
   printf 'vornix-cli %s\n' "$version" | cmp -s - "$scratch/out" || fail "vornix-cli --version printed: $(cat "$scratch/out")"
   echo "the unpacked vornix-cli prints: $(cat "$scratch/out")"
+  # The line view, as a line's Linux server runs it.
+  mkdir "$scratch/station"
+  cp "$source_dir/samples/setup.ini" "$scratch/station/"
+  (cd "$scratch/station" && exec "$scratch/root/usr/bin/vornix-cli" --serve 127.0.0.174:18091) \
+    >"$scratch/serve.out" 2>"$scratch/serve.err" &
+  server=$!
+  for _ in $(seq 100); do grep -q "serving the line view" "$scratch/serve.out" && break; sleep 0.1; done
+  fetched=$(python3 - <<'PY' 2>&1
+import json, urllib.request
+page = urllib.request.urlopen("http://127.0.0.174:18091/", timeout=10).read().decode()
+summary = json.load(urllib.request.urlopen("http://127.0.0.174:18091/api/summary", timeout=10))
+print("page" if "<html" in page.lower() else "no page", summary["runs"])
+PY
+) || true
+  kill -TERM $server
+  status=0
+  wait $server || status=$?
+  [ "$fetched" = "page 0" ] || fail "the unpacked vornix-cli --serve answered: $fetched; it said: $(cat "$scratch/serve.out" "$scratch/serve.err")"
+  [ $status -eq 0 ] || fail "vornix-cli --serve exited $status after SIGTERM"
+  echo "the unpacked vornix-cli serves the line view: $(head -1 "$scratch/serve.out")"
   ;;
 *)
   echo "usage: check_package.sh zip|resources|deb|deb-run SOURCE_DIR VERSION" >&2
