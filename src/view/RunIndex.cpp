@@ -258,6 +258,26 @@ const std::vector<std::size_t>& RunIndex::byStart() const {
         for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = i;
         std::stable_sort(order_.begin(), order_.end(),
                          [&](std::size_t a, std::size_t b) { return runs_[a].started < runs_[b].started; });
+        // A router is the first address its run wrote. A run that wrote none
+        // and failed was a try of the router its station's next run
+        // prepared: an operator tries a router again before taking the next.
+        keys_.assign(runs_.size(), 0);
+        std::unordered_map<std::uint32_t, std::vector<std::size_t>> tries;  // by station
+        for (std::size_t index : order_) {
+            const Run& run = runs_[index];
+            std::vector<std::size_t>& pending = tries[run.station];
+            if (run.firstMac < 0 && run.result != Result::Succeeded) {
+                pending.push_back(index);
+                continue;
+            }
+            const long long key = run.firstMac >= 0 ? run.firstMac : -1 - static_cast<long long>(index);
+            keys_[index] = key;
+            for (std::size_t tried : pending) keys_[tried] = key;
+            pending.clear();
+        }
+        // Tries that no run followed yet are one router each.
+        for (auto& [station, pending] : tries)
+            for (std::size_t tried : pending) keys_[tried] = -1 - static_cast<long long>(pending.front());
         ordered_ = true;
     }
     return order_;

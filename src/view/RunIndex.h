@@ -93,10 +93,8 @@ public:
 private:
     std::uint32_t intern(const std::string& text);
     const std::vector<std::size_t>& byStart() const;
-    // A router is the first address its run wrote; a run that wrote none is a router of its own.
-    long long routerKey(std::size_t index) const {
-        return runs_[index].firstMac >= 0 ? runs_[index].firstMac : -1 - static_cast<long long>(index);
-    }
+    // Which router each run prepared, by run: see byStart().
+    long long routerKey(std::size_t index) const { return keys_[index]; }
 
     std::vector<Run> runs_;
     std::unordered_map<std::string, std::size_t> byId_;
@@ -110,6 +108,7 @@ private:
     };
     std::unordered_map<long long, std::vector<Written>> addresses_;
     mutable std::vector<std::size_t> order_;  // runs by start, oldest first
+    mutable std::vector<long long> keys_;     // each run's router
     mutable bool ordered_ = true;
 };
 

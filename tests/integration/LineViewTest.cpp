@@ -227,7 +227,16 @@ TEST_F(LineView, LinePageShowsTheFiguresOfTheRecords) {
     const auto from = now_ - hours(8);
     std::map<std::string, system_clock::time_point> firstRun;  // router: its earliest run
     std::map<std::string, bool> firstSucceeded;
-    auto routerOf = [&](std::size_t i) { return *runs[i].firstMac ? std::string(runs[i].firstMac) : written_[i].id; };
+    // A router is its first address; a failed run that wrote none was a try
+    // of the router its station's next run prepared (the table is in order).
+    std::vector<std::string> routers(std::size(runs));
+    for (std::size_t i = std::size(runs); i-- > 0;) {
+        const bool followed = i + 1 < std::size(runs) && std::string(runs[i + 1].station) == runs[i].station;
+        if (*runs[i].firstMac) routers[i] = runs[i].firstMac;
+        else if (std::string(resultOf(runs[i])) != "succeeded" && followed) routers[i] = routers[i + 1];
+        else routers[i] = written_[i].id;
+    }
+    auto routerOf = [&](std::size_t i) { return routers[i]; };
     for (std::size_t i = 0; i < std::size(runs); ++i) {
         const std::string router = routerOf(i);
         if (!firstRun.count(router) || written_[i].started < firstRun[router]) {
