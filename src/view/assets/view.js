@@ -277,7 +277,8 @@
       const rows = pools.map((p) =>
         el("tr", { "data-pool": p.name },
           el("td", { class: "nowrap" }, p.name),
-          el("td", { class: "mono nowrap" }, (p.first || "") + " – " + (p.last || "")),
+          // First and last on lines of their own: the table fits a half-width panel.
+          el("td", { class: "mono nowrap" }, el("div", {}, p.first || ""), el("div", {}, "– " + (p.last || ""))),
           el("td", { class: "num", "data-field": "used" }, count(p.used)),
           el("td", { class: "num", "data-field": "held" }, count(p.held)),
           el("td", { class: "num", "data-field": "free" }, count(p.free)),
