@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "records/LineDatabase.h"
+#include "records/UtcTime.h"
 
 namespace vornix::view {
 
@@ -61,24 +62,8 @@ std::optional<Millis> parseUtc(std::string_view text) {
 }
 
 std::string utcText(Millis time) {
-    long long days = time / 86400000, rest = time % 86400000;
-    if (rest < 0) {
-        rest += 86400000;
-        --days;
-    }
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long long dayOfEra = days - era * 146097;
-    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long long mp = (5 * dayOfYear + 2) / 153;
-    const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const long long month = mp < 10 ? mp + 3 : mp - 9;
-    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", year, month, day,
-                  rest / 3600000, rest / 60000 % 60, rest / 1000 % 60, rest % 1000);
-    return text;
+    return UtcTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(time)))
+        .format("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
 }
 
 std::optional<long long> parseAnyMac(std::string_view text) {
