@@ -112,7 +112,7 @@ void LineView::refreshJournal() {
     journalFile_ = static_cast<unsigned long long>(file.st_ino);
     std::ifstream in(journalPath_, std::ios::binary);
     if (!in.seekg(journalOffset_)) return;
-    std::string chunk(4u << 20, '\0');
+    std::string chunk(static_cast<std::size_t>(std::min<long long>(size - journalOffset_, 4 << 20)), '\0');
     std::string pending;
     long long lineStart = journalOffset_;
     while (in) {
