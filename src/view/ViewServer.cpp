@@ -77,6 +77,13 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     // Browsers keep their connections: without this each answer waits for
     // the peer's delayed acknowledgement.
     server.set_tcp_nodelay(true);
+    // The library's default also shares the port with any other server on
+    // it (SO_REUSEPORT), which would split the answers between an old view
+    // and a new one: only a port in TIME_WAIT may be bound again.
+    server.set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.Get("/api/.*", [&view](const httplib::Request& request, httplib::Response& response) {
         LineView::Params params;
         for (const auto& [name, value] : request.params) params.emplace(name, value);

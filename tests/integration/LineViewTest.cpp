@@ -399,6 +399,12 @@ TEST_F(LineView, ServesTheEmbeddedPages) {
         EXPECT_EQ(view::findAsset(path), nullptr) << path;
 }
 
+TEST_F(LineView, ASecondViewOnTheSamePortIsRefused) {
+    test::ServedView second(station_->file(""), host_, port_);
+    EXPECT_FALSE(second.ready()) << second.failure();
+    EXPECT_EQ(second.stop(), 1);
+}
+
 TEST_F(LineView, RefusesPathsOutOfTranscriptsAndMalformedParameters) {
     const std::string setup = readAll(station_->file("setup.ini"));
     httplib::Client client(host_, port_);
