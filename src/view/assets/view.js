@@ -595,7 +595,7 @@
       }
       answer.dataset.found = "yes";
       const block = a.block || {};
-      const blockText = (block.first || "—") + (block.count ? ", " + block.count + " addresses" : "") +
+      const blockText = (block.first || "—") + (block.count ? ", " + block.count + (block.count === 1 ? " address" : " addresses") : "") +
         (block.pool ? ", pool " + block.pool : "");
       const facts = [
         ["Address", el("span", { class: "mono", "data-field": "mac" }, a.mac)],
