@@ -14,6 +14,8 @@ namespace {
 using nlohmann::json;
 
 const char* const doneSuffix = ".log";
+// A transcript being made, before it has its name (FileRecords::create).
+const char* const unnamedSuffix = ".new";
 const char* const headingStart = "vornix transcript ";
 
 std::string liveName(const std::string& doneName) {
@@ -217,6 +219,10 @@ bool RunRecords::inJournalTail(const std::string& runId) const {
 
 void RunRecords::recoverInterrupted(const Secrets& secrets, LineRecordKeeper* keeper) {
     for (const std::string& name : files_.names(transcripts(), liveSuffix)) recover(name, secrets, keeper);
+    // Killed while its transcript was being made, before it had its name
+    // (writing the heading waits for the disk): recorded the same way.
+    for (const std::string& name : files_.names(transcripts(), std::string(liveSuffix) + unnamedSuffix))
+        recover(name, secrets, keeper);
 }
 
 void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRecordKeeper* keeper) {
@@ -229,7 +235,11 @@ void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRe
         return;
     }
     const Recovered run = readTranscript(text);
-    const std::string done = doneName(name);
+    const bool unnamed = name.size() > std::strlen(unnamedSuffix) &&
+                         name.compare(name.size() - std::strlen(unnamedSuffix), std::string::npos, unnamedSuffix) == 0;
+    // One killed before its heading was written tells of no run.
+    if (unnamed && !run.ok) return;
+    const std::string done = doneName(unnamed ? name.substr(0, name.size() - std::strlen(unnamedSuffix)) : name);
     // Killed after its record was written, before the rename: nothing to add.
     if (run.ok && !inJournalTail(run.data.runId)) {
         const std::string record = journal::interruptedLine(

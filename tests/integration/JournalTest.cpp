@@ -250,6 +250,24 @@ TEST(Journal, AKilledRunIsRecordedAsInterruptedOnceAtTheNextStart) {
         EXPECT_EQ(transcript.find("s3cret!"), std::string::npos);
     }
     EXPECT_TRUE(filesEndingIn(station + "/transcripts", ".open").empty());
+
+    // Killed while the transcript was being made, before it had its name:
+    // with its heading written it is recorded the same way; without, it
+    // tells of no run and stays as it is.
+    const std::string done = station + "/" + journal(station)[0]["transcript"].get<std::string>();
+    std::string heading = test::readAll(done).substr(0, test::readAll(done).find('\n') + 1);
+    const std::string runId = journal(station)[0]["run"];
+    heading.replace(heading.find(runId), runId.size(), "unnamed run");
+    std::ofstream(station + "/transcripts/unnamed.open.new") << heading;
+    std::ofstream(station + "/transcripts/empty.open.new");
+    test::runCli(station, "--history");
+    const std::vector<json> records = journal(station);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1]["run"], "unnamed run");
+    EXPECT_EQ(records[1]["result"], "interrupted");
+    EXPECT_EQ(records[1]["transcript"], "transcripts/unnamed.log");
+    EXPECT_TRUE(std::filesystem::exists(station + "/transcripts/unnamed.log"));
+    EXPECT_TRUE(std::filesystem::exists(station + "/transcripts/empty.open.new"));
 }
 
 // The boot stage's record: the versions expected and found, and the failure
