@@ -140,6 +140,17 @@ void LineView::refreshJournal() {
 
 namespace {
 
+// One read within the client's deadline; what it reads goes to memory the
+// read shares, since a read given up may still end later.
+template <typename Read>
+LineClient::Answer ask(LineClient& client, Read read) {
+    return client.call([read](LineDatabase& db) {
+        LineClient::Answer a;
+        a.status = read(db, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
+        return a;
+    });
+}
+
 std::string failureLine(const LineClient& client, const LineClient::Answer& answer) {
     return answer.status == LineClient::Status::Unanswered ? client.unansweredLine() : answer.diagnostic;
 }
@@ -150,11 +161,8 @@ bool LineView::readDatabaseRuns(const std::string& since) {
     std::string after;
     for (;;) {
         auto page = std::make_shared<std::vector<LineDatabase::StoredRun>>();
-        const LineClient::Answer answer = poller_->call([page, after, since](LineDatabase& db) {
-            LineClient::Answer a;
-            a.status = db.readRuns(after, since, *page, a.diagnostic) ? LineClient::Status::Done
-                                                                       : LineClient::Status::Failed;
-            return a;
+        const LineClient::Answer answer = ask(*poller_, [page, after, since](LineDatabase& db, std::string& why) {
+            return db.readRuns(after, since, *page, why);
         });
         std::lock_guard<std::mutex> lock(mutex_);
         if (answer.status != LineClient::Status::Done) {
@@ -184,10 +192,8 @@ void LineView::readPools() {
     std::vector<std::string> since;
     for (Millis span : poolSpans) since.push_back(secondsText(now - span));
     auto figures = std::make_shared<std::vector<LineDatabase::PoolFigures>>();
-    const LineClient::Answer answer = poller_->call([figures, since](LineDatabase& db) {
-        LineClient::Answer a;
-        a.status = db.poolFigures(since, *figures, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
-        return a;
+    const LineClient::Answer answer = ask(*poller_, [figures, since](LineDatabase& db, std::string& why) {
+        return db.poolFigures(since, *figures, why);
     });
     std::lock_guard<std::mutex> lock(mutex_);
     if (answer.status == LineClient::Status::Done) pools_ = std::move(*figures);
@@ -215,11 +221,8 @@ void LineView::pollDatabase(bool all) {
     if (read && !all && now - counted_ >= std::chrono::seconds(options_.recountSeconds)) {
         counted_ = now;
         auto count = std::make_shared<long long>(0);
-        const LineClient::Answer answer = poller_->call([count](LineDatabase& db) {
-            LineClient::Answer a;
-            a.status = db.countRuns(*count, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
-            return a;
-        });
+        const LineClient::Answer answer =
+            ask(*poller_, [count](LineDatabase& db, std::string& why) { return db.countRuns(*count, why); });
         bool missed = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -412,14 +415,10 @@ LineView::Answer LineView::run(const Params& params) {
     } else if (client_) {
         source = "database";
         auto stored = std::make_shared<std::optional<LineDatabase::StoredRun>>();
-        const LineClient::Answer answer = client_->call([stored, id](LineDatabase& db) {
-            LineClient::Answer a;
-            a.status = db.readRun(id, *stored, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
-            return a;
-        });
+        const LineClient::Answer answer =
+            ask(*client_, [stored, id](LineDatabase& db, std::string& why) { return db.readRun(id, *stored, why); });
         if (answer.status != LineClient::Status::Done)
-            return {503, json{{"error", answer.status == LineClient::Status::Unanswered ? client_->unansweredLine()
-                                                                                       : answer.diagnostic}}};
+            return {503, json{{"error", failureLine(*client_, answer)}}};
         if (*stored) record = json::parse((*stored)->record, nullptr, false);
     }
     if (!record.is_object() || !record.contains("run") || record["run"] != id)
@@ -442,14 +441,11 @@ LineView::Answer LineView::address(const Params& params) {
     const std::optional<AddressHolder> local = index_.holder(*mac);
     if (client_) {
         auto found = std::make_shared<std::optional<LineDatabase::Assignment>>();
-        const LineClient::Answer asked = client_->call([found, m = *mac](LineDatabase& db) {
-            LineClient::Answer a;
-            a.status = db.findAssignment(m, *found, a.diagnostic) ? LineClient::Status::Done : LineClient::Status::Failed;
-            return a;
+        const LineClient::Answer asked = ask(*client_, [found, m = *mac](LineDatabase& db, std::string& why) {
+            return db.findAssignment(m, *found, why);
         });
         if (asked.status != LineClient::Status::Done)
-            return {503, json{{"error", asked.status == LineClient::Status::Unanswered ? client_->unansweredLine()
-                                                                                      : asked.diagnostic}}};
+            return {503, json{{"error", failureLine(*client_, asked)}}};
         if (*found) {
             const LineDatabase::Assignment& a = **found;
             const Run* run = index_.find(a.runId);

@@ -53,6 +53,9 @@ TEST(LineViewDatabase, RecordsStoredLaterOrWithAClockBehindAreFollowed) {
     const json gone = summary();
     EXPECT_EQ(gone["runs"], 3);
     EXPECT_NE(gone["sources"]["databaseError"], "");
+    const LineView::Answer lookup = view.api("/api/address", {{"mac", "00:11:22:33:44:55"}});
+    EXPECT_EQ(lookup.status, 503);
+    EXPECT_NE(lookup.body["error"], "");
 }
 
 }  // namespace
