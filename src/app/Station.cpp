@@ -13,6 +13,7 @@
 #include "platform/FileRecords.h"
 #include "platform/HostName.h"
 #include "procedures/BootUpdater.h"
+#include "procedures/MacBlock.h"
 #include "procedures/FirmwareUpdater.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
@@ -21,6 +22,7 @@
 #include "records/LineBlockSource.h"
 #include "records/LineClient.h"
 #include "records/LineCommands.h"
+#include "records/LineDatabase.h"
 #include "records/LineRecordKeeper.h"
 #include "records/Odbc.h"
 #include "records/RunRecords.h"
@@ -69,6 +71,11 @@ struct Station::Parts {
         LineBlockSource blocks({database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
                                 run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout)});
         MacWriter(context, macBlock, blocks).run();
+        // Released as the source goes: the record says so first.
+        if (blocks.spentAtEnd()) {
+            const RunRecord::Data data = record->data();
+            record->blockSpent(data.startMacBefore, data.blockCount);
+        }
     }
     void bootUpdate() { BootUpdater(context, *adapters.echo).run(); }
     void firmwareUpdate() {
@@ -119,7 +126,32 @@ struct Station::Parts {
     void runEnded(RunOutcome& outcome) { records.end(outcome, keeper().get()); }
 
     // Before the first run: the records of runs killed before they wrote theirs.
-    void recoverInterrupted() { records.recoverInterrupted(secrets(), keeper().get()); }
+    void recoverInterrupted() {
+        records.recoverInterrupted(secrets(), keeper().get(),
+                                   [this](const std::string& runId, const std::string& first, int count,
+                                          std::string& told) { return moveStartMacPast(runId, first, count, told); });
+    }
+
+    // A run killed while it wrote the block that start_mac still names: the
+    // block may be on that router, so the next router gets the next one.
+    bool moveStartMacPast(const std::string& runId, const std::string& first, int count, std::string& told) {
+        const StationConfig config(*adapters.profile);
+        const ConfigValue now = config.read(keys::startMac);
+        const std::optional<long long> at = parseMac(now.text), block = parseMac(first);
+        // Moved on already (the run got that far) or set by hand since: left as it is.
+        if (now.missing || !at || !block || *at != *block || count <= 0) return false;
+        MacBlock mac;
+        mac.setStartMac(now.text);
+        const std::string next = mac.formatMac(MacBlock::readCounter(mac.startMac()) + count);
+        if (!config.write(keys::startMac, next) || config.read(keys::startMac).text != next) {
+            told = "cannot move start_mac past the block " + first + " of the interrupted run " + runId +
+                   ": setup.ini cannot be written, and the next router would get that block again";
+            return false;
+        }
+        told = "start_mac moved from " + now.text + " to " + next + ": the interrupted run " + runId +
+               " had begun writing that block to its router";
+        return true;
+    }
 };
 
 std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& why, std::string& directory) {

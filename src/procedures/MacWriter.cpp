@@ -47,6 +47,21 @@ int MacWriter::run() {
     const long long counter = MacBlock::readCounter(block_.startMac());
     auto addressOf = [&](int entry) { return block_.formatMac(counter + entry); };
 
+    // Once before the first write: from then on the block may be on this
+    // router, and whoever keeps the block must know it before a byte goes.
+    bool writing = false;
+    auto beginWriting = [&]() -> bool {
+        if (writing) return true;
+        context_.note([](RunRecord& record) { record.blockWriting(); });
+        const std::string refused = blocks_.writing();
+        if (!refused.empty()) {
+            run.fail(refused);
+            return false;
+        }
+        writing = true;
+        return true;
+    };
+
     int written = 0;
     for (int i = 0; i < macEntries; ++i) {
         const ConfigValue entry = config.readEntry(keys::writeMacEntries, i);
@@ -56,6 +71,7 @@ int MacWriter::run() {
             const std::string name = console.scratchItem(k);
             const std::string lapsed = blocks_.stillHeld();
             if (!lapsed.empty()) return run.fail(lapsed);
+            if (!beginWriting()) return 0;
             if (!run.sendCommand("echo " + name + " " + addressOf(i) + " > " + macPath.text + "\r\n")) return 0;
             run.log("Writing " + name + " = " + quoted(addressOf(i)));
             context_.note([&](RunRecord& record) { record.macWritten(name, addressOf(i)); });
@@ -75,6 +91,7 @@ int MacWriter::run() {
         const std::string value = console.scratchItem(1);  // empty for an entry without a comma
         const std::string lapsed = blocks_.stillHeld();
         if (!lapsed.empty()) return run.fail(lapsed);
+        if (!beginWriting()) return 0;
         if (!run.sendCommand("echo " + name + " " + value + " > " + envPath.text + "\r\n")) return 0;
         run.log("Writing " + name + " " + value);
         context_.note([&](RunRecord& record) { record.environmentWritten(name, value); });

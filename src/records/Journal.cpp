@@ -77,6 +77,10 @@ ordered heading(const RunRecord::Data& data, const Station& station, const Secre
 std::string ending(ordered& record, const RunRecord::Data& data, const std::string& transcript,
                    const Secrets& secrets) {
     if (!data.reusedBlockOf.empty()) record["reusedBlockOf"] = clean(secrets, data.reusedBlockOf);
+    // Written to this run's router and never its own: out of circulation.
+    if (!data.spentFirst.empty())
+        record["spentBlock"] = {{"first", clean(secrets, data.spentFirst)}, {"count", data.spentCount}};
+    if (!data.interruption.empty()) record["interruption"] = data.interruption;
     ordered log = ordered::array();
     for (const std::string& line : data.log) log.push_back(clean(secrets, line));
     record["log"] = log;

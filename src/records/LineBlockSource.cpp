@@ -10,7 +10,10 @@ LineBlockSource::LineBlockSource(Settings settings)
 LineBlockSource::~LineBlockSource() {
     // A server that did not answer would only make the operator wait again:
     // the lease brings the block back.
-    if (held_ && reachable_) client_.release(settings_.runId);
+    if (!held_ || !reachable_) return;
+    std::string spentFirst;
+    int spentCount = 0;
+    client_.release(settings_.runId, spentFirst, spentCount);
 }
 
 MacBlockSource::Reserved LineBlockSource::reserve(int count) {
@@ -77,6 +80,27 @@ std::string LineBlockSource::stillHeld() {
     if (std::chrono::steady_clock::now() - asked_ < std::chrono::seconds(leaseSeconds - 60)) return std::string();
     return "The MAC block " + formatMac(reservation_.first) + " was held longer than its lease of " +
            std::to_string(leaseSeconds) + " s: not written further";
+}
+
+std::string LineBlockSource::writing() {
+    if (!held_) return std::string();
+    // Marked before a byte goes out: a station killed after it leaves a
+    // block that the database knows may be on a router.
+    const LineClient::Answer answer =
+        client_.call([reservation = reservation_, runId = settings_.runId](LineDatabase& database) -> LineClient::Answer {
+            std::string diagnostic;
+            switch (database.markWriting(reservation.id, runId, diagnostic)) {
+            case LineDatabase::AssignResult::Assigned: return {Status::Done, diagnostic};
+            case LineDatabase::AssignResult::Refused: return {Status::Refused, diagnostic};
+            case LineDatabase::AssignResult::Failed: break;
+            }
+            return {Status::Failed, diagnostic};
+        });
+    reachable_ = answer.status != Status::Unanswered;
+    if (answer.status == Status::Unanswered) return client_.unansweredLine();
+    if (answer.status != Status::Done) return "Can't reach the line database: " + answer.diagnostic;
+    written_ = true;
+    return std::string();
 }
 
 std::string LineBlockSource::stageVerified() {

@@ -12,8 +12,9 @@ namespace vornix {
 // The block from the line's database: this router's block is reserved from
 // the pool for this run alone, in a transaction no other station can win at
 // the same time, and becomes this router's assignment once the whole stage
-// verified. A block this run leaves unassigned is released when it ends, so
-// the station's next run writes it again.
+// verified. A block this run leaves unassigned is released when it ends: one
+// it never wrote to the router goes to the station's next run, one it wrote
+// is spent (the router that may hold it could be set aside).
 class LineBlockSource : public MacBlockSource {
 public:
     // Longer than any MAC stage runs: a block whose holder vanished without
@@ -36,12 +37,15 @@ public:
     std::string commit(const std::string& startMac, int count, const std::string& next) override;
     std::string stillHeld() override;
     std::string stageVerified() override;
+    std::string writing() override;
+    bool spentAtEnd() const override { return held_ && written_; }
 
 private:
     Settings settings_;
     LineClient client_;
     Reservation reservation_;
     bool held_ = false;        // reserved, not yet assigned
+    bool written_ = false;     // marked as written to the router
     bool reachable_ = true;    // the last call got an answer
     std::chrono::steady_clock::time_point asked_;  // before the reservation was asked for
 };

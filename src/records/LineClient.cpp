@@ -144,14 +144,23 @@ std::string LineClient::keep(const std::string& runId, const std::string& record
     return std::string();
 }
 
-std::string LineClient::release(const std::string& runId) {
-    const Answer answer = call([runId](LineDatabase& database) {
+std::string LineClient::release(const std::string& runId, std::string& spentFirst, int& spentCount) {
+    spentFirst.clear();
+    spentCount = 0;
+    // Shared with the call's thread, which may outlive an unanswered call.
+    auto spent = std::make_shared<std::vector<Reservation>>();
+    const Answer answer = call([runId, spent](LineDatabase& database) {
         std::string diagnostic;
-        const bool released = database.release(runId, diagnostic);
+        const bool released = database.release(runId, *spent, diagnostic);
         return Answer{released ? Status::Done : Status::Failed, diagnostic};
     });
     if (answer.status == Status::Unanswered) return unansweredLine();
     if (answer.status != Status::Done) return "Can't reach the line database: " + answer.diagnostic;
+    // A run holds one block at a time.
+    if (!spent->empty()) {
+        spentFirst = formatMac(spent->front().first);
+        spentCount = spent->front().count;
+    }
     return std::string();
 }
 

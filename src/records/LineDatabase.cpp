@@ -37,7 +37,8 @@ constexpr char createReservation[] =
     " reserved_at VARCHAR(20) NOT NULL,"
     " closed_at VARCHAR(20),"
     " holder VARCHAR(128),"
-    " lease_until BIGINT)";
+    " lease_until BIGINT,"
+    " written_at VARCHAR(20))";
 constexpr char indexReservation[] =
     "CREATE INDEX vornix_reservation_station ON vornix_reservation (station, state)";
 // The address as primary key: no address can reach two routers.
@@ -87,6 +88,7 @@ struct ColumnDefinition {
 constexpr ColumnDefinition laterColumns[] = {
     {"vornix_reservation", "holder", "ALTER TABLE vornix_reservation ADD holder VARCHAR(128)"},
     {"vornix_reservation", "lease_until", "ALTER TABLE vornix_reservation ADD lease_until BIGINT"},
+    {"vornix_reservation", "written_at", "ALTER TABLE vornix_reservation ADD written_at VARCHAR(20)"},
 };
 
 // The server's clock in whole seconds since 1970: leases are compared on one
@@ -419,18 +421,18 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     // The station's open blocks: this run's own (a reservation asked again
     // after its answer was lost), and those of runs that are over.
     auto open = run(*statements_,
-                    "SELECT id, first_mac, mac_count, holder, lease_until FROM vornix_reservation"
+                    "SELECT id, first_mac, mac_count, holder, lease_until, written_at FROM vornix_reservation"
                     " WHERE station = ? AND pool = ? AND state = 'open' ORDER BY id",
                     {Parameter::text(station), Parameter::text(pool)}, problem);
     if (!open) return fail(problem);
     std::optional<Reservation> own, unfinished;
-    std::vector<long long> other;
+    std::vector<long long> other, spent;
     for (Fetch f; (f = open->fetch(problem)) != Fetch::End;) {
         if (f == Fetch::Failed) return fail(problem);
         std::optional<long long> id, first, size, until;
-        std::optional<std::string> heldBy;
+        std::optional<std::string> heldBy, written;
         if (!open->integer(1, id, problem) || !open->integer(2, first, problem) || !open->integer(3, size, problem) ||
-            !open->text(4, heldBy, problem) || !open->integer(5, until, problem))
+            !open->text(4, heldBy, problem) || !open->integer(5, until, problem) || !open->text(6, written, problem))
             return fail(problem);
         Reservation block{id.value_or(0), first.value_or(0), static_cast<int>(size.value_or(0)), false,
                           heldBy.value_or("")};
@@ -440,6 +442,12 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
         }
         // A live run's block is never touched, whatever its station's name.
         if (until.value_or(0) > now) continue;
+        // Its run sent the router a write and vanished (its release failed):
+        // the block may be on that router, so it goes to no other.
+        if (written) {
+            spent.push_back(block.id);
+            continue;
+        }
         if (!unfinished && size == count) {
             block.again = true;
             unfinished = block;
@@ -455,6 +463,14 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
         long long rows = 0;
         if (!change(*statements_,
                     "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ?"
+                    " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?",
+                    {Parameter::text(nowText), Parameter::integer(id), Parameter::integer(now)}, rows, problem))
+            return fail(problem);
+    }
+    for (long long id : spent) {
+        long long rows = 0;
+        if (!change(*statements_,
+                    "UPDATE vornix_reservation SET state = 'spent', closed_at = ?"
                     " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?",
                     {Parameter::text(nowText), Parameter::integer(id), Parameter::integer(now)}, rows, problem))
             return fail(problem);
@@ -519,18 +535,69 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     return ReserveResult::Reserved;
 }
 
-bool LineDatabase::release(const std::string& holder, std::string& diagnostic) {
+bool LineDatabase::release(const std::string& holder, std::vector<Reservation>& spent, std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    std::string problem;
+    auto fail = [&] {
+        diagnostic = "cannot release the block of run " + db.mask(holder) + ": " + problem;
+        return false;
+    };
+    spent.clear();
+    odbc::Transaction transaction(db);
+    // A block its run wrote to the router may be on it: spent, never handed
+    // out again. One it never wrote goes back to the station's next run.
+    // Asked again after a lost answer, the spent block is told again.
+    auto written = run(*statements_,
+                       "SELECT id, first_mac, mac_count FROM vornix_reservation"
+                       " WHERE holder = ? AND written_at IS NOT NULL AND state IN ('open', 'spent') ORDER BY id",
+                       {Parameter::text(holder)}, problem);
+    if (!written) return fail();
+    for (Fetch f; (f = written->fetch(problem)) != Fetch::End;) {
+        if (f == Fetch::Failed) return fail();
+        std::optional<long long> id, first, count;
+        if (!written->integer(1, id, problem) || !written->integer(2, first, problem) ||
+            !written->integer(3, count, problem))
+            return fail();
+        spent.push_back(Reservation{id.value_or(0), first.value_or(0), static_cast<int>(count.value_or(0)), false,
+                                    holder});
+    }
+    written.reset();
+    long long rows = 0;
+    if (!change(*statements_,
+                "UPDATE vornix_reservation SET state = 'spent', closed_at = ?, lease_until = 0"
+                " WHERE holder = ? AND state = 'open' AND written_at IS NOT NULL",
+                {Parameter::text(utcNow()), Parameter::text(holder)}, rows, problem) ||
+        !change(*statements_, "UPDATE vornix_reservation SET lease_until = 0 WHERE holder = ? AND state = 'open'",
+                {Parameter::text(holder)}, rows, problem) ||
+        !transaction.commit(problem)) {
+        spent.clear();
+        return fail();
+    }
+    return true;
+}
+
+LineDatabase::AssignResult LineDatabase::markWriting(long long reservationId, const std::string& holder,
+                                                     std::string& diagnostic) {
     odbc::Connection& db = *connection_;
     std::string problem;
     long long rows = 0;
     odbc::Transaction transaction(db);
-    if (!change(*statements_, "UPDATE vornix_reservation SET lease_until = 0 WHERE holder = ? AND state = 'open'",
-                {Parameter::text(holder)}, rows, problem) ||
+    // The first write's time stays: asked again after a lost answer, the
+    // block is still marked.
+    if (!change(*statements_,
+                "UPDATE vornix_reservation SET written_at = COALESCE(written_at, ?)"
+                " WHERE id = ? AND holder = ? AND state = 'open'",
+                {Parameter::text(utcNow()), Parameter::integer(reservationId), Parameter::text(holder)}, rows,
+                problem) ||
         !transaction.commit(problem)) {
-        diagnostic = "cannot release the block of run " + db.mask(holder) + ": " + problem;
-        return false;
+        diagnostic = "cannot mark block " + formatMac(reservationId) + " as written: " + problem;
+        return AssignResult::Failed;
     }
-    return true;
+    if (rows != 1) {
+        diagnostic = "cannot mark block " + formatMac(reservationId) + " as written: it is no longer this run's";
+        return AssignResult::Refused;
+    }
+    return AssignResult::Assigned;
 }
 
 LineDatabase::AssignResult LineDatabase::assign(long long reservationId, const std::string& station,

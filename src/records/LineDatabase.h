@@ -95,12 +95,20 @@ public:
     // leaseSeconds. The same run asking again gets its block again. An open
     // block of the station's, of this pool and count, whose holder is gone
     // goes to this run (again = true); one of another count whose holder is
-    // gone is abandoned for good.
+    // gone is abandoned for good, and one its gone holder wrote to a router
+    // is spent.
     ReserveResult reserve(const std::string& pool, const std::string& station, int count, const std::string& holder,
                           int leaseSeconds, Reservation& reservation, std::string& diagnostic);
 
-    // The run holder is over: its open block may go to another run at once.
-    bool release(const std::string& holder, std::string& diagnostic);
+    // The run holder is over. Its open block that was written to a router
+    // is spent (in spent): never handed out again. One never written may go
+    // to another run at once.
+    bool release(const std::string& holder, std::vector<Reservation>& spent, std::string& diagnostic);
+
+    // Before the first write of holder's block to its router: from now on
+    // the block may be on a router, and its release spends it. Assigned
+    // when marked; Refused when the block is no longer holder's.
+    AssignResult markWriting(long long reservationId, const std::string& holder, std::string& diagnostic);
 
     // Records every address of the block held by runId as written to the
     // router, in one transaction; the block left open when anything goes

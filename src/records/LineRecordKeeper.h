@@ -16,9 +16,11 @@ public:
     // else the run log's line saying why not.
     virtual std::string keep(const std::string& runId, const std::string& record) = 0;
     // A run known to be over without its record (killed): the MAC block it
-    // held, if still open, may go to the station's next run at once. Empty
-    // when done or when there was none; else the log line saying why not.
-    virtual std::string release(const std::string& runId) = 0;
+    // held, if still open, may go to the station's next run at once, or is
+    // spent when the run had begun writing it to its router (spentFirst:
+    // its first address, spentCount its size; 0 when none was spent).
+    // Empty when done or when there was none; else the log line saying why not.
+    virtual std::string release(const std::string& runId, std::string& spentFirst, int& spentCount) = 0;
 };
 
 // The keeper for a line database (an ODBC connection string), the station's

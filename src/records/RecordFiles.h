@@ -21,6 +21,8 @@ public:
     virtual bool read(std::string& bytes, std::string& why) = 0;
     // Gives it another name in its directory; it stays held.
     virtual bool rename(const std::string& name, std::string& why) = 0;
+    // Takes its name away: the file is gone once it is let go.
+    virtual bool remove(std::string& why) = 0;
 };
 
 // How the station's records reach the disk: the run journal and the
@@ -39,8 +41,8 @@ public:
                           std::string& why) = 0;
     // A new file that begins with heading, held from before it has its
     // name (no other process ever finds it unheld, or without its heading,
-    // while this one lives), its directory made when missing. nullptr and
-    // why when not.
+    // while this one lives), the heading on the disk before it has its name,
+    // its directory made when missing. nullptr and why when not.
     virtual std::unique_ptr<HeldFile> create(const std::string& directory, const std::string& name,
                                              const std::string& heading, std::string& why) = 0;
     // The names of the files in directory that end in suffix; none when it

@@ -1,5 +1,7 @@
 #include "records/RunRecords.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -46,7 +48,11 @@ std::string heading(const RunRecord::Data& run, const journal::Station& station,
 // A killed run's record as far as its transcript tells it: the heading, the
 // station's notes and log lines, and the time of its last line.
 struct Recovered {
-    bool ok = false;
+    // Whole: the heading names the run. Incomplete: the file ends before the
+    // heading's line does (killed while it was written). Corrupt: a whole
+    // first line that names no run.
+    enum class Heading { Whole, Incomplete, Corrupt } heading = Heading::Corrupt;
+    bool ok() const { return heading == Heading::Whole; }
     RunRecord::Data data;
     journal::Station station;
 };
@@ -54,7 +60,13 @@ struct Recovered {
 Recovered readTranscript(const std::string& text) {
     Recovered run;
     std::size_t at = text.find('\n');
-    if (text.compare(0, std::strlen(headingStart), headingStart) != 0 || at == std::string::npos) return run;
+    if (at == std::string::npos) {
+        run.heading = Recovered::Heading::Incomplete;
+        return run;
+    }
+    if (text.compare(0, std::strlen(headingStart), headingStart) != 0) return run;
+    // A heading is one short line; a longer one is no heading of ours.
+    if (at > 64 * 1024) return run;
     const json fields = json::parse(text.substr(std::strlen(headingStart), at - std::strlen(headingStart)), nullptr, false);
     if (!fields.is_object()) return run;
     auto field = [&](const char* key) {
@@ -89,8 +101,14 @@ Recovered readTranscript(const std::string& text) {
             data.log.push_back(value);
         } else if (rest == "note: log cleared") {
             data.log.clear();
+        } else if (rest == "note: mac block writing") {
+            data.blockWriting = true;
+        } else if (after("note: mac block spent ", value)) {
+            // The station's own word: its block was spent as the run failed.
         } else if (after("note: mac block ", value)) {
             data.startMacBefore = value.substr(0, value.find(' '));
+            const std::size_t count = value.find(" count ");
+            if (count != std::string::npos) data.blockCount = std::atoi(value.c_str() + count + 7);
         } else if (after("note: start_mac after ", value)) {
             data.startMacAfter = value;
         } else if (after("note: mac written ", value)) {
@@ -101,9 +119,11 @@ Recovered readTranscript(const std::string& text) {
         }
     }
     data.ended = data.started + std::chrono::milliseconds(lastMs);
-    run.ok = !data.runId.empty();
+    if (!data.runId.empty()) run.heading = Recovered::Heading::Whole;
     return run;
 }
+
+void tellStandardError(const std::string& line) { std::fprintf(stderr, "vornix: %s\n", line.c_str()); }
 
 }  // namespace
 
@@ -124,7 +144,12 @@ struct RunRecords::Run {
 
 RunRecords::RunRecords(RecordFiles& files, std::string directory, char separator, journal::Station station,
                        OperatorConsole& log)
-    : files_(files), directory_(std::move(directory)), separator_(separator), station_(std::move(station)), log_(log) {}
+    : files_(files),
+      directory_(std::move(directory)),
+      separator_(separator),
+      station_(std::move(station)),
+      log_(log),
+      tell_(tellStandardError) {}
 
 RunRecords::~RunRecords() = default;
 
@@ -201,8 +226,20 @@ void RunRecords::end(RunOutcome& outcome, LineRecordKeeper* keeper) {
         }
     }
     // Its end is dealt with, record or not: never taken for a killed run.
-    // (Should the rename fail, the next start finds the record in the journal.)
-    if (file.held) file.held->rename(run.name, why);
+    // A rename that fails leaves it .open (the next start finds its record
+    // in the journal and names it): the run fails, and its record, written
+    // again, says so.
+    if (file.held && !file.held->rename(run.name, why)) {
+        const bool recordedAsSucceeded = outcome.succeeded();
+        fail(outcome, "Can't write the run journal: cannot name the transcript " + run.name + ": " + why);
+        if (recordedAsSucceeded) {
+            if (keeper) {
+                const std::string notKept = keeper->keep(run.record->data().runId, recordLine());
+                if (!notKept.empty()) fail(outcome, notKept);
+            }
+            if (!files_.appendLine(journalPath(), recordLine(), why)) fail(outcome, "Can't write the run journal: " + why);
+        }
+    }
     file.held.reset();
 }
 
@@ -217,15 +254,28 @@ bool RunRecords::inJournalTail(const std::string& runId) const {
     return false;
 }
 
-void RunRecords::recoverInterrupted(const Secrets& secrets, LineRecordKeeper* keeper) {
-    for (const std::string& name : files_.names(transcripts(), liveSuffix)) recover(name, secrets, keeper);
-    // Killed while its transcript was being made, before it had its name
-    // (writing the heading waits for the disk): recorded the same way.
-    for (const std::string& name : files_.names(transcripts(), std::string(liveSuffix) + unnamedSuffix))
-        recover(name, secrets, keeper);
+void RunRecords::recoverInterrupted(const Secrets& secrets, LineRecordKeeper* keeper,
+                                    const SpendProfileBlock& spendProfileBlock) {
+    // Oldest first: a start_mac moved past one killed run's block is where
+    // the next one's began.
+    std::vector<std::string> names = files_.names(transcripts(), liveSuffix);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) recover(name, secrets, keeper, spendProfileBlock);
+    // Killed while its transcript was being made, before it had its name:
+    // its run had sent nothing yet (a run's first byte waits for the name).
+    for (const std::string& name : files_.names(transcripts(), std::string(liveSuffix) + unnamedSuffix)) {
+        const std::unique_ptr<HeldFile> file = files_.claim(transcripts(), name);
+        if (!file) continue;  // still being made
+        std::string why;
+        if (file->remove(why))
+            tell_("removed the transcript " + name + ": its run was killed before it sent anything");
+        else
+            tell_("cannot remove the transcript " + name + " of a run killed before it sent anything: " + why);
+    }
 }
 
-void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRecordKeeper* keeper) {
+void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRecordKeeper* keeper,
+                         const SpendProfileBlock& spendProfileBlock) {
     // Held: its run is live, or another process is dealing with it.
     const std::unique_ptr<HeldFile> file = files_.claim(transcripts(), name);
     if (!file) return;
@@ -234,26 +284,54 @@ void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRe
         log_.appendLog("Can't read the transcript " + name + ": " + why);
         return;
     }
-    const Recovered run = readTranscript(text);
-    const bool unnamed = name.size() > std::strlen(unnamedSuffix) &&
-                         name.compare(name.size() - std::strlen(unnamedSuffix), std::string::npos, unnamedSuffix) == 0;
-    // One killed before its heading was written tells of no run.
-    if (unnamed && !run.ok) return;
-    const std::string done = doneName(unnamed ? name.substr(0, name.size() - std::strlen(unnamedSuffix)) : name);
+    Recovered run = readTranscript(text);
+    // Cut inside its heading: a heading reaches the disk before its
+    // transcript has this name, so only the disk itself lost it.
+    if (run.heading == Recovered::Heading::Incomplete) {
+        if (file->remove(why))
+            tell_("removed the transcript " + name + ": its heading is incomplete, it tells of no run");
+        else
+            tell_("cannot remove the transcript " + name + " whose heading is incomplete: " + why);
+        return;
+    }
+    const std::string done = doneName(name);
+    if (run.heading == Recovered::Heading::Corrupt) {
+        // Still a run that was killed: recorded under its transcript's name.
+        run.data.runId = name.substr(0, name.size() - std::strlen(liveSuffix));
+        run.data.started = run.data.ended = std::chrono::system_clock::now();
+        run.data.interruption = "the transcript's heading is corrupt";
+        run.station = station_;
+        tell_("the transcript " + name + " has a corrupt heading: recorded as an interrupted run");
+    }
     // Killed after its record was written, before the rename: nothing to add.
-    if (run.ok && !inJournalTail(run.data.runId)) {
+    if (!run.ok() || !inJournalTail(run.data.runId)) {
+        RunRecord::Data& data = run.data;
+        const bool wroteBlock = data.blockWriting && data.blockCount > 0 && data.startMacAfter.empty();
+        if (keeper && run.ok()) {
+            // The database knows for certain whether the block was written
+            // (it was told before the first byte went out).
+            const std::string notReleased = keeper->release(data.runId, data.spentFirst, data.spentCount);
+            if (!notReleased.empty()) log_.appendLog(notReleased);
+        } else if (!keeper && wroteBlock && spendProfileBlock) {
+            std::string told;
+            if (spendProfileBlock(data.runId, data.startMacBefore, data.blockCount, told)) {
+                data.spentFirst = data.startMacBefore;
+                data.spentCount = data.blockCount;
+            }
+            if (!told.empty()) tell_(told);
+        }
         const std::string record = journal::interruptedLine(
-            run.data, run.station, std::string(journal::transcriptDirectory) + "/" + done, secrets);
+            data, run.station, std::string(journal::transcriptDirectory) + "/" + done, secrets);
         if (keeper) {
-            for (const std::string& notDone : {keeper->keep(run.data.runId, record), keeper->release(run.data.runId)})
-                if (!notDone.empty()) log_.appendLog(notDone);
+            const std::string notKept = keeper->keep(data.runId, record);
+            if (!notKept.empty()) log_.appendLog(notKept);
         }
         if (!files_.appendLine(journalPath(), record, why)) {
             log_.appendLog("Can't write the run journal: " + why);
             return;  // still .open: the next start tries again
         }
     }
-    file->rename(done, why);
+    if (!file->rename(done, why)) tell_("cannot name the transcript " + name + " " + done + ": " + why);
 }
 
 }  // namespace vornix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,10 +35,24 @@ public:
     RunRecords(const RunRecords&) = delete;
     RunRecords& operator=(const RunRecords&) = delete;
 
+    // A killed run that had begun writing its block (first address, size)
+    // from setup.ini's start_mac: moves start_mac past it, so no other
+    // router gets it. True when moved; told: a line for standard error.
+    using SpendProfileBlock = std::function<bool(const std::string& runId, const std::string& first, int count,
+                                                 std::string& told)>;
+
     // Before the first run: a record for every run whose process was killed
-    // before it wrote its own. keeper: the line database's, in line mode;
-    // it gets the record too and the run's block is released.
-    void recoverInterrupted(const Secrets& secrets, LineRecordKeeper* keeper);
+    // before it wrote its own, and transcripts of runs killed before they
+    // were named (nothing was sent to their routers) removed. keeper: the
+    // line database's, in line mode; it gets the record too and the run's
+    // block is released, or spent when the run had begun writing it. Without
+    // one, spendProfileBlock deals with such a block.
+    void recoverInterrupted(const Secrets& secrets, LineRecordKeeper* keeper,
+                            const SpendProfileBlock& spendProfileBlock = {});
+
+    // Where lines about the station's files go that belong to no run
+    // (standard error unless set).
+    void tellOn(std::function<void(const std::string&)> tell) { tell_ = std::move(tell); }
 
     // The run starts: its record, which the stages and the log note into,
     // and its transcript, which taps every connection from now on.
@@ -52,7 +67,8 @@ public:
 
 private:
     struct Run;
-    void recover(const std::string& name, const Secrets& secrets, LineRecordKeeper* keeper);
+    void recover(const std::string& name, const Secrets& secrets, LineRecordKeeper* keeper,
+                 const SpendProfileBlock& spendProfileBlock);
     bool inJournalTail(const std::string& runId) const;
     void fail(RunOutcome& outcome, const std::string& line);
     std::string transcripts() const;
@@ -65,6 +81,7 @@ private:
     OperatorConsole& log_;
     std::unique_ptr<Run> run_;
     std::string lastTold_;  // the run's last line about its records
+    std::function<void(const std::string&)> tell_;
 };
 
 }  // namespace vornix

@@ -27,6 +27,15 @@ public:
     // Asked before each write to the router: empty while the block is still
     // this run's to write, else the stage's failure line.
     virtual std::string stillHeld() { return std::string(); }
+    // Asked once, before the first write to the router: empty once the
+    // source knows that the block may be on a router from now on, else the
+    // stage's failure line (nothing was written).
+    virtual std::string writing() { return std::string(); }
+    // The block was written to the router and never became its own: it is
+    // spent when the run ends, never handed out again. Sources that give a
+    // failed run's block to the station's next run (the same router, tried
+    // again) say false.
+    virtual bool spentAtEnd() const { return false; }
     // The whole stage verified, environment included: empty when the block
     // is recorded as this router's, else the stage's failure line.
     virtual std::string stageVerified() { return std::string(); }

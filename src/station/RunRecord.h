@@ -19,7 +19,8 @@ namespace vornix {
 class RunRecord {
 public:
     // what: "log", "log cleared", "mac block", "start_mac after", "mac
-    // written", "reused block of"; text: what was noted, as one line of text.
+    // written", "reused block of", "mac block writing", "mac block spent";
+    // text: what was noted, as one line of text.
     using Listener = std::function<void(const std::string& what, const std::string& text)>;
 
     struct MacName {
@@ -37,6 +38,13 @@ public:
         std::string bootExpected, bootFound;
         std::string firmwareVariant;
         std::string reusedBlockOf;  // the unfinished run whose block this run wrote again
+        int blockCount = 0;         // the MAC block's size, when told
+        bool blockWriting = false;  // the block's first write was about to go out
+        // The block this run wrote and never made its router's: never handed
+        // out again. Its first address, or empty.
+        std::string spentFirst;
+        int spentCount = 0;
+        std::string interruption;  // why an interrupted run's record is incomplete, or empty
     };
 
     explicit RunRecord(Data start) : data_(std::move(start)) {}
@@ -57,12 +65,28 @@ public:
     // count: the block's size, when the caller knows it (0: not told).
     void macBlock(const std::string& before, const std::string& after, int count = 0) {
         if (!before.empty())
-            with([&](Data& d) { d.startMacBefore = before; }, "mac block",
+            with([&](Data& d) {
+                d.startMacBefore = before;
+                if (count > 0) d.blockCount = count;
+            }, "mac block",
                  count > 0 ? before + " count " + std::to_string(count) : before);
         if (!after.empty()) with([&](Data& d) { d.startMacAfter = after; }, "start_mac after", after);
     }
     void macWritten(const std::string& name, const std::string& address) {
         with([&](Data& d) { d.macs.push_back({name, address, ""}); }, "mac written", name + " " + address);
+    }
+    // Said before the first byte of the first write goes to the router: a
+    // killed run's record without it wrote nothing.
+    void blockWriting() {
+        with([](Data& d) { d.blockWriting = true; }, "mac block writing", "");
+    }
+    // The block (first address, size) may be on this run's router and will
+    // never be handed out again.
+    void blockSpent(const std::string& first, int count) {
+        with([&](Data& d) {
+            d.spentFirst = first;
+            d.spentCount = count;
+        }, "mac block spent", first + " count " + std::to_string(count));
     }
     // This run writes again the block of a run that never finished.
     void blockReused(const std::string& unfinishedRunId) {

@@ -242,6 +242,13 @@ TEST(Journal, AKilledRunIsRecordedAsInterruptedOnceAtTheNextStart) {
         EXPECT_EQ(records[0]["mac"]["startMacBefore"], "00:11:22:00:00:10");
         EXPECT_EQ(records[0]["mac"]["addresses"][1]["name"], "lan_mac");
         EXPECT_EQ(records[0]["log"][0], "Found 127.0.0.160");
+        // The block may be on that router: spent, and start_mac moved past it once.
+        EXPECT_EQ(records[0]["spentBlock"], json({{"first", "00:11:22:00:00:10"}, {"count", 1}}));
+        const std::string moved = "vornix: start_mac moved from 00:11:22:00:00:10 to 00:11:22:00:00:11: the "
+                                  "interrupted run " + records[0]["run"].get<std::string>() +
+                                  " had begun writing that block to its router\n";
+        EXPECT_EQ(history.err.find(moved) != std::string::npos, start == 0) << history.err;
+        EXPECT_NE(test::readAll(station + "/setup.ini").find("start_mac=00:11:22:00:00:11\r\n"), std::string::npos);
         // The run went on while the live check ran: its log up to the kill.
         const json& log = records[0]["log"];
         EXPECT_NE(std::find(log.begin(), log.end(), "Writing lan_mac = \"00:11:22:00:00:10\""), log.end()) << log;
@@ -251,23 +258,59 @@ TEST(Journal, AKilledRunIsRecordedAsInterruptedOnceAtTheNextStart) {
     }
     EXPECT_TRUE(filesEndingIn(station + "/transcripts", ".open").empty());
 
-    // Killed while the transcript was being made, before it had its name:
-    // with its heading written it is recorded the same way; without, it
-    // tells of no run and stays as it is.
+    // Transcripts that tell of no run (killed before the name, a heading cut
+    // short) are removed; a heading that names no run is still a killed run's.
     const std::string done = station + "/" + journal(station)[0]["transcript"].get<std::string>();
-    std::string heading = test::readAll(done).substr(0, test::readAll(done).find('\n') + 1);
-    const std::string runId = journal(station)[0]["run"];
-    heading.replace(heading.find(runId), runId.size(), "unnamed run");
+    const std::string heading = test::readAll(done).substr(0, test::readAll(done).find('\n') + 1);
     std::ofstream(station + "/transcripts/unnamed.open.new") << heading;
     std::ofstream(station + "/transcripts/empty.open.new");
-    test::runCli(station, "--history");
+    std::ofstream(station + "/transcripts/torn.open") << heading.substr(0, heading.size() / 2);
+    std::ofstream(station + "/transcripts/corrupt.open") << "vornix transcript {\"run\": 12\n[  5 ms] log: Found\n";
+    const test::CliResult start = test::runCli(station, "--history");
+    for (const char* removed : {"unnamed.open.new: its run was killed before it sent anything",
+                                "empty.open.new: its run was killed before it sent anything",
+                                "torn.open: its heading is incomplete, it tells of no run"})
+        EXPECT_NE(start.err.find(std::string("vornix: removed the transcript ") + removed + "\n"), std::string::npos)
+            << start.err;
     const std::vector<json> records = journal(station);
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[1]["run"], "unnamed run");
+    EXPECT_EQ(records[1]["run"], "corrupt");
     EXPECT_EQ(records[1]["result"], "interrupted");
-    EXPECT_EQ(records[1]["transcript"], "transcripts/unnamed.log");
-    EXPECT_TRUE(std::filesystem::exists(station + "/transcripts/unnamed.log"));
-    EXPECT_TRUE(std::filesystem::exists(station + "/transcripts/empty.open.new"));
+    EXPECT_EQ(records[1]["interruption"], "the transcript's heading is corrupt");
+    EXPECT_EQ(records[1]["transcript"], "transcripts/corrupt.log");
+    std::vector<std::string> left;
+    for (const auto& file : std::filesystem::directory_iterator(station + "/transcripts"))
+        if (file.path().extension() != ".log") left.push_back(file.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>());
+}
+
+// A station killed between making its transcript and writing its heading
+// (the moment widened by the test's hook): the next start removes the file,
+// and the router was never reached.
+TEST(Journal, AStationKilledBeforeItsTranscriptsHeadingLeavesNothingBehind) {
+    MacStation fixture("127.0.0.161");
+    ASSERT_TRUE(fixture.started);
+    const std::string& station = fixture.station;
+    ::setenv("VORNIX_TEST_PAUSE_BEFORE_HEADING_MS", "20000", 1);
+    const pid_t pid = test::startCli(station, "--mac");
+    ::unsetenv("VORNIX_TEST_PAUSE_BEFORE_HEADING_MS");
+    std::vector<std::string> made;
+    for (int i = 0; i < 1500 && made.empty(); ++i) {
+        made = filesEndingIn(station + "/transcripts", ".new");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_EQ(made.size(), 1u) << "the transcript was never begun";
+
+    const test::CliResult next = test::runCli(station, "--history");
+    EXPECT_NE(next.err.find("vornix: removed the transcript " + std::filesystem::path(made[0]).filename().string() +
+                            ": its run was killed before it sent anything\n"),
+              std::string::npos)
+        << next.err;
+    EXPECT_TRUE(std::filesystem::is_empty(station + "/transcripts"));
+    EXPECT_FALSE(std::filesystem::exists(station + "/vornix-journal.jsonl"));
+    EXPECT_TRUE(fixture.router.received().empty());
 }
 
 // The boot stage's record: the versions expected and found, and the failure

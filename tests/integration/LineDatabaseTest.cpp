@@ -351,6 +351,7 @@ TEST_F(LineDatabaseTest, AnExhaustedPoolKeepsItsLastAddressesForSmallerBlocks) {
 TEST_F(LineDatabaseTest, ABlockGoesToAnotherRunOnlyOnceItsHolderIsGone) {
     ASSERT_NO_FATAL_FAILURE(startLine(24324, 0x100));
     std::string diagnostic;
+    std::vector<Reservation> spent;
     const Reservation first = reserve("st-1", 4, Reserve::Reserved, "run-1");
     // A second live run of a station of the same name gets a block of its own.
     const Reservation twin = reserve("st-1", 4, Reserve::Reserved, "run-2");
@@ -362,7 +363,7 @@ TEST_F(LineDatabaseTest, ABlockGoesToAnotherRunOnlyOnceItsHolderIsGone) {
     EXPECT_FALSE(retried.again);
     EXPECT_EQ(assign(twin, "st-1", diagnostic), Assign::Assigned) << diagnostic;
     // A run that is over hands its block on at once; the taker learns whose it was.
-    ASSERT_TRUE(db_->release("run-1", diagnostic)) << diagnostic;
+    ASSERT_TRUE(db_->release("run-1", spent, diagnostic)) << diagnostic;
     const Reservation again = reserve("st-1", 4, Reserve::Reserved, "run-3");
     EXPECT_EQ(again.first, base);
     EXPECT_TRUE(again.again);
@@ -373,7 +374,7 @@ TEST_F(LineDatabaseTest, ABlockGoesToAnotherRunOnlyOnceItsHolderIsGone) {
     const Reservation lapsed = reserve("st-2", 2, Reserve::Reserved, "run-4", 0);
     EXPECT_EQ(reserve("st-2", 2, Reserve::Reserved, "run-5").first, lapsed.first);
     // One of another size whose holder is gone is abandoned for good; a live one is left alone.
-    ASSERT_TRUE(db_->release("run-5", diagnostic)) << diagnostic;
+    ASSERT_TRUE(db_->release("run-5", spent, diagnostic)) << diagnostic;
     const Reservation bigger = reserve("st-2", 6, Reserve::Reserved, "run-6");
     EXPECT_EQ(bigger.first, base + 10);
     EXPECT_EQ(sql("SELECT id - 73584869376, station, state, holder FROM vornix_reservation ORDER BY id"),
@@ -548,7 +549,8 @@ StationRun stationDay(const std::string& connection, const std::string& station,
         }
         if (i % 10 == 9 || i == routers - 1) {
             // Killed before the assignment; the station's next start releases the block.
-            if (!db->release(holder, diagnostic)) run.failure = diagnostic;
+            std::vector<Reservation> spent;
+            if (!db->release(holder, spent, diagnostic)) run.failure = diagnostic;
             continue;
         }
         if (db->assign(reservation.id, station, "192.168.1.1", holder, diagnostic) != Assign::Assigned)

@@ -275,6 +275,7 @@ private:
         bool sync(std::string& why) override { return file->sync(why); }
         bool read(std::string& bytes, std::string& why) override { return file->read(bytes, why); }
         bool rename(const std::string& name, std::string& why) override { return file->rename(name, why); }
+        bool remove(std::string& why) override { return file->remove(why); }
         std::unique_ptr<HeldFile> file;
     };
     platform::FileRecords real_;
@@ -288,8 +289,12 @@ struct KeptRecords : LineRecordKeeper {
         kept.push_back(record);
         return failure;
     }
-    std::string release(const std::string& runId) override {
+    std::string spentFirst;  // what the database would say it spent
+    int spentCount = 0;
+    std::string release(const std::string& runId, std::string& first, int& count) override {
         released.push_back(runId);
+        first = spentFirst;
+        count = spentCount;
         return "";
     }
 };

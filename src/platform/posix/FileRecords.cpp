@@ -1,7 +1,10 @@
 #include "platform/FileRecords.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -62,6 +65,11 @@ public:
         }
         name_ = name;
         return true;
+    }
+    bool remove(std::string& why) override {
+        if (::unlink((directory_ + "/" + name_).c_str()) == 0) return true;
+        why = reason();
+        return false;
     }
 
 private:
@@ -124,7 +132,12 @@ std::unique_ptr<HeldFile> FileRecords::create(const std::string& directory, cons
         ::unlink((directory + "/" + fresh).c_str());
         return nullptr;
     }
-    if (!file->append(heading, why) || !file->rename(name, why)) {
+    // Tests widen the moment before the heading, to kill a station in it.
+    if (const char* pause = std::getenv("VORNIX_TEST_PAUSE_BEFORE_HEADING_MS"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(pause)));
+    // The heading on the disk before the name: a run's .open transcript
+    // always tells which run it was.
+    if (!file->append(heading, why) || !file->sync(why) || !file->rename(name, why)) {
         ::unlink((directory + "/" + fresh).c_str());
         return nullptr;
     }

@@ -95,6 +95,12 @@ public:
         name_ = name;
         return true;
     }
+    // Shared for deleting: the name goes now, the file when it is let go.
+    bool remove(std::string& why) override {
+        if (DeleteFileA((directory_ + "\\" + name_).c_str())) return true;
+        why = reason();
+        return false;
+    }
     HANDLE handle() const { return file_; }
 
 private:
@@ -156,7 +162,9 @@ std::unique_ptr<HeldFile> FileRecords::create(const std::string& directory, cons
         return nullptr;
     }
     auto file = std::make_unique<Win32HeldFile>(handle, directory, fresh);
-    if (!hold(handle) || !file->append(heading, why) || !file->rename(name, why)) {
+    // The heading on the disk before the name: a run's .open transcript
+    // always tells which run it was.
+    if (!hold(handle) || !file->append(heading, why) || !file->sync(why) || !file->rename(name, why)) {
         if (why.empty()) why = reason();
         file.reset();
         DeleteFileA((directory + "\\" + fresh).c_str());
