@@ -394,6 +394,40 @@ TEST_F(LineDatabaseTest, ABlockGoesToAnotherRunOnlyOnceItsHolderIsGone) {
     EXPECT_EQ(pools.at(0).used, 16);
 }
 
+// A block written to a router goes to no other run: spent when its run is
+// over, or when its run vanished and its lease ran out. One never written
+// still goes back to the station's next run.
+TEST_F(LineDatabaseTest, ABlockWrittenToARouterIsNeverHandedOutAgain) {
+    ASSERT_NO_FATAL_FAILURE(startLine(24335, 0x100));
+    std::string diagnostic;
+    std::vector<Reservation> spent;
+    const Reservation written = reserve("st-1", 4, Reserve::Reserved, "run-1");
+    EXPECT_EQ(db_->markWriting(written.id, "run-9", diagnostic), Assign::Refused) << "not run-9's block";
+    for (int time = 0; time < 2; ++time)  // asked again after a lost answer
+        EXPECT_EQ(db_->markWriting(written.id, "run-1", diagnostic), Assign::Assigned) << diagnostic;
+    for (int time = 0; time < 2; ++time) {
+        ASSERT_TRUE(db_->release("run-1", spent, diagnostic)) << diagnostic;
+        ASSERT_EQ(spent.size(), 1u) << "time " << time;
+        EXPECT_EQ(spent[0].first, written.first);
+        EXPECT_EQ(spent[0].count, 4);
+    }
+    const Reservation unwritten = reserve("st-1", 4, Reserve::Reserved, "run-2");
+    EXPECT_EQ(unwritten.first, base + 4);
+    ASSERT_TRUE(db_->release("run-2", spent, diagnostic)) << diagnostic;
+    EXPECT_TRUE(spent.empty());
+    const Reservation again = reserve("st-1", 4, Reserve::Reserved, "run-3");
+    EXPECT_TRUE(again.again);
+    EXPECT_EQ(again.first, unwritten.first);
+    // Its holder vanished while writing (no release): spent once the lease is over.
+    const Reservation lapsed = reserve("st-2", 2, Reserve::Reserved, "run-4", 0);
+    EXPECT_EQ(db_->markWriting(lapsed.id, "run-4", diagnostic), Assign::Assigned) << diagnostic;
+    const Reservation after = reserve("st-2", 2, Reserve::Reserved, "run-5");
+    EXPECT_FALSE(after.again);
+    EXPECT_EQ(db_->assign(written.id, "st-1", "192.168.1.1", "run-1", diagnostic), Assign::Refused);
+    EXPECT_EQ(sql("SELECT id - 73584869376, state, holder FROM vornix_reservation ORDER BY id"),
+              "0|spent|run-1\n4|open|run-3\n8|spent|run-4\n10|open|run-5\n");
+}
+
 TEST_F(LineDatabaseTest, AnAssignmentThatCannotBeRecordedWhollyLeavesTheBlockOpen) {
     ASSERT_NO_FATAL_FAILURE(startLine(24325, 0x100));
     std::string diagnostic;
