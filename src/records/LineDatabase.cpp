@@ -779,28 +779,41 @@ bool LineDatabase::findAssignment(long long mac, std::optional<Assignment>& foun
     std::string problem;
     // Ended (rolled back) on return: a reader holds no transaction open.
     odbc::Transaction transaction(*connection_);
-    auto rows = run(*statements_,
-                    "SELECT a.station, a.router, a.run_id, a.assigned_at, r.first_mac, r.mac_count, r.pool"
-                    " FROM vornix_assignment a JOIN vornix_reservation r ON r.id = a.reservation_id WHERE a.mac = ?",
-                    {Parameter::integer(mac)}, problem);
-    const Fetch f = rows ? rows->fetch(problem) : Fetch::Failed;
-    if (f == Fetch::End) return true;
-    std::optional<std::string> station, router, runId, at, pool;
-    std::optional<long long> first, count;
-    if (f == Fetch::Failed || !rows->text(1, station, problem) || !rows->text(2, router, problem) ||
-        !rows->text(3, runId, problem) || !rows->text(4, at, problem) || !rows->integer(5, first, problem) ||
-        !rows->integer(6, count, problem) || !rows->text(7, pool, problem)) {
+    // One row of station, router, run, time, block (first, count) and pool:
+    // 1 when found, 0 when none, -1 when the database failed.
+    auto ask = [&](const char* sql, std::vector<Parameter> parameters, bool spent) {
+        Cursor rows = run(*statements_, sql, parameters, problem);
+        const Fetch f = rows ? rows->fetch(problem) : Fetch::Failed;
+        if (f == Fetch::End) return 0;
+        std::optional<std::string> station, router, runId, at, pool;
+        std::optional<long long> first, count;
+        if (f == Fetch::Failed || !rows->text(1, station, problem) || !rows->text(2, router, problem) ||
+            !rows->text(3, runId, problem) || !rows->text(4, at, problem) || !rows->integer(5, first, problem) ||
+            !rows->integer(6, count, problem) || !rows->text(7, pool, problem))
+            return -1;
+        found = Assignment{mac,
+                           first.value_or(0),
+                           static_cast<int>(count.value_or(0)),
+                           pool.value_or(""),
+                           station.value_or(""),
+                           router.value_or(""),
+                           runId.value_or(""),
+                           at.value_or(""),
+                           spent};
+        return 1;
+    };
+    int got = ask("SELECT a.station, a.router, a.run_id, a.assigned_at, r.first_mac, r.mac_count, r.pool"
+                  " FROM vornix_assignment a JOIN vornix_reservation r ON r.id = a.reservation_id WHERE a.mac = ?",
+                  {Parameter::integer(mac)}, false);
+    // Not a router's: perhaps in a block a run wrote and never made its router's.
+    if (got == 0)
+        got = ask("SELECT station, '', holder, closed_at, first_mac, mac_count, pool FROM vornix_reservation"
+                  " WHERE state = 'spent' AND first_mac <= ? AND first_mac + mac_count > ?",
+                  {Parameter::integer(mac), Parameter::integer(mac)}, true);
+    if (got < 0) {
         diagnostic = "cannot look up the address: " + problem;
         return false;
     }
-    found = Assignment{mac,
-                       first.value_or(0),
-                       static_cast<int>(count.value_or(0)),
-                       pool.value_or(""),
-                       station.value_or(""),
-                       router.value_or(""),
-                       runId.value_or(""),
-                       at.value_or("")};
     return true;
 }
 

@@ -136,6 +136,9 @@ public:
         long long mac = 0, blockFirst = 0;
         int blockCount = 0;
         std::string pool, station, router, runId, assignedAt;
+        // In a block its run wrote and never made its router's (runId: that
+        // run; router unknown; assignedAt: when it was spent).
+        bool spent = false;
     };
     bool findAssignment(long long mac, std::optional<Assignment>& assignment, std::string& diagnostic);
     struct PoolFigures {

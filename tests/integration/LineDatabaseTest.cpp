@@ -426,6 +426,12 @@ TEST_F(LineDatabaseTest, ABlockWrittenToARouterIsNeverHandedOutAgain) {
     EXPECT_EQ(db_->assign(written.id, "st-1", "192.168.1.1", "run-1", diagnostic), Assign::Refused);
     EXPECT_EQ(sql("SELECT id - 73584869376, state, holder FROM vornix_reservation ORDER BY id"),
               "0|spent|run-1\n4|open|run-3\n8|spent|run-4\n10|open|run-5\n");
+    // A spent address is looked up as the spending run's.
+    std::optional<LineDatabase::Assignment> found;
+    ASSERT_TRUE(db_->findAssignment(base + 2, found, diagnostic)) << diagnostic;
+    ASSERT_TRUE(found.has_value());
+    EXPECT_TRUE(found->spent);
+    EXPECT_EQ(found->runId + " " + found->station + " " + formatMac(found->blockFirst), "run-1 st-1 00:11:22:00:00:00");
 }
 
 TEST_F(LineDatabaseTest, AnAssignmentThatCannotBeRecordedWhollyLeavesTheBlockOpen) {
