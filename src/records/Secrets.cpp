@@ -13,6 +13,22 @@ std::vector<bool> Secrets::covered(const std::string& text, bool ended) const {
     return hidden;
 }
 
+bool Secrets::touches(const std::string& text) const {
+    const std::vector<bool> hidden = covered(text, true);
+    return std::find(hidden.begin(), hidden.end(), true) != hidden.end();
+}
+
+std::string Secrets::without(std::string text) const {
+    while (touches(text)) {
+        const std::vector<bool> hidden = covered(text, true);
+        std::string kept;
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!hidden[i]) kept += text[i];
+        text = std::move(kept);
+    }
+    return text;
+}
+
 std::size_t Secrets::unfinished(const std::string& text) const {
     std::size_t found = 0;
     for (const std::string& secret : secrets_)
