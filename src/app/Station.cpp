@@ -106,17 +106,33 @@ struct Station::Parts {
                                 StationConfig(*adapters.profile).readDecimal(keys::lineTimeout));
     }
 
+    // The run's id, which every record (journal, transcript, line database,
+    // the block's holder) carries as it is, never masked: so it must carry
+    // no secret, such as a password that is part of the host name.
+    std::string runId(std::chrono::system_clock::time_point started, const Secrets& known) const {
+        // The tag makes it unique also among stations of one computer that
+        // start in the same millisecond.
+        auto tag = [] {
+            char text[12];
+            std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(std::random_device()()));
+            return std::string(text);
+        };
+        const std::string time = journal::utcText(started);
+        std::string id = time + " " + station.name + " " + tag();
+        for (int tries = 0; tries < 16 && known.touches(id); ++tries) id = time + " " + tag();
+        // A secret so short that every id holds it (a digit of the date) is left out of it.
+        return known.without(id);
+    }
+
     // A new record and transcript for the run about to start.
     void runStarting() {
         RunRecord::Data start;
         start.started = std::chrono::system_clock::now();
         const ConfigValue router = read(keys::cpeLanIp);
         start.router = router.missing ? std::string() : router.text;
-        // Unique also among stations of one computer that start in the same millisecond.
-        char tag[12];
-        std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(std::random_device()()));
-        start.runId = journal::utcText(start.started) + " " + station.name + " " + tag;
-        record = records.begin(start, secrets());
+        const Secrets known = secrets();
+        start.runId = runId(start.started, known);
+        record = records.begin(start, known);
         context.record = record.get();
         console.setRecord(record.get());
     }

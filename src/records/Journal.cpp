@@ -64,7 +64,9 @@ ordered heading(const RunRecord::Data& data, const Station& station, const Secre
     auto text = [&](const std::string& value) { return clean(secrets, value); };
     ordered record;
     record["format"] = formatVersion;
-    record["run"] = text(data.runId);
+    // Never masked (it carries no secret): the line database and the
+    // transcript's heading name the run alike.
+    record["run"] = clean(Secrets(), data.runId);
     record["started"] = utcText(data.started);
     record["ended"] = utcText(data.ended);
     record["station"] = text(station.name);

@@ -107,6 +107,7 @@ int lineCommand(const std::vector<std::string>& args, Profile& profile, std::FIL
     struct Result {
         std::vector<PoolStatus> pools;
         std::vector<OpenReservation> reservations;
+        bool poolThere = false;
     };
     auto result = std::make_shared<Result>();
     LineClient client(connectionString, std::string(), StationConfig(profile).readDecimal(keys::lineTimeout));
@@ -119,7 +120,8 @@ int lineCommand(const std::vector<std::string>& args, Profile& profile, std::FIL
             const LineDatabase::AddResult added = db.addPool(args[1], args[2], args[3], diagnostic);
             if (added == LineDatabase::AddResult::Exists || added == LineDatabase::AddResult::Invalid)
                 return {LineClient::Status::Refused, diagnostic};
-            done = added == LineDatabase::AddResult::Added;
+            result->poolThere = added == LineDatabase::AddResult::There;
+            done = added == LineDatabase::AddResult::Added || result->poolThere;
         } else {
             done = db.status(result->pools, result->reservations, diagnostic);
         }
@@ -135,7 +137,9 @@ int lineCommand(const std::vector<std::string>& args, Profile& profile, std::FIL
     }
     if (command == "--pool-add") {
         const long long first = *parseMac(args[2]), last = *parseMac(args[3]);
-        std::fprintf(out, "pool %s added: %s - %s, %lld addresses\n", args[1].c_str(), formatMac(first).c_str(),
+        // Already there as asked (an add whose answer was lost, asked again): done all the same.
+        std::fprintf(out, "pool %s %s: %s - %s, %lld addresses\n", args[1].c_str(),
+                     result->poolThere ? "is already there" : "added", formatMac(first).c_str(),
                      formatMac(last).c_str(), last - first + 1);
         return 0;
     }

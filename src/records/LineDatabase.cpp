@@ -294,12 +294,17 @@ LineDatabase::AddResult LineDatabase::addPool(const std::string& name, const std
     if (!change(*statements_, "UPDATE vornix_lock SET name = name WHERE name = 'pools'", {}, locked, problem))
         return fail(problem);
     if (locked != 1) return fail("the lock row is missing: run --line-init");
-    auto named = run(*statements_, "SELECT name FROM vornix_pool WHERE name = ?", {Parameter::text(name)}, problem);
+    auto named = run(*statements_, "SELECT first_mac, last_mac FROM vornix_pool WHERE name = ?",
+                     {Parameter::text(name)}, problem);
     if (!named) return fail(problem);
     const Fetch found = named->fetch(problem);
     if (found == Fetch::Failed) return fail(problem);
     if (found == Fetch::Row) {
-        diagnostic = "pool " + db.mask(name) + " already exists";
+        std::optional<long long> hasFirst, hasLast;
+        if (!named->integer(1, hasFirst, problem) || !named->integer(2, hasLast, problem)) return fail(problem);
+        if (hasFirst == first && hasLast == last) return AddResult::There;
+        diagnostic = "pool " + db.mask(name) + " already exists with another range: " + formatMac(hasFirst.value_or(0)) +
+                     " - " + formatMac(hasLast.value_or(0));
         return AddResult::Exists;
     }
     auto overlapping = run(*statements_,

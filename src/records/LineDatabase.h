@@ -66,7 +66,10 @@ struct Reservation {
 // released (the run is over without having assigned it).
 class LineDatabase {
 public:
-    enum class AddResult { Added, Exists, Invalid, Failed };
+    // There: the pool is already there exactly as asked (same name, first
+    // and last), as when an add whose answer was lost is asked again.
+    // Exists: one of that name with another range.
+    enum class AddResult { Added, There, Exists, Invalid, Failed };
     enum class ReserveResult { Reserved, Exhausted, NoSuchPool, Failed };
     // Refused: the database answered no (another holder, a closed block);
     // Failed: no answer, asking again may help.

@@ -36,7 +36,7 @@ long long epochMs(std::chrono::system_clock::time_point time) {
 // process is killed.
 std::string heading(const RunRecord::Data& run, const journal::Station& station, const Secrets& secrets) {
     nlohmann::ordered_json fields;
-    fields["run"] = secrets.mask(run.runId);
+    fields["run"] = run.runId;  // never masked: it must name the run as the line database does
     fields["started"] = journal::utcText(run.started);
     fields["startedMs"] = epochMs(run.started);
     fields["router"] = secrets.mask(run.router);

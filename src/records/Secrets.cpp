@@ -4,12 +4,29 @@
 
 namespace vornix {
 
-std::vector<bool> Secrets::covered(const std::string& text) const {
+std::vector<bool> Secrets::covered(const std::string& text, bool ended) const {
     std::vector<bool> hidden(text.size(), false);
     for (const std::string& secret : secrets_)
         for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 1))
             std::fill(hidden.begin() + static_cast<long>(at), hidden.begin() + static_cast<long>(at + secret.size()), true);
+    if (ended) std::fill(hidden.end() - static_cast<long>(unfinished(text)), hidden.end(), true);
     return hidden;
+}
+
+bool Secrets::touches(const std::string& text) const {
+    const std::vector<bool> hidden = covered(text, true);
+    return std::find(hidden.begin(), hidden.end(), true) != hidden.end();
+}
+
+std::string Secrets::without(std::string text) const {
+    while (touches(text)) {
+        const std::vector<bool> hidden = covered(text, true);
+        std::string kept;
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!hidden[i]) kept += text[i];
+        text = std::move(kept);
+    }
+    return text;
 }
 
 std::size_t Secrets::unfinished(const std::string& text) const {
@@ -29,9 +46,9 @@ std::size_t Secrets::longest() const {
     return length;
 }
 
-std::string Secrets::mask(std::string text) const {
+std::string Secrets::mask(std::string text, bool ended) const {
     if (secrets_.empty()) return text;
-    const std::vector<bool> hidden = covered(text);
+    const std::vector<bool> hidden = covered(text, ended);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

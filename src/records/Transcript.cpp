@@ -97,7 +97,8 @@ void Transcript::replay(const Event& event) {
         return;
     }
     if (event.kind == Noted) {
-        write(head(event.ms) + escaped(secrets_.mask(event.bytes)) + "\n");
+        // A note is a stream of its own, ended: a log line may be cut inside a secret.
+        write(head(event.ms) + escaped(secrets_.mask(event.bytes, true)) + "\n");
         return;
     }
     const int n = number(event.connection);
@@ -131,7 +132,9 @@ void Transcript::data(long long ms, int connection, bool sent, const char* bytes
 
 void Transcript::take(long long ms, int n, bool sent, Stream& stream, const std::string& bytes, bool last) {
     const std::string all = stream.held + bytes;
-    std::vector<bool> hidden = secrets_.covered(all);
+    // A stream that ends with the start of a secret ends inside it, as far
+    // as anyone can tell: that start is hidden too.
+    std::vector<bool> hidden = secrets_.covered(all, last);
     for (std::size_t i = 0; i < stream.heldHidden.size(); ++i) hidden[i] = hidden[i] || stream.heldHidden[i];
     // Every occurrence that covers a byte before `decided` lies wholly in
     // `all`: a longer one would make a longer unfinished end.

@@ -19,9 +19,10 @@ namespace vornix {
 // "<-" for what came back, every byte that is not printable escaped
 // (\r \n \t \\ \xNN). Secrets are masked before a byte leaves: the end of a
 // stream that could be the start of a secret is held back until the next
-// bytes of that stream (or its close) tell. A router that floods gets its
-// first maxBytes kept and the rest counted; the cut never keeps part of a
-// secret.
+// bytes of that stream tell; a stream that ends there (closed, finished)
+// shows "***" for it, as does a note that ends with one. A router that
+// floods gets its first maxBytes kept and the rest counted; the cut never
+// keeps part of a secret.
 class Transcript : public WireTap {
 public:
     using Clock = std::chrono::steady_clock;

@@ -199,7 +199,8 @@ TEST_F(LineDatabaseTest, PoolsAreAddedOnceInsideTheirBlockAndNeverOverlap) {
         const char* diagnostic;
     } cases[] = {
         {"line-b", "00:11:22:00:01:00", "00:11:22:00:01:ff", Add::Added, ""},
-        {"line-b", "00:11:22:00:05:00", "00:11:22:00:05:ff", Add::Exists, "pool line-b already exists"},
+        {"line-b", "00:11:22:00:05:00", "00:11:22:00:05:ff", Add::Exists,
+         "pool line-b already exists with another range: 00:11:22:00:01:00 - 00:11:22:00:01:FF"},
         {"line-c", "00:11:22:00:00:FF", "00:11:22:00:00:FF", Add::Invalid,
          "the range 00:11:22:00:00:FF - 00:11:22:00:00:FF overlaps pool line-a (00:11:22:00:00:00 - 00:11:22:00:00:FF)"},
         {"line-c", "00:11:22:00:00:00", "00:11:22:00:FF:FF", Add::Invalid,
@@ -754,10 +755,16 @@ TEST_F(LineCommandsTest, InitAddAndStatusSayWhatTheyDid) {
     EXPECT_EQ(add.status, 0);
     EXPECT_EQ(add.out, "pool line-a added: 00:11:22:00:00:00 - 00:11:22:00:0F:FF, 4096 addresses\n");
     EXPECT_EQ(add.err, "");
-    add = runCommand({"--pool-add", "line-a", "00:11:22:00:10:00", "00:11:22:00:10:ff"}, profile);
+    // Asked again as it is (its first answer lost): done; with another range: refused.
+    add = runCommand({"--pool-add", "line-a", "00:11:22:00:00:00", "00:11:22:00:0F:FF"}, profile);
+    EXPECT_EQ(add.status, 0) << add.err;
+    EXPECT_EQ(add.out, "pool line-a is already there: 00:11:22:00:00:00 - 00:11:22:00:0F:FF, 4096 addresses\n");
+    EXPECT_EQ(add.err, "");
+    add = runCommand({"--pool-add", "line-a", "00:11:22:00:00:00", "00:11:22:00:10:ff"}, profile);
     EXPECT_EQ(add.status, 1);
     EXPECT_EQ(add.out, "");
-    EXPECT_EQ(add.err, "vornix-cli: pool line-a already exists\n");
+    EXPECT_EQ(add.err,
+              "vornix-cli: pool line-a already exists with another range: 00:11:22:00:00:00 - 00:11:22:00:0F:FF\n");
     add = runCommand({"--pool-add", "spare", "00:11:22:00:0F:00", "00:11:22:00:10:ff"}, profile);
     EXPECT_EQ(add.status, 1);
     EXPECT_EQ(add.err,

@@ -288,6 +288,40 @@ TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
     line.expectConsistent(0x001122000000LL, 0x0011220000FFLL);
 }
 
+// A password that is the computer's name: the run's id carries none of it,
+// and names the run alike in the journal, the transcript's heading and the
+// line database (the run's record, the block's holder, the addresses).
+TEST(LineStations, TheRunIdCarriesNoSecretAndNamesTheRunAlikeEverywhere) {
+    Line line(24348, "00:11:22:00:00:00", "00:11:22:00:00:FF");
+    ASSERT_TRUE(line.server.ready());
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    const std::string password = host;  // the FTP account's: a secret the MAC stage never sends
+    routersim::RouterSim router(routerAt("127.0.0.175"));
+    ASSERT_TRUE(router.start());
+    const std::string station = line.station("named", "127.0.0.175");
+    std::string setup = test::readAll(station + "/setup.ini");
+    setup.insert(setup.find("Telnet Password="), "PC_FTP_PWD=" + password + "\r\n");
+    std::ofstream(station + "/setup.ini", std::ios::binary) << setup;
+    const test::CliResult run = test::runCli(station, "--mac");
+    ASSERT_EQ(run.status, 0) << run.out;
+
+    const std::string journal = test::readAll(station + "/vornix-journal.jsonl");
+    const std::string id = json::parse(journal)["run"];
+    std::string transcript;
+    for (const auto& file : std::filesystem::directory_iterator(station + "/transcripts"))
+        transcript = test::readAll(file.path().string());
+    const std::string heading = transcript.substr(0, transcript.find('\n'));
+    const std::string stored = line.server.sql("SELECT record_text FROM vornix_run");
+    EXPECT_EQ(json::parse(heading.substr(heading.find('{')))["run"], id) << heading;
+    EXPECT_EQ(line.server.sql("SELECT run_id FROM vornix_run"), id + "\n");
+    EXPECT_EQ(json::parse(stored)["run"], id);
+    EXPECT_EQ(line.server.sql("SELECT DISTINCT holder FROM vornix_reservation"), id + "\n");
+    EXPECT_EQ(line.server.sql("SELECT DISTINCT run_id FROM vornix_assignment"), id + "\n");
+    for (const std::string& text : {journal, transcript, stored})
+        EXPECT_EQ(text.find(password), std::string::npos) << text;
+}
+
 // What the routers hold: each address, the router (run) that holds it.
 struct Holdings {
     std::mutex mutex;

@@ -1,7 +1,7 @@
 // The ODBC layer on its own: the settings it adds to a connection string,
 // and, against a real PostgreSQL server through unixODBC and psqlODBC (ports
 // 5442-5445), its deadlines, a lost connection told apart from a failed
-// statement, and no driver log with the password in /tmp.
+// statement, and no driver log in /tmp.
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -159,13 +159,9 @@ TEST_F(OdbcServerTest, NoDriverLogEvenWhenTheDataSourceAsksForOne) {
         EXPECT_EQ(driverLogs(), before);
     }
     ::unsetenv("ODBCINI");
-    // Debian's registration of the driver still has it write a line when a
-    // connection closes; never the password.
-    for (const auto& [path, size] : driverLogs()) {
-        std::ifstream in(path);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(text.find(password), std::string::npos) << path;
-    }
+    // Nor once it is closed: the tests' registration of the driver has its
+    // log off (Debian's would have it write a line here).
+    EXPECT_EQ(driverLogs(), before);
 }
 
 }  // namespace

@@ -6,7 +6,14 @@
 // cluster belongs to the postgres user. The server is stopped and its
 // directory removed at the end; a server left by a crashed earlier run on
 // the same port is stopped first.
+//
+// Every process that includes this reaches the driver through a registration
+// of the tests' own (ODBCSYSINI, set before main, so that vornix-cli and Wine
+// programs started by the test inherit it): Debian registers psqlODBC with
+// CommLog=1, under which each process that closed a connection leaves a
+// /tmp/psqlodbc_*.log behind, whatever the connection string says.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -18,6 +25,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +39,20 @@
 extern char** environ;
 
 namespace vornix::test {
+
+// Debian's registration with the driver's log off; written whole, then
+// renamed, as the tests' processes start side by side.
+inline bool registerQuietDriver() {
+    const std::string directory = "/tmp/vornix-odbc";
+    ::mkdir(directory.c_str(), 0755);
+    const std::string file = directory + "/odbcinst.ini", written = file + "." + std::to_string(::getpid());
+    std::ofstream(written, std::ios::trunc)
+        << "[PostgreSQL Unicode]\nDriver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n\n"
+           "[PostgreSQL ANSI]\nDriver=psqlodbca.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n";
+    std::rename(written.c_str(), file.c_str());
+    return ::setenv("ODBCSYSINI", directory.c_str(), 1) == 0;
+}
+inline const bool quietDriverRegistered = registerQuietDriver();
 
 class PostgresServer {
 public:

@@ -179,10 +179,10 @@ Secrets secretsOf(const std::string& secret) {
     return ::testing::AssertionSuccess();
 }
 
-// What the transcript's lines of one way of connection #1 say, unescaped.
-std::string streamOf(const std::string& text, const std::string& arrow) {
+// What the transcript's lines of one way of a connection say, unescaped.
+std::string streamOf(const std::string& text, const std::string& arrow, int connection = 1) {
     std::string bytes;
-    const std::string head = "] #1 " + arrow + " ";
+    const std::string head = "] #" + std::to_string(connection) + " " + arrow + " ";
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t end = text.find('\n', at);
         const std::string line = text.substr(at, end - at);
@@ -218,8 +218,8 @@ TEST(Transcript, ASecretSplitBetweenReceivesNeverReachesTheDisk) {
 }
 
 // A flood cut at the cap anywhere in a secret: the secret is masked whole
-// (what came after the cap tells it was one) or, the stream having ended
-// there, it is no secret; the count of bytes dropped is exact.
+// (what came after the cap tells it was one); the count of bytes dropped is
+// exact.
 TEST(Transcript, TheCapNeverKeepsPartOfASecret) {
     const std::string secret = "Zq9#xK!", flood = "abc Zq9#xK! def";
     for (std::size_t cap = 4; cap <= 11; ++cap) {
@@ -239,6 +239,26 @@ TEST(Transcript, TheCapNeverKeepsPartOfASecret) {
                       std::string::npos)
                 << written.text;
         }
+    }
+}
+
+// A stream that ends inside a secret (closed, or the transcript finished
+// with it open) and a note cut inside one: none of it is written.
+TEST(Transcript, AStreamEndingInsideASecretShowsNoneOfIt) {
+    const std::string secret = "Zq9#xK!";
+    for (std::size_t length = 1; length < secret.size(); ++length) {
+        const std::string start = secret.substr(0, length), answer = "Password: " + start;
+        Written written;
+        Transcript transcript(Transcript::Clock::now(), secretsOf(secret), written.sink());
+        transcript.received(7, answer.data(), answer.size());
+        transcript.closed(7);
+        transcript.sent(8, start.data(), start.size());  // never closed
+        transcript.note("log: wget ftp://station:" + start);
+        transcript.finish();
+        EXPECT_EQ(written.text.find(start), std::string::npos) << written.text;
+        EXPECT_EQ(streamOf(written.text, "<-"), "Password: ***") << written.text;
+        EXPECT_EQ(streamOf(written.text, "->", 2), "***") << written.text;
+        EXPECT_NE(written.text.find("] log: wget ftp://station:***\n"), std::string::npos) << written.text;
     }
 }
 

@@ -29,7 +29,11 @@ register_flashsim() {
 # A PostgreSQL server of the test's own, for the line database: pg_up starts
 # a fresh cluster in $scratch on 127.0.0.1:$port with the role and database
 # vornix_line (password $password), pg_down stops it and removes it. initdb
-# refuses root: the cluster belongs to the postgres user.
+# refuses root: the cluster belongs to the postgres user. pg_up also gives
+# the script's programs (native, and Wine's through its odbc32) a
+# registration of the driver of their own, its log off: under Debian's
+# (CommLog=1) each process that closed a connection leaves a
+# /tmp/psqlodbc_*.log behind.
 pg_bin() { ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1; }
 as_postgres() { runuser -u postgres -- "$@"; }
 # The live server of our data directory (a pid file may outlive its process).
@@ -58,6 +62,9 @@ pg_up() {
   rm -rf "$scratch"
   mkdir -p "$scratch"
   chown postgres: "$scratch"
+  mkdir "$scratch/odbc"
+  printf '[PostgreSQL Unicode]\nDriver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n' >"$scratch/odbc/odbcinst.ini"
+  export ODBCSYSINI=$scratch/odbc
   as_postgres "$bin/initdb" -D "$scratch/data" -U postgres -E UTF8 --no-locale --auth-local=trust \
     --auth-host=scram-sha-256 --no-sync >"$scratch/initdb.log" 2>&1 || { cat "$scratch/initdb.log"; exit 1; }
   pg_start
