@@ -19,7 +19,7 @@ namespace vornix {
 class StageRun {
 public:
     // Commands and log lines live in 1024-byte buffers on the router's side.
-    static constexpr std::size_t maxLineLength = 1023;
+    static constexpr std::size_t maxLineLength = maxLogLineLength;
 
     // The stage's own pair of flags: busy 1 and succeeded 0 from here on.
     StageRun(StationContext& context, Stage stage);

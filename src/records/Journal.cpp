@@ -27,7 +27,8 @@ const char* resultText(StageResult result) {
 // Every text of the record, masked, and made valid UTF-8: router output and
 // setup.ini are 8-bit text, which JSON cannot hold as it is.
 std::string clean(const Secrets& secrets, const std::string& text) {
-    const std::string masked = secrets.mask(text);
+    // A log line cut to its length may end inside a secret.
+    const std::string masked = secrets.mask(text, text.size() >= maxLogLineLength);
     std::string out;
     out.reserve(masked.size());
     for (unsigned char c : masked) {

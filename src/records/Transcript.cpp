@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "station/RunRecord.h"
+
 namespace vornix {
 
 namespace {
@@ -97,8 +99,8 @@ void Transcript::replay(const Event& event) {
         return;
     }
     if (event.kind == Noted) {
-        // A note is a stream of its own, ended: a log line may be cut inside a secret.
-        write(head(event.ms) + escaped(secrets_.mask(event.bytes, true)) + "\n");
+        // A note as long as a log line may be one cut short inside a secret.
+        write(head(event.ms) + escaped(secrets_.mask(event.bytes, event.bytes.size() >= maxLogLineLength)) + "\n");
         return;
     }
     const int n = number(event.connection);

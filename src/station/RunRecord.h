@@ -11,6 +11,10 @@
 
 namespace vornix {
 
+// The stages cut a log line to this many characters: a line that long may
+// end inside a secret, and its records mask such an end too.
+constexpr std::size_t maxLogLineLength = 1023;
+
 // What a run leaves for its journal record: filled by the station as the
 // run goes (its log, its times) and by the stages (what they wrote, read and
 // found). Any thread may note; the station reads a copy when the run is over.

@@ -343,7 +343,7 @@ struct Holdings {
 // new one: the two routers share no address, in line mode and with
 // setup.ini's start_mac alike.
 TEST(LineStations, AKilledRunsWrittenBlockNeverReachesTheNextRouter) {
-    Line line(24348, "00:11:22:00:00:00", "00:11:22:00:00:FF");
+    Line line(24347, "00:11:22:00:00:00", "00:11:22:00:00:FF");
     ASSERT_TRUE(line.server.ready());
     for (const bool lineMode : {true, false}) {
         SCOPED_TRACE(lineMode ? "line mode" : "start_mac");
