@@ -126,7 +126,49 @@ std::string failureKind(const std::string& line) {
 
 }  // namespace
 
-std::optional<ParsedRun> parseRecord(std::string_view text) {
+std::string recordRefusal(std::string_view text, std::string* runId) {
+    if (text.size() > maxRecordBytes)
+        return "larger than " + std::to_string(maxRecordBytes >> 20) + " MiB";
+    std::string refusal;
+    int depth = 0;
+    std::string_view last;  // the last string closed at the top level
+    bool runValue = false;  // the next top-level string is the value of "run"
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            const std::size_t start = ++i;
+            while (i < size && text[i] != '"') i += text[i] == '\\' ? 2 : 1;
+            if (depth == 1) {
+                last = text.substr(start, std::min(i, size) - start);
+                if (runValue && runId && runId->empty() && last.find('\\') == std::string_view::npos)
+                    *runId = std::string(last);
+                runValue = false;
+            }
+        } else if (c == '{' || c == '[') {
+            runValue = false;
+            if (++depth > maxRecordDepth && refusal.empty()) {
+                refusal = "nested deeper than " + std::to_string(maxRecordDepth) + " levels";
+                if (!runId) return refusal;
+            }
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ':') {
+            runValue = depth == 1 && last == "run";
+        } else if (c == ',') {
+            runValue = false;
+            last = {};
+        }
+    }
+    return refusal;
+}
+
+std::optional<ParsedRun> parseRecord(std::string_view text, std::string* refusal) {
+    const std::string why = recordRefusal(text);
+    if (!why.empty()) {
+        if (refusal) *refusal = why;
+        return std::nullopt;
+    }
     const nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
     if (!record.is_object()) return std::nullopt;
     ParsedRun parsed;
