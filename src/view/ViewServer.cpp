@@ -65,6 +65,10 @@ public:
     }
     ~HttpServer() override { connections_.stop(); }
     void stopConnections() { connections_.stop(); }
+    // The library listens with a queue of 5 connections not yet accepted:
+    // a burst of clients beyond it waits a second or more for its SYN to be
+    // sent again. Listening again on a bound socket sets a longer queue.
+    bool lengthenQueue() { return ::listen(svr_sock_, static_cast<int>(limits.connections)) == 0; }
 
 private:
     struct AtOnce : httplib::TaskQueue {
@@ -239,7 +243,7 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
         sendJson(response, 500, nlohmann::json{{"error", "the answer could not be made"}});
     });
 
-    if (!server.bind_to_port(options.address.c_str(), options.port)) {
+    if (!server.bind_to_port(options.address.c_str(), options.port) || !server.lengthenQueue()) {
         std::fprintf(err, "vornix-cli: cannot serve on %s:%d: the address is not this computer's or the port is taken\n",
                      options.address.c_str(), options.port);
         return 1;
