@@ -23,7 +23,7 @@ struct ConnectionLimits {
     int idleSeconds = 15;            // before a connection's first request and between two
     int writeSeconds = 10;           // one write waiting for the client to take bytes
     int requestsPerConnection = 100;
-    int workers = 16;                // threads answering complete requests
+    int workers = 8;                 // threads answering complete requests
 };
 
 // The connections of the view's HTTP server. The library gives each

@@ -1,6 +1,7 @@
 #include "view/ViewServer.h"
 
 #include <httplib.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -43,7 +44,7 @@ bool loopback(const std::string& address) {
 }
 
 // What one client may take of the view (README, The line view).
-constexpr ConnectionLimits limits{512, 16384, 10, 15, 10, 100, 16};
+constexpr ConnectionLimits limits{512, 16384, 10, 15, 10, 100, 8};
 
 // Set by a refusal that leaves a request's body unread: the connection
 // closes after the answer, or the body would be read as the next request.
@@ -163,6 +164,10 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Successive answers go to any worker, and the answers from the index
+    // are made one at a time: with an allocation arena per thread, each
+    // worker would keep the memory of the largest summary it ever made.
+    mallopt(M_ARENA_MAX, 1);
 
     LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station, 30});
     HttpServer server;
