@@ -170,7 +170,10 @@ void Connections::stop() {
             [[maybe_unused]] const ssize_t woke = ::write(wake_[1], "x", 1);
         }
     }
-    ready_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wakeWorkers(idle_.size());
+    }
     if (waiter_.joinable()) waiter_.join();
     for (std::thread& worker : workers_)
         if (worker.joinable()) worker.join();
@@ -273,7 +276,16 @@ void Connections::waitLoop() {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ -= closed;
         for (auto& connection : complete) complete_.push_back(std::move(connection));
-        if (!complete.empty()) ready_.notify_all();
+        wakeWorkers(complete.size());
+    }
+}
+
+void Connections::wakeWorkers(std::size_t count) {
+    for (; count > 0 && !idle_.empty(); --count) {
+        Idle* worker = idle_.back();
+        idle_.pop_back();
+        worker->woken = true;
+        worker->wake.notify_one();
     }
 }
 
@@ -282,7 +294,12 @@ void Connections::work() {
         std::unique_ptr<Connection> connection;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !complete_.empty(); });
+            while (!stopping_ && complete_.empty()) {
+                Idle self;
+                idle_.push_back(&self);
+                self.wake.wait(lock, [&] { return self.woken || stopping_; });
+                if (!self.woken) idle_.erase(std::find(idle_.begin(), idle_.end(), &self));
+            }
             if (stopping_) return;
             connection = std::move(complete_.front());
             complete_.pop_front();

@@ -61,13 +61,22 @@ private:
     bool gather(Connection& connection, Clock::time_point now);
     void park(std::unique_ptr<Connection> connection);
     void evictIdle();
+    // Wakes the idle workers for count new requests; the caller holds mutex_.
+    void wakeWorkers(std::size_t count);
 
     const ConnectionLimits limits_;
     const Serve serve_;
     int wake_[2] = {-1, -1};  // a pipe: wakes the waiting thread
 
     std::mutex mutex_;
-    std::condition_variable ready_;
+    // Idle workers, the last to finish on top: the next request goes to it,
+    // so that a few warm threads (and their allocation arenas) answer a
+    // quiet view rather than each of the pool in turn.
+    struct Idle {
+        std::condition_variable wake;
+        bool woken = false;
+    };
+    std::vector<Idle*> idle_;
     bool stopping_ = false;
     std::size_t open_ = 0;                              // every connection this object owns
     std::vector<std::unique_ptr<Connection>> arriving_;  // to be waited on

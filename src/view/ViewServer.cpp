@@ -1,7 +1,6 @@
 #include "view/ViewServer.h"
 
 #include <httplib.h>
-#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -164,10 +163,6 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // Successive answers go to any worker, and the answers from the index
-    // are made one at a time: with an allocation arena per thread, each
-    // worker would keep the memory of the largest summary it ever made.
-    mallopt(M_ARENA_MAX, 1);
 
     LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station, 30});
     HttpServer server;
@@ -189,6 +184,7 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
         std::vector<std::string> own = names;
         // The address the request came to, as a number, is no other site's name.
         own.push_back(request.local_addr);
+        if (request.local_addr.rfind("::ffff:", 0) == 0) own.push_back(request.local_addr.substr(7));  // IPv4 on an IPv6 socket
         if (!hostAllowed(request.get_header_value("Host"), own, port))
             return refuse(response, 403, "this view answers only to its own names (see vornix-cli --allow-host)\n");
         if (request.has_header("Transfer-Encoding") ||
