@@ -156,6 +156,30 @@ TEST(RunIndex, MalformedParametersAreRefusedWithOneLine) {
     s.get("/api/nothing", {}, 404);
 }
 
+TEST(RunIndex, RecordsDeeperThanTheBoundAreRefusedUnparsed) {
+    auto nested = [](int depth, const std::string& inside = "") {
+        return std::string(static_cast<std::size_t>(depth), '[') + inside + std::string(static_cast<std::size_t>(depth), ']');
+    };
+    const std::string deep = nested(maxRecordDepth + 1);
+    const std::pair<std::string, bool> cases[] = {
+        {"{\"run\":\"r\",\"x\":" + nested(maxRecordDepth - 1) + "}", false},
+        {"{\"run\":\"r\",\"x\":" + nested(maxRecordDepth) + "}", true},
+        {"{\"log\":\"" + deep + "\"}", false},                      // brackets in a string
+        {"{\"log\":\"a \\\" " + deep + "\"}", false},            // after an escaped quote, still the string
+        {"{\"log\":\"a\\\\\",\"x\":" + deep + "}", true},    // an escaped backslash ends it
+        {std::string(maxRecordBytes + 1, ' '), true},
+    };
+    for (const auto& [text, refused] : cases) {
+        std::string id;
+        EXPECT_EQ(!recordRefusal(text).empty(), refused) << text.substr(0, 80);
+        EXPECT_EQ(!recordRefusal(text, &id).empty(), refused) << text.substr(0, 80);
+    }
+    std::string id;
+    EXPECT_EQ(recordRefusal("{\"format\":1,\"extra\":" + deep + ",\"run\":\"the run\"}", &id),
+              "nested deeper than 64 levels");
+    EXPECT_EQ(id, "the run");
+}
+
 // What the view serves for a transcript's name: its status, and the file's text.
 int transcript(LineView& view, const std::string& name, std::string& text) {
     int fd = -1;
