@@ -631,9 +631,7 @@ TEST_F(LineView, ATranscriptLargerThanAnyBufferIsServedWholeAndShownByItsHead) {
 }
 
 TEST_F(LineView, TwoHundredIdleConnectionsDoNotHoldTheView) {
-    // Half of them asked once and keep the connection; half never ask.
-    const std::string request =
-        "GET /api/runs?size=1 HTTP/1.1\r\nHost: " + host_ + ":" + std::to_string(port_) + "\r\n\r\n";
+    // Opened and never used: each one held a thread of the library's pool.
     std::vector<int> idle;
     sockaddr_in at{};
     at.sin_family = AF_INET;
@@ -643,7 +641,6 @@ TEST_F(LineView, TwoHundredIdleConnectionsDoNotHoldTheView) {
         const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << i;
         idle.push_back(s);
-        if (i % 2) ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
     }
     httplib::Client client(host_, port_);
     client.set_read_timeout(30, 0);
