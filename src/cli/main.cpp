@@ -27,7 +27,7 @@ constexpr char usage[] =
     "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
     "       vornix-cli --history [N] [--json]\n"
     "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
-    "       vornix-cli --serve [ADDRESS:]PORT\n"
+    "       vornix-cli --serve [ADDRESS:]PORT [--allow-host NAME]...\n"
     "Prepares the router named in setup.ini (in the current directory), like a\n"
     "press of Start in the Vornix dialog with the chosen stages ticked.\n"
     "  --mac       MAC Writing: write and verify MAC addresses and environment\n"
@@ -44,7 +44,9 @@ constexpr char usage[] =
     "  --json         with --history: the runs' records, one JSON object a line\n"
     "  --serve [ADDRESS:]PORT  the line view: web pages and a JSON API of the\n"
     "                 journal (and of the line database when setup.ini names one)\n"
-    "                 until Ctrl+C; 127.0.0.1:8080 when not given. Reads only.\n";
+    "                 until Ctrl+C; 127.0.0.1:8080 when not given. Reads only.\n"
+    "  --allow-host NAME  with --serve: answer requests for NAME too (the host\n"
+    "                 name the supervisors' browsers use); others get 403\n";
 
 // A count of runs for --history: a whole number from 1 on.
 bool parseCount(const char* text, int& count) {
@@ -71,18 +73,30 @@ std::unique_ptr<vornix::Station> openStation(vornix::OperatorConsole& console) {
     return nullptr;
 }
 
-// vornix-cli --serve [[ADDRESS:]PORT]
+// vornix-cli --serve [[ADDRESS:]PORT] [--allow-host NAME]...
 int serveView(int argc, char** argv) {
 #ifdef VORNIX_LINE_VIEW
-    if (argc > 3) {
-        std::fprintf(stderr, "vornix-cli: --serve takes one [ADDRESS:]PORT\n%s", usage);
-        return 2;
-    }
     vornix::view::ServeOptions options;
-    std::string why;
-    if (argc == 3 && !vornix::view::parseListen(argv[2], options, why)) {
-        std::fprintf(stderr, "vornix-cli: --serve %s: %s\n", argv[2], why.c_str());
-        return 2;
+    bool listenGiven = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string why;
+        if (!std::strcmp(argv[i], "--allow-host")) {
+            const char* name = i + 1 < argc ? argv[++i] : "";
+            // A host name or an address as a Host header carries it, without a port.
+            if (!*name || std::strlen(name) > 253 || std::strpbrk(name, " \t/:@") != nullptr) {
+                std::fprintf(stderr, "vornix-cli: --allow-host takes a host name without a port\n%s", usage);
+                return 2;
+            }
+            options.allowHosts.emplace_back(name);
+        } else if (listenGiven) {
+            std::fprintf(stderr, "vornix-cli: --serve takes one [ADDRESS:]PORT\n%s", usage);
+            return 2;
+        } else if (!vornix::view::parseListen(argv[i], options, why)) {
+            std::fprintf(stderr, "vornix-cli: --serve %s: %s\n", argv[i], why.c_str());
+            return 2;
+        } else {
+            listenGiven = true;
+        }
     }
     vornix::StartRefusal refusal{};
     std::string directory;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <unordered_set>
@@ -126,7 +127,80 @@ std::string failureKind(const std::string& line) {
 
 }  // namespace
 
-std::optional<ParsedRun> parseRecord(std::string_view text) {
+namespace {
+
+std::string tooDeep() { return "nested deeper than " + std::to_string(maxRecordDepth) + " levels"; }
+
+// The depth alone, as every record is checked: strings (most of a record)
+// are passed by memchr to their closing quote.
+bool tooDeep(std::string_view text) {
+    int depth = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end) {
+        const char c = *at++;
+        if (c == '"') {
+            for (;;) {
+                const char* quote = static_cast<const char*>(std::memchr(at, '"', static_cast<std::size_t>(end - at)));
+                if (!quote) return false;
+                const char* escapes = quote;
+                while (escapes > at && escapes[-1] == '\\') --escapes;
+                at = quote + 1;
+                if ((quote - escapes) % 2 == 0) break;  // not escaped
+            }
+        } else if (c == '{' || c == '[') {
+            if (++depth > maxRecordDepth) return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string recordRefusal(std::string_view text, std::string* runId) {
+    if (text.size() > maxRecordBytes)
+        return "larger than " + std::to_string(maxRecordBytes >> 20) + " MiB";
+    if (!runId) return tooDeep(text) ? tooDeep() : std::string();
+    // A refused record's run, for its page: the slower walk that knows keys.
+    std::string refusal;
+    int depth = 0;
+    std::string_view last;  // the last string closed at the top level
+    bool runValue = false;  // the next top-level string is the value of "run"
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            const std::size_t start = ++i;
+            while (i < size && text[i] != '"') i += text[i] == '\\' ? 2 : 1;
+            if (depth == 1) {
+                last = text.substr(start, std::min(i, size) - start);
+                if (runValue && runId && runId->empty() && last.find('\\') == std::string_view::npos)
+                    *runId = std::string(last);
+                runValue = false;
+            }
+        } else if (c == '{' || c == '[') {
+            runValue = false;
+            if (++depth > maxRecordDepth && refusal.empty()) refusal = tooDeep();
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ':') {
+            runValue = depth == 1 && last == "run";
+        } else if (c == ',') {
+            runValue = false;
+            last = {};
+        }
+    }
+    return refusal;
+}
+
+std::optional<ParsedRun> parseRecord(std::string_view text, std::string* refusal) {
+    const std::string why = recordRefusal(text);
+    if (!why.empty()) {
+        if (refusal) *refusal = why;
+        return std::nullopt;
+    }
     const nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
     if (!record.is_object()) return std::nullopt;
     ParsedRun parsed;

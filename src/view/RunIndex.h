@@ -52,8 +52,18 @@ struct ParsedRun {
     std::vector<std::pair<std::string, long long>> addresses;
     long long blockFirst = -1;
 };
-// One record's JSON text; nullopt when it is not a record.
-std::optional<ParsedRun> parseRecord(std::string_view text);
+// The records the view parses: larger or deeper ones are refused unparsed
+// (the parser and the writer of an answer recurse once per level).
+constexpr std::size_t maxRecordBytes = 4u << 20;
+constexpr int maxRecordDepth = 64;
+// Why a record's text is refused (too large, nested too deep), or empty. A
+// cheap scan, outside strings, not a parse. runId (when given): the record's
+// top-level "run", when it names it as plain text.
+std::string recordRefusal(std::string_view text, std::string* runId = nullptr);
+
+// One record's JSON text; nullopt when it is not a record or is refused
+// (then *refusal, when given, says why).
+std::optional<ParsedRun> parseRecord(std::string_view text, std::string* refusal = nullptr);
 
 struct SpanSummary;
 struct RunFilter {

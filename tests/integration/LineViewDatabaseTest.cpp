@@ -58,5 +58,40 @@ TEST(LineViewDatabase, RecordsStoredLaterOrWithAClockBehindAreFollowed) {
     EXPECT_NE(lookup.body["error"], "");
 }
 
+// The count of records is compared with the runs read every recount: a
+// deleted run makes one whole read (the run stays shown), not one every time.
+TEST(LineViewDatabase, ADeletedRunMakesOneWholeReadNotOneEachRecount) {
+    test::PostgresServer server(24362);
+    ASSERT_TRUE(server.ready()) << server.failure();
+    std::string diagnostic;
+    const auto db = LineDatabase::open(server.connectionString(), 10, diagnostic);
+    ASSERT_TRUE(db && db->createTables(diagnostic)) << diagnostic;
+    for (const char* id : {"r1", "r2"})
+        ASSERT_TRUE(db->recordRun(id, "st1", record(id, "succeeded"), diagnostic)) << diagnostic;
+    // A record nested too deep is refused unparsed, and its run's page says so.
+    std::string deep = record("deep", "failed");
+    deep.insert(deep.size() - 1, ",\"extra\":" + std::string(100000, '[') + std::string(100000, ']'));
+    ASSERT_TRUE(db->recordRun("deep", "st1", deep, diagnostic)) << diagnostic;
+
+    test::TempDir dir;
+    LineView view({dir.file("."), server.connectionString(), 10, "st1", 0});  // a recount at every poll
+    view.setClock([] { return *parseUtc("2026-12-09T12:00:00Z"); });
+    EXPECT_EQ(view.load(), "");
+    EXPECT_EQ(view.fullReads(), 1);
+    EXPECT_EQ(view.api("/api/summary", {}).body["runs"], 2);
+    const LineView::Answer refused = view.api("/api/run", {{"id", "deep"}});
+    EXPECT_EQ(refused.status, 502);
+    EXPECT_NE(refused.body.value("error", "").find("nested deeper than 64 levels"), std::string::npos)
+        << refused.body.dump();
+
+    server.sql("DELETE FROM vornix_run WHERE run_id = 'r2'");
+    view.poll();
+    EXPECT_EQ(view.fullReads(), 2);
+    view.poll();
+    view.poll();
+    EXPECT_EQ(view.fullReads(), 2) << "the count after the whole read is the one to compare with";
+    EXPECT_EQ(view.api("/api/summary", {}).body["runs"], 2) << "a deleted run stays shown";
+}
+
 }  // namespace
 }  // namespace vornix::view

@@ -1,8 +1,13 @@
 // The line view as a supervisor sees it: vornix-cli --serve in a station
 // directory whose journal the test wrote, its pages rendered by Debian's
-// Chromium, and its HTTP answers to paths and parameters that are wrong.
+// Chromium, and its HTTP answers to paths and parameters that are wrong,
+// to other sites' names, to bodies, idle clients and records too deep.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,13 +19,17 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include "records/Journal.h"
+#include "records/LineDatabase.h"
 #include "support/Chromium.h"
+#include "support/PostgresServer.h"
 #include "support/ServedView.h"
 #include "support/TempDir.h"
 #include "view/Assets.h"
+#include "view/ViewServer.h"
 
 namespace vornix {
 namespace {
@@ -147,6 +156,69 @@ Written recordOf(const JournalRun& run, std::size_t index, system_clock::time_po
     return written;
 }
 
+// A run whose transcript is larger than any buffer of the view: its first
+// MiB is text, then a hole (a sparse file), then its last line.
+const char* const bigRun = "2026-01-01T00:00:00.000Z archive 00000001";
+const char* const bigTranscript = "big.log";
+constexpr long long bigSize = 20LL << 20;
+const std::string bigTail = "the end of a long transcript\n";
+// A record whose fields have types no station writes.
+const char* const oddRun = "2026-01-01T00:00:00.000Z archive 00000003";
+// A record nested 100,000 deep: refused unparsed.
+const char* const deepRun = "2026-01-01T00:00:00.000Z archive 00000002";
+
+std::string archivedRecord(const char* id, const std::string& transcript) {
+    return nlohmann::json{{"format", 1},
+                          {"run", id},
+                          {"started", "2026-01-01T00:00:00.000Z"},
+                          {"ended", "2026-01-01T00:01:00.000Z"},
+                          {"station", "archive"},
+                          {"router", "192.168.1.1"},
+                          {"result", "succeeded"},
+                          {"ticked", nlohmann::json::array()},
+                          {"stages", nlohmann::json::object()},
+                          {"log", {"done"}},
+                          {"transcript", transcript}}
+        .dump();
+}
+
+std::string bigTranscriptHead() {
+    std::string text;
+    for (int line = 0; text.size() < (1u << 20); ++line)
+        text += "[" + std::to_string(line) + " ms] #1 <- a line of a long transcript\n";
+    return text;
+}
+
+std::string encoded(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        char escape[4];
+        std::snprintf(escape, sizeof escape, "%%%02X", c);
+        out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escape);
+    }
+    return out;
+}
+
+// One exchange on a connection of its own: the status of the answer, 0 for none.
+int rawStatus(const std::string& host, int port, const std::string& request) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, host.c_str(), &at.sin_addr);
+    const timeval wait{20, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string answer;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        ::send(s, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[1024];
+        for (ssize_t n; answer.size() < 12 && (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(s);
+    return answer.rfind("HTTP/1.1 ", 0) == 0 && answer.size() >= 12 ? std::stoi(answer.substr(9, 3)) : 0;
+}
+
 // ---- the server ------------------------------------------------------------
 
 class LineView : public ::testing::Test {
@@ -163,14 +235,28 @@ protected:
             if (!written_.back().transcript.empty())
                 station_->write("transcripts/" + written_.back().transcript, written_.back().transcriptText);
         }
+        journal += archivedRecord(bigRun, std::string("transcripts/") + bigTranscript) + "\n";
+        nlohmann::json odd = nlohmann::json::parse(archivedRecord(oddRun, ""));
+        odd.update({{"log", "one line, not a list"}, {"router", {{"address", 1}}}, {"boot", 7},
+                    {"stages", {{"mac", "done"}, {"boot", {{"result", 3}, {"failure", {"a", "b"}}}}}},
+                    {"mac", {{"addresses", {{{"name", 5}, {"written", {1, 2}}, {"readBack", 12}}}}, {"environment", "x"}}}});
+        journal += odd.dump() + "\n";
+        std::string deep = archivedRecord(deepRun, "");
+        deep.insert(deep.size() - 1, ",\"extra\":" + std::string(100000, '[') + std::string(100000, ']'));
+        journal += deep + "\n";
         station_->write(journal::fileName, journal);
+        {
+            const std::string big = station_->write(std::string("transcripts/") + bigTranscript, bigTranscriptHead());
+            std::filesystem::resize_file(big, static_cast<std::uintmax_t>(bigSize) - bigTail.size());
+            std::ofstream(big, std::ios::binary | std::ios::app) << bigTail;
+        }
         // Another test process may hold an address and port: the next is tried.
         const int salt = static_cast<int>(::getpid());
         for (int attempt = 0; attempt < 20 && !(server_ && server_->ready()); ++attempt) {
             delete server_;
             host_ = "127.0.0." + std::to_string(232 + (salt + attempt) % 8);
             port_ = 18080 + (salt / 8 + attempt * 37) % 900;
-            server_ = new test::ServedView(station_->file(""), host_, port_);
+            server_ = new test::ServedView(station_->file(""), host_, port_, {"--allow-host", "line.example"});
         }
     }
 
@@ -428,6 +514,189 @@ TEST_F(LineView, RefusesPathsOutOfTranscriptsAndMalformedParameters) {
         EXPECT_FALSE(reason.empty()) << path;
         EXPECT_EQ(reason.find('\n'), std::string::npos) << path;
     }
+}
+
+// ---- what a client may not do -----------------------------------------------
+
+TEST_F(LineView, AnswersOnlyToItsOwnNames) {
+    const std::string port = ":" + std::to_string(port_);
+    const std::pair<std::string, int> cases[] = {
+        {host_ + port, 200},        {"localhost" + port, 200},   {"LocalHost" + port, 200},
+        {"line.example" + port, 200},  // --allow-host
+        {"evil.test" + port, 403},  {"127.0.0.1.evil.test" + port, 403},
+        {host_, 403},               {"line.example", 403},  // no port: 80
+        {"localhost:1", 403},       {"[::1]" + port, 403},
+    };
+    for (const auto& [host, status] : cases) {
+        httplib::Client client(host_, port_);
+        const auto answer = client.Get("/api/summary", {{"Host", host}});
+        ASSERT_TRUE(answer) << host;
+        EXPECT_EQ(answer->status, status) << host;
+        EXPECT_EQ(answer->body.find("\"runs\"") != std::string::npos, status == 200) << host;
+    }
+    EXPECT_EQ(rawStatus(host_, port_, "GET /api/summary HTTP/1.1\r\n\r\n"), 400) << "HTTP/1.1 requires a Host";
+    // An IPv6 address is one name with or without its brackets.
+    EXPECT_TRUE(view::hostAllowed("[::1]:8080", {"::1"}, 8080));
+    EXPECT_TRUE(view::hostAllowed("[::1]:8080", {"[::1]"}, 8080));
+    EXPECT_TRUE(view::hostAllowed("[::1]", {"::1"}, 80));
+    EXPECT_FALSE(view::hostAllowed("::1:8080", {"::1"}, 8080));
+    EXPECT_FALSE(view::hostAllowed("[::1]x", {"::1"}, 80));
+}
+
+// DNS rebinding: a page of another site whose name then leads to the view
+// fetches the view's API as its own. A proxy stands for the name's changing
+// address: the page comes from the test, the page's requests go to the view.
+TEST_F(LineView, APageOfAnotherSiteReadsNothingThroughItsName) {
+    const std::string origin = "http://evil.test:" + std::to_string(port_);
+    httplib::Server rebinding;
+    rebinding.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+        std::string path = request.path;
+        if (path.rfind(origin, 0) == 0) path.erase(0, origin.size());
+        if (path == "/") {
+            response.set_content(
+                "<!doctype html><body><script>fetch('/api/summary').then(async (r) => {"
+                " document.body.dataset.status = r.status; document.body.dataset.read = await r.text(); })"
+                ".catch(() => { document.body.dataset.status = 'failed'; });</script></body>",
+                "text/html");
+            return;
+        }
+        httplib::Client view(host_, port_);
+        const auto answer = view.Get(path, {{"Host", request.get_header_value("Host")}});
+        response.status = answer ? answer->status : 502;
+        if (answer) response.set_content(answer->body, answer->get_header_value("Content-Type").c_str());
+    });
+    const std::string proxyHost = "127.0.0.231";
+    const int proxyPort = rebinding.bind_to_any_port(proxyHost);
+    ASSERT_GT(proxyPort, 0);
+    std::thread serving([&] { rebinding.listen_after_bind(); });
+    const test::ChromiumRun run = test::runChromium(
+        {"--proxy-server=http://" + proxyHost + ":" + std::to_string(proxyPort), "--dump-dom", origin + "/"}, 3000);
+    rebinding.stop();
+    serving.join();
+    ASSERT_TRUE(run.finished && run.status == 0) << run.err;
+    EXPECT_NE(run.out.find("data-status=\"403\""), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("runs"), std::string::npos) << run.out;
+}
+
+TEST_F(LineView, ARequestWithABodyIsRefused) {
+    const std::string host = "Host: " + host_ + ":" + std::to_string(port_) + "\r\n";
+    for (const std::string& request :
+         {"POST /api/summary HTTP/1.1\r\n" + host + "Content-Length: 5\r\n\r\nhello",
+          "GET /api/summary HTTP/1.1\r\n" + host + "Content-Length: 5\r\n\r\nhello",
+          "GET /api/summary HTTP/1.1\r\n" + host + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"})
+        EXPECT_EQ(rawStatus(host_, port_, request), 413) << request;
+}
+
+TEST_F(LineView, RunPageShowsFieldsOfUnexpectedTypesAsText) {
+    const std::string html = page("/run?id=" + encoded(oddRun));
+    EXPECT_EQ(field(html, 0, "log"), "one line, not a list");
+    const std::size_t boot = html.find("<tr data-stage=\"boot\"");
+    ASSERT_NE(boot, std::string::npos) << html;
+    EXPECT_EQ(field(html, boot, "failure"), "[\"a\",\"b\"]");
+    const std::size_t address = html.find("<tr data-address");
+    ASSERT_NE(address, std::string::npos) << html;
+    EXPECT_EQ(field(html, address, "name"), "5");
+    EXPECT_EQ(field(html, address, "readBack"), "12");
+}
+
+TEST_F(LineView, ARecordNestedTooDeepIsRefusedAndTheViewServesOn) {
+    int status = 0;
+    const nlohmann::json refused = nlohmann::json::parse(server_->get("/api/run?id=" + encoded(deepRun), &status), nullptr, false);
+    EXPECT_EQ(status, 502);
+    const std::string why = refused.is_object() ? refused.value("error", "") : "";
+    EXPECT_NE(why.find("nested deeper than 64 levels"), std::string::npos) << why;
+    const std::string html = test::dumpDom(server_->url("/run?id=" + encoded(deepRun)));
+    EXPECT_NE(html.find("nested deeper than 64 levels"), std::string::npos) << html;
+    server_->get("/api/summary", &status);
+    EXPECT_EQ(status, 200);
+}
+
+TEST_F(LineView, ATranscriptLargerThanAnyBufferIsServedWholeAndShownByItsHead) {
+    httplib::Client client(host_, port_);
+    client.set_read_timeout(60, 0);
+    const auto answer = client.Get((std::string("/transcripts/") + bigTranscript).c_str());
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(answer->get_header_value("Content-Length"), std::to_string(bigSize));
+    EXPECT_EQ(static_cast<long long>(answer->body.size()), bigSize);
+    const std::string head = bigTranscriptHead();
+    EXPECT_EQ(answer->body.compare(0, head.size(), head), 0);
+    EXPECT_EQ(answer->body.compare(answer->body.size() - bigTail.size(), bigTail.size(), bigTail), 0);
+
+    const std::string html = page("/run?id=" + encoded(bigRun));
+    const std::string shown = field(html, 0, "transcript");
+    EXPECT_EQ(shown.compare(0, 1000, head, 0, 1000), 0);
+    EXPECT_LT(shown.size(), 300u << 10);
+    EXPECT_NE(shown.find("the link above opens the whole transcript"), std::string::npos);
+}
+
+TEST_F(LineView, TwoHundredIdleConnectionsDoNotHoldTheView) {
+    // Opened and never used: each one held a thread of the library's pool.
+    std::vector<int> idle;
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<std::uint16_t>(port_));
+    ::inet_pton(AF_INET, host_.c_str(), &at.sin_addr);
+    for (int i = 0; i < 200; ++i) {
+        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << i;
+        idle.push_back(s);
+    }
+    httplib::Client client(host_, port_);
+    client.set_read_timeout(30, 0);
+    const auto start = steady_clock::now();
+    const auto answer = client.Get("/api/summary");
+    const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    for (int s : idle) ::close(s);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_LT(took, 2000);
+}
+
+// ---- a slow line database --------------------------------------------------
+
+// A look-up the database does not answer waits for it alone: the Line page
+// is answered meanwhile.
+TEST(LineViewLineMode, ASlowLookupDelaysOnlyItsOwnAnswer) {
+    test::PostgresServer database(24363);
+    ASSERT_TRUE(database.ready()) << database.failure();
+    std::string diagnostic;
+    {
+        const auto db = LineDatabase::open(database.connectionString(), 10, diagnostic);
+        ASSERT_TRUE(db && db->createTables(diagnostic)) << diagnostic;
+    }
+    test::TempDir station;
+    std::filesystem::copy_file(VORNIX_SOURCE_DIR "/samples/setup.ini", station.file("setup.ini"));
+    std::ofstream(station.file("setup.ini"), std::ios::binary | std::ios::app)
+        << "\r\n[LINE]\r\nDatabase=" << database.connectionString() << "\r\nPool=line-a\r\nStation=view\r\nTimeout=6\r\n";
+    const std::string host = "127.0.0.229";
+    const int port = 18080 + static_cast<int>(::getpid()) % 900;
+    test::ServedView view(station.file(""), host, port);
+    ASSERT_TRUE(view.ready()) << view.failure();
+
+    // Goes on again on every way out of the test.
+    struct Resume {
+        test::PostgresServer& database;
+        ~Resume() { database.signalAll(SIGCONT); }
+    } resume{database};
+    ASSERT_TRUE(database.signalAll(SIGSTOP));
+    int lookupStatus = 0;
+    long long lookupMs = 0;
+    std::thread lookup([&] {
+        const auto start = steady_clock::now();
+        view.get("/api/run?id=only-in-the-database", &lookupStatus);
+        lookupMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    });
+    std::this_thread::sleep_for(milliseconds(500));
+    int summaryStatus = 0;
+    const auto start = steady_clock::now();
+    view.get("/api/summary", &summaryStatus);
+    const auto summaryMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    lookup.join();
+    EXPECT_EQ(summaryStatus, 200);
+    EXPECT_LT(summaryMs, 2000);
+    EXPECT_EQ(lookupStatus, 503) << "no answer within its 6 s";
+    EXPECT_GE(lookupMs, 4000);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "support/BuildPath.h"
 
@@ -18,7 +19,9 @@ namespace vornix::test {
 
 class ServedView {
 public:
-    ServedView(const std::string& directory, const std::string& address, int port)
+    // more: arguments after --serve ADDRESS:PORT.
+    ServedView(const std::string& directory, const std::string& address, int port,
+               std::vector<std::string> more = {})
         : address_(address), port_(port) {
         int out[2];
         if (::pipe(out) != 0) return;
@@ -27,8 +30,11 @@ public:
             ::dup2(out[1], 1);
             ::close(out[0]);
             if (::chdir(directory.c_str()) != 0) ::_exit(99);
-            const std::string listen = address + ":" + std::to_string(port);
-            ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, "--serve", listen.c_str(), static_cast<char*>(nullptr));
+            std::string listen = address + ":" + std::to_string(port), cli = VORNIX_CLI_PATH, serve = "--serve";
+            std::vector<char*> argv = {cli.data(), serve.data(), listen.data()};
+            for (std::string& m : more) argv.push_back(m.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
             ::_exit(98);
         }
         ::close(out[1]);

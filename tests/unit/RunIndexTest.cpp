@@ -1,8 +1,13 @@
 // The line view's figures and answers, from journals the tests write.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "support/TempDir.h"
 #include "view/LineView.h"
@@ -151,19 +156,91 @@ TEST(RunIndex, MalformedParametersAreRefusedWithOneLine) {
     s.get("/api/nothing", {}, 404);
 }
 
+TEST(RunIndex, RecordsDeeperThanTheBoundAreRefusedUnparsed) {
+    auto nested = [](int depth, const std::string& inside = "") {
+        return std::string(static_cast<std::size_t>(depth), '[') + inside + std::string(static_cast<std::size_t>(depth), ']');
+    };
+    const std::string deep = nested(maxRecordDepth + 1);
+    const std::pair<std::string, bool> cases[] = {
+        {"{\"run\":\"r\",\"x\":" + nested(maxRecordDepth - 1) + "}", false},
+        {"{\"run\":\"r\",\"x\":" + nested(maxRecordDepth) + "}", true},
+        {"{\"log\":\"" + deep + "\"}", false},                      // brackets in a string
+        {"{\"log\":\"a \\\" " + deep + "\"}", false},            // after an escaped quote, still the string
+        {"{\"log\":\"a\\\\\",\"x\":" + deep + "}", true},    // an escaped backslash ends it
+        {std::string(maxRecordBytes + 1, ' '), true},
+    };
+    for (const auto& [text, refused] : cases) {
+        std::string id;
+        EXPECT_EQ(!recordRefusal(text).empty(), refused) << text.substr(0, 80);
+        EXPECT_EQ(!recordRefusal(text, &id).empty(), refused) << text.substr(0, 80);
+    }
+    std::string id;
+    EXPECT_EQ(recordRefusal("{\"format\":1,\"extra\":" + deep + ",\"run\":\"the run\"}", &id),
+              "nested deeper than 64 levels");
+    EXPECT_EQ(id, "the run");
+}
+
+// What the view serves for a transcript's name: its status, and the file's text.
+int transcript(LineView& view, const std::string& name, std::string& text) {
+    int fd = -1;
+    long long size = 0;
+    const int status = view.transcript(name, fd, size);
+    text.clear();
+    if (status != 200) return status;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    EXPECT_EQ(static_cast<long long>(text.size()), size) << name;
+    return status;
+}
+
 TEST(RunIndex, OnlyPlainNamesInTheTranscriptsFolderAreServed) {
     Station s;
     std::filesystem::create_directories(s.dir.file("transcripts"));
     std::ofstream(s.dir.file("transcripts/run.log")) << "the router said\n";
     std::filesystem::create_symlink(s.dir.file("setup.ini"), s.dir.file("transcripts/link.log"));
     std::ofstream(s.dir.file("setup.ini")) << "[SETUP]\n";
+    ::mkfifo(s.dir.file("transcripts/fifo.log").c_str(), 0600);
     std::string text;
-    EXPECT_EQ(s.view.transcript("run.log", text), 200);
+    EXPECT_EQ(transcript(s.view, "run.log", text), 200);
     EXPECT_EQ(text, "the router said\n");
     for (const char* name : {"../setup.ini", "..", "/etc/passwd", "a/../../setup.ini", "..\\setup.ini", ".hidden", ""})
-        EXPECT_EQ(s.view.transcript(name, text), 400) << name;
-    EXPECT_EQ(s.view.transcript("link.log", text), 404) << "a link leads out of the folder";
-    EXPECT_EQ(s.view.transcript("missing.log", text), 404);
+        EXPECT_EQ(transcript(s.view, name, text), 400) << name;
+    EXPECT_EQ(transcript(s.view, "link.log", text), 404) << "a link leads out of the folder";
+    EXPECT_EQ(transcript(s.view, "fifo.log", text), 404) << "only a regular file";
+    EXPECT_EQ(transcript(s.view, "missing.log", text), 404);
+}
+
+// A link put in a transcript's place between the view's look and its read
+// is never followed: the file is checked as opened.
+TEST(RunIndex, ALinkSwappedInForATranscriptIsNeverFollowed) {
+    Station s;
+    std::filesystem::create_directories(s.dir.file("transcripts"));
+    std::ofstream(s.dir.file("secret")) << "Pwd=hunter2\n";
+    std::ofstream(s.dir.file("file.tmp")) << "the router said\n";
+    std::filesystem::create_symlink(s.dir.file("secret"), s.dir.file("link.tmp"));
+    const std::string name = s.dir.file("transcripts/run.log");
+    std::filesystem::copy_file(s.dir.file("file.tmp"), name);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        // Each rename puts the other one in place, atomically.
+        for (bool link = true; !stop; link = !link) {
+            if (link) std::filesystem::create_symlink(s.dir.file("secret"), s.dir.file("next"));
+            else std::filesystem::copy_file(s.dir.file("file.tmp"), s.dir.file("next"));
+            std::filesystem::rename(s.dir.file("next"), name);
+        }
+    });
+    int served = 0, leaked = 0;
+    std::string text;
+    for (int i = 0; i < 20000 && leaked == 0; ++i) {
+        if (transcript(s.view, "run.log", text) != 200) continue;
+        ++served;
+        leaked += text.find("hunter2") != std::string::npos;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(leaked, 0);
+    EXPECT_GT(served, 0);
 }
 
 }  // namespace

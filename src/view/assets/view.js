@@ -42,15 +42,36 @@
   }
 
   function runLink(run, text) {
-    return link("/run?id=" + encodeURIComponent(run), text === undefined ? run : text);
+    return link("/run?id=" + encodeURIComponent(str(run)), text === undefined ? str(run) : text);
   }
 
   function addressLink(mac) {
-    return mac ? link("/address?mac=" + encodeURIComponent(mac), mac, { class: "mono" }) : "—";
+    return mac ? link("/address?mac=" + encodeURIComponent(str(mac)), str(mac), { class: "mono" }) : "—";
+  }
+
+  // A field of a record as text, whatever its type: records come from any
+  // station's disk or the database, and a page never throws on one.
+  function str(value) {
+    if (value === undefined || value === null) return "";
+    if (typeof value === "string") return value;
+    if (typeof value === "number" || typeof value === "boolean") return String(value);
+    try {
+      return JSON.stringify(value);
+    } catch (e) {
+      return String(value);
+    }
+  }
+
+  function list(value) {
+    return Array.isArray(value) ? value : [];
+  }
+
+  function object(value) {
+    return value !== null && typeof value === "object" && !Array.isArray(value) ? value : {};
   }
 
   function badge(result) {
-    const text = result || "—";
+    const text = str(result) || "—";
     return el("span", { class: "result " + text.replace(/\s+/g, "-") }, text);
   }
 
@@ -93,6 +114,7 @@
   }
 
   function timeCell(iso) {
+    iso = str(iso);
     return el("time", { datetime: iso, title: iso }, localTime(iso));
   }
 
@@ -485,80 +507,119 @@
     },
 
     async render(answer) {
-      const r = answer.record || {};
-      document.querySelector('[data-field="run"]').textContent = r.run || "";
+      const r = object(answer.record);
+      document.querySelector('[data-field="run"]').textContent = str(r.run);
       const result = document.querySelector('[data-field="result"]');
-      result.textContent = r.result || "—";
-      result.className = "result " + String(r.result || "").replace(/\s+/g, "-");
-      document.title = "Run " + (r.router || "") + " " + localTime(r.started) + " · Vornix line view";
+      result.textContent = str(r.result) || "—";
+      result.className = "result " + str(r.result).replace(/\s+/g, "-");
+      document.title = "Run " + str(r.router) + " " + localTime(str(r.started)) + " · Vornix line view";
 
+      const boot = object(r.boot), firmware = object(r.firmware);
       const facts = [
-        ["Station", r.station],
-        ["Router", r.router ? r.router + (r.routerFound === false ? " (did not answer)" : "") : "—"],
+        ["Station", str(r.station)],
+        ["Router", r.router ? str(r.router) + (r.routerFound === false ? " (did not answer)" : "") : "—"],
         ["Started", timeCell(r.started)],
         ["Ended", timeCell(r.ended)],
-        ["Duration", duration(r.started, r.ended)],
-        ["Program", r.program],
-        ["Source", answer.source],
+        ["Duration", duration(str(r.started), str(r.ended))],
+        ["Program", str(r.program)],
+        ["Source", str(answer.source)],
       ];
       if (r.reusedBlockOf) facts.push(["Block of", runLink(r.reusedBlockOf)]);
-      if (r.boot) facts.push(["Boot loader", "expected " + (r.boot.expected || "—") + ", found " + (r.boot.found || "—")]);
-      if (r.firmware) facts.push(["Firmware", r.firmware.variant || "—"]);
+      if (r.boot) facts.push(["Boot loader", "expected " + (str(boot.expected) || "—") + ", found " + (str(boot.found) || "—")]);
+      if (r.firmware) facts.push(["Firmware", str(firmware.variant) || "—"]);
       byId("facts").replaceChildren(...facts.flatMap(([name, value]) =>
         [el("dt", null, name), el("dd", null, value === undefined || value === "" ? "—" : value)]));
 
       const stages = [];
       for (const key of STAGES) {
-        const st = (r.stages || {})[key];
+        const st = object(r.stages)[key];
         if (!st) continue;
+        const stage = object(st);
         stages.push(el("tr", { "data-stage": key },
           el("td", null, STAGE_NAMES[key]),
-          el("td", { "data-field": "result" }, badge(st.result)),
-          el("td", { class: "num", "data-field": "ms" }, st.result === "not run" ? "—" : seconds(st.ms)),
-          el("td", { class: "wrap", "data-field": "failure" }, st.failure || "")));
+          el("td", { "data-field": "result" }, badge(stage.result)),
+          el("td", { class: "num", "data-field": "ms" }, stage.result === "not run" ? "—" : seconds(stage.ms)),
+          el("td", { class: "wrap", "data-field": "failure" }, str(stage.failure))));
       }
       byId("stages").tBodies[0].replaceChildren(...(stages.length ? stages
         : [emptyRow(4, r.result === "interrupted" ? "The run was interrupted" : "No stage ticked: reachability only")]));
 
-      const mac = r.mac || {};
+      const mac = object(r.mac);
       byId("mac-panel").hidden = !r.mac;
       byId("block-text").textContent = r.mac
-        ? "start_mac " + (mac.startMacBefore || "—") + " → " + (mac.startMacAfter || "—") : "";
-      const addresses = (mac.addresses || []).map((a) =>
+        ? "start_mac " + (str(mac.startMacBefore) || "—") + " → " + (str(mac.startMacAfter) || "—") : "";
+      const addresses = list(mac.addresses).map(object).map((a) =>
         el("tr", { "data-address": "" },
-          el("td", { "data-field": "name" }, a.name),
+          el("td", { "data-field": "name" }, str(a.name)),
           el("td", { "data-field": "written" }, addressLink(a.written)),
-          el("td", { class: "mono" + (a.readBack && a.readBack.toLowerCase() !== String(a.written).toLowerCase() ? " mismatch" : ""),
-            "data-field": "readBack" }, a.readBack || "—")));
+          el("td", { class: "mono" + (a.readBack && str(a.readBack).toLowerCase() !== str(a.written).toLowerCase() ? " mismatch" : ""),
+            "data-field": "readBack" }, str(a.readBack) || "—")));
       byId("addresses").tBodies[0].replaceChildren(...(addresses.length ? addresses : [emptyRow(3, "No address written")]));
 
-      const environment = (mac.environment || []).map((e) =>
+      const environment = list(mac.environment).map(object).map((e) =>
         el("tr", { "data-env": "" },
-          el("td", { "data-field": "name" }, e.name),
-          el("td", { class: "wrap mono", "data-field": "value" }, e.value)));
+          el("td", { "data-field": "name" }, str(e.name)),
+          el("td", { class: "wrap mono", "data-field": "value" }, str(e.value))));
       byId("env-panel").hidden = !environment.length;
       byId("environment").tBodies[0].replaceChildren(...environment);
 
-      document.querySelector('[data-field="log"]').textContent = (r.log || []).join("\n");
+      document.querySelector('[data-field="log"]').textContent =
+        Array.isArray(r.log) ? r.log.map(str).join("\n") : str(r.log);
 
       const panel = byId("transcript-panel");
       const pre = document.querySelector('[data-field="transcript"]');
-      if (answer.transcriptAvailable && r.transcript) {
-        const href = answer.transcriptUrl || "/transcripts/" + encodeURIComponent(r.transcript);
-        byId("transcript-link").replaceChildren(link(href, r.transcript, { class: "mono" }));
-        try {
-          const response = await fetch(href, { cache: "no-store" });
-          pre.textContent = response.ok ? await response.text() : "The transcript cannot be read (HTTP " + response.status + ")";
-        } catch (e) {
-          pre.textContent = "The transcript cannot be read";
-        }
+      const transcript = str(r.transcript);
+      if (answer.transcriptAvailable === true && transcript) {
+        const url = str(answer.transcriptUrl);
+        const href = url.startsWith("/transcripts/") ? url
+          : "/transcripts/" + encodeURIComponent(transcript.replace(/^transcripts\//, ""));
+        byId("transcript-link").replaceChildren(link(href, transcript, { class: "mono" }));
+        pre.textContent = await transcriptHead(href);
       } else {
-        byId("transcript-link").textContent = r.transcript ? r.transcript + " (not on this station)" : "none kept";
-        panel.hidden = !r.transcript;
+        byId("transcript-link").textContent = transcript ? transcript + " (not on this station)" : "none kept";
+        panel.hidden = !transcript;
         pre.textContent = "";
       }
     },
   };
+
+  // A transcript may be far larger than a page should hold: its first
+  // TRANSCRIPT_HEAD bytes, and a line saying where the whole file is.
+  const TRANSCRIPT_HEAD = 256 * 1024;
+
+  async function transcriptHead(href) {
+    let response;
+    try {
+      response = await fetch(href, { cache: "no-store" });
+    } catch (e) {
+      return "The transcript cannot be read";
+    }
+    if (!response.ok) return "The transcript cannot be read (HTTP " + response.status + ")";
+    const size = Number(response.headers.get("Content-Length"));
+    if (!response.body || !(size > TRANSCRIPT_HEAD)) return await response.text();
+    const reader = response.body.getReader();
+    const parts = [];
+    let got = 0;
+    try {
+      while (got < TRANSCRIPT_HEAD) {
+        const { done, value } = await reader.read();
+        if (done) break;
+        parts.push(value);
+        got += value.length;
+      }
+    } finally {
+      reader.cancel().catch(() => {});
+    }
+    const head = new Uint8Array(Math.min(got, TRANSCRIPT_HEAD));
+    let at = 0;
+    for (const part of parts) {
+      const take = Math.min(part.length, head.length - at);
+      head.set(part.subarray(0, take), at);
+      at += take;
+    }
+    return new TextDecoder().decode(head) + "\n[… the first " + (head.length / 1024) + " KiB of " +
+      (size / 1048576).toFixed(1) + " MiB: the link above opens the whole transcript]";
+  }
 
   // ---- Address page --------------------------------------------------------
 
