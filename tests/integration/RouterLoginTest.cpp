@@ -7,6 +7,7 @@
 
 #include "RouterSim.h"
 #include "config/IniProfile.h"
+#include "link/Pacer.h"
 #include "link/ResponseCapture.h"
 #include "link/RouterLogin.h"
 #include "link/TelnetChannel.h"
@@ -25,7 +26,7 @@ struct LoginRun {
     std::string received;
 };
 
-LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
+LoginRun loginAgainst(routersim::Options options, const std::string& setupIni, bool promptPacing = false) {
     // Threads and descriptors of this process: none may be left behind.
     const std::size_t threadsBefore = test::baselineThreadCount();
     const std::size_t descriptorsBefore = test::descriptorCount();
@@ -38,7 +39,8 @@ LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
     LoginRun run;
     EXPECT_EQ(channel.connect(options.address, options.port), 1);
     RealPause pause;
-    run.result = RouterLogin(profile, telnetWait, pause).login(channel);
+    Pacer pacer(pause, promptPacing);
+    run.result = RouterLogin(profile, telnetWait, pause, &pacer).login(channel);
     channel.close();
     EXPECT_TRUE(awaitCollectors(3000)) << "collectors left behind";
     router.stop();
@@ -117,15 +119,21 @@ namespace {
 
 // A router that answers at once, or within the station's pauses, logs in
 // with exactly the same bytes as a slow one: the clear after a command keeps
-// what the router answered to it.
-TEST(RouterLogin, RoutersOfEveryLatencyLogIn) {
-    for (int latency : {0, 20, 40}) {
-        routersim::Options options = router("127.0.0.87");
-        options.latencyMs = latency;
-        const LoginRun run = loginAgainst(options, setup);
-        EXPECT_EQ(run.result, 1) << latency << " ms";
-        EXPECT_EQ(run.received, shellDialogue) << latency << " ms";
-    }
+// what the router answered to it. In prompt pacing too, where the name waits
+// for the router's "login:": a router that keeps what was typed ahead gets
+// the bytes fixed pacing sends.
+TEST(RouterLogin, RoutersOfEveryLatencyLogInInBothPacings) {
+    for (const bool prompt : {false, true})
+        for (int latency : {0, 20, 40, 200}) {
+            SCOPED_TRACE(std::string(prompt ? "prompt" : "fixed") + " pacing, " + std::to_string(latency) + " ms");
+            routersim::Options options = router("127.0.0.87");
+            options.latencyMs = latency;
+            options.cliMode = latency == 20;
+            const LoginRun run = loginAgainst(options, setup, prompt);
+            EXPECT_EQ(run.result, 1);
+            EXPECT_EQ(run.received, options.cliMode ? "admin\r\nsecret\r\nshell\r\ncd /proc/ticfg\r\nls env\r\ncat env\r\n"
+                                                    : shellDialogue);
+        }
 }
 
 }  // namespace
