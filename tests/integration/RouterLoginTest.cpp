@@ -11,6 +11,7 @@
 #include "link/ResponseCapture.h"
 #include "link/RouterLogin.h"
 #include "link/TelnetChannel.h"
+#include "support/LoopbackServer.h"
 #include "support/ProcessCensus.h"
 #include "support/TempDir.h"
 
@@ -134,6 +135,45 @@ TEST(RouterLogin, RoutersOfEveryLatencyLogInInBothPacings) {
             EXPECT_EQ(run.received, options.cliMode ? "admin\r\nsecret\r\nshell\r\ncd /proc/ticfg\r\nls env\r\ncat env\r\n"
                                                     : shellDialogue);
         }
+}
+
+}  // namespace
+}  // namespace vornix
+
+namespace vornix {
+namespace {
+
+// A router whose login asks with "Username: ", never "login:": the first
+// login gives it the name after TELNETWAITTIME, as fixed pacing would; once
+// it asked for the password, its prompt is known, and the next login of the
+// stage types the name as soon as it shows. This router gives up on a name
+// that is not there within 1.5 s of its prompt.
+TEST(RouterLogin, PromptPacingLearnsALoginPromptOtherThanLogin) {
+    constexpr int longWait = 3000;
+    test::TempDir dir;
+    IniProfile profile(dir.write("setup.ini", setup), &noReplace);
+    RealPause pause;
+    Pacer pacer(pause, true);
+    bool tookName[2] = {false, false};
+    const char* addresses[2] = {"127.0.0.89", "127.0.0.90"};
+    for (int login = 0; login < 2; ++login) {
+        test::LoopbackServer router(addresses[login]);
+        TelnetChannel channel;
+        ASSERT_EQ(channel.connect(router.address(), router.port()), 1);
+        ASSERT_TRUE(router.waitForClient());
+        std::thread station([&] { RouterLogin(profile, longWait, pause, &pacer).login(channel); });
+        router.send("\r\nVX100 router\r\nUsername: ");
+        tookName[login] = router.received(7, login == 0 ? 2 * longWait : 1500) == "admin\r\n";
+        if (tookName[login]) router.send("admin\r\nPassword: ");
+        router.received(15);  // the password
+        router.closeClient();
+        station.join();
+        channel.close();
+        EXPECT_TRUE(awaitCollectors(3000));
+    }
+    EXPECT_TRUE(tookName[0]);
+    EXPECT_TRUE(tookName[1]) << "the second login waited TELNETWAITTIME again";
+    EXPECT_EQ(pacer.loginPrompt(), "Username:");
 }
 
 }  // namespace
