@@ -46,6 +46,9 @@ bool endsDirectory(char c) {
     return c == ' ' || c == '\t' || c == '#' || c == '$' || c == '>' || c == ']' || c == ')' || isLineEnd(c);
 }
 
+// A login prompt is a short line: anything longer is not learned as one.
+constexpr std::size_t maxLoginPrompt = 80;
+
 }  // namespace
 
 namespace prompts {
@@ -214,7 +217,8 @@ bool Pacer::untilAskedForName(const TelnetChannel& channel, int milliseconds, Re
         // The router may keep what is typed ahead: if it takes the name, the
         // line it showed last is how it asks.
         const std::string text = withoutControlSequences(capture.since(opened).text);
-        loginCandidate_ = trimmedRight(text.substr(lastLineStart(text)));
+        const std::string line = trimmedRight(text.substr(lastLineStart(text)));
+        if (line.size() <= maxLoginPrompt) loginCandidate_ = line;  // not a banner sent without line ends
     }
     return asked;
 }
