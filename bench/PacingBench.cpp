@@ -1,9 +1,16 @@
 // The MAC stage (1, 10 and 100 names) and the boot stage in both pacings,
 // against the simulated router at latencies of 5, 50 and 200 ms: the time
 // of each stage, prompt pacing's share of fixed pacing's time, and the floor
-// the router itself sets (the lines it was sent, times its latency); then the
-// same stages against Debian's BusyBox as the router. A stage
-// that fails is shown with its last log line and makes the program exit 1.
+// the router itself sets (the lines it was sent, times its latency); then,
+// against Debian's BusyBox as the router, prompt pacing beside an expect
+// script doing the MAC stage's dialogue, each step as soon as the router
+// asks (bench/expect-floor, python3-pexpect) for 1, 10, 100 and 200 names,
+// alternating, three rounds each, and the boot stage in both pacings. A
+// stage that fails is shown with its last log line and makes the program
+// exit 1.
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,12 +95,109 @@ Row runStage(int names, int latency, bool prompt, vornix::test::BusyBoxRouter* b
     return row;
 }
 
+// The expect script beside this program's sources.
+std::string expectFloorScript() {
+    std::string path = VORNIX_BUSYBOX_ROUTER;
+    return path.substr(0, path.rfind("tests/support/")) + "bench/expect-floor";
+}
+
+// One run of the expect script against the router: its milliseconds, or
+// why it failed.
+Row runExpectFloor(const vornix::test::BusyBoxRouter& router, int names) {
+    Row row;
+    const std::string command = "python3 '" + expectFloorScript() + "' " + router.address() + " admin admin " +
+                                std::to_string(names) + " /proc/ticfg/mac 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        row.last = "cannot start " + expectFloorScript();
+        return row;
+    }
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    const int status = pclose(pipe);
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    const bool number = !output.empty() && output.find_first_not_of("0123456789") == std::string::npos;
+    row.ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && number;
+    if (row.ok) row.ms = std::atol(output.c_str());
+    else if (output.empty()) row.last = "expect-floor exited " + std::to_string(status);
+    else row.last = output.substr(output.rfind('\n') + 1);  // a traceback's last line says why
+    return row;
+}
+
+long mean(const std::vector<long>& values) {
+    long sum = 0;
+    for (long v : values) sum += v;
+    return values.empty() ? 0 : sum / static_cast<long>(values.size());
+}
+
+// Prompt pacing beside the expect script on Debian's BusyBox, and the boot
+// stage in both pacings. The number of failed rows.
+int busyBoxRows() {
+    // On loopback: no latency of its own, so no floor but the script's.
+    vornix::test::BusyBoxRouter busybox("127.0.0.230");
+    if (!busybox.ready()) {
+        std::printf("BusyBox router FAILED: %s%s\n", busybox.skipReason().c_str(), busybox.failure().c_str());
+        return 1;
+    }
+    int failures = 0;
+    constexpr int rounds = 3;
+    std::printf("\nDebian's BusyBox as the router (telnetd, login, ash), loopback; the MAC stage beside an expect\n"
+                "script doing its dialogue, each step as soon as the router asks (bench/expect-floor); mean of\n"
+                "%d rounds, alternating; ratio: prompt over expect\n",
+                rounds);
+    std::printf("%-15s %12s %12s %8s   %s\n", "stage", "expect ms", "prompt ms", "ratio", "rounds (expect/prompt)");
+    for (int names : {1, 10, 100, 200}) {
+        const std::string label = "MAC " + std::to_string(names) + (names > 1 ? " names" : " name");
+        std::vector<long> expect, prompt;
+        std::string failed, each;
+        for (int round = 0; round < rounds && failed.empty(); ++round) {
+            const Row script = runExpectFloor(busybox, names);
+            if (!script.ok) {
+                failed = "expect: " + script.last;
+                break;
+            }
+            const Row paced = runStage(names, 0, true, &busybox);
+            if (!paced.ok) {
+                failed = "prompt: " + paced.last;
+                break;
+            }
+            expect.push_back(script.ms);
+            prompt.push_back(paced.ms);
+            each += (round ? " " : "") + std::to_string(script.ms) + "/" + std::to_string(paced.ms);
+        }
+        if (!failed.empty()) {
+            ++failures;
+            std::printf("%-15s FAILED: %s\n", label.c_str(), failed.c_str());
+            continue;
+        }
+        std::printf("%-15s %12ld %12ld %8.2f   %s\n", label.c_str(), mean(expect), mean(prompt),
+                    static_cast<double>(mean(prompt)) / static_cast<double>(std::max(mean(expect), 1L)), each.c_str());
+    }
+    std::printf("%-15s %12s %12s %8s\n", "", "fixed ms", "prompt ms", "prompt");
+    const Row fixed = runStage(0, 0, false, &busybox);
+    const Row prompt = runStage(0, 0, true, &busybox);
+    if (!fixed.ok || !prompt.ok) {
+        ++failures;
+        std::printf("%-15s FAILED: %s\n", "boot update", (!fixed.ok ? "fixed: " + fixed.last : "prompt: " + prompt.last).c_str());
+    } else {
+        std::printf("%-15s %12ld %12ld %7.1f%%\n", "boot update", fixed.ms, prompt.ms,
+                    100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms));
+    }
+    return failures;
+}
+
 }  // namespace
 
-// Arguments: the latencies to measure (default 5, 50 and 200 ms).
+// Arguments: the latencies to measure (default 5, 50 and 200 ms); "busybox"
+// alone: only the rows against Debian's BusyBox.
 int main(int argc, char** argv) {
     std::vector<int> latencies;
-    for (int i = 1; i < argc; ++i) latencies.push_back(std::atoi(argv[i]));
+    bool busyboxOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "busybox") busyboxOnly = true;
+        else latencies.push_back(std::atoi(argv[i]));
+    }
     if (latencies.empty()) latencies = {5, 50, 200};
     std::system(("mkdir -p " + directory).c_str());
     std::ofstream(directory + "/u-boot.bin", std::ios::binary) << "image\nBOOTVERSION=1.2.3\n" << std::string(64 * 1024, 'x');
@@ -103,43 +207,27 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("TelnetWait %d ms. floor: the lines the router was sent times its latency.\n", telnetWait);
-    std::printf("%-15s %8s %12s %12s %8s %10s\n", "stage", "latency", "fixed ms", "prompt ms", "prompt", "floor ms");
     int failures = 0;
-    for (int latency : latencies) {
-        for (int names : {1, 10, 100, 0}) {
-            const Row fixed = runStage(names, latency, false);
-            const Row prompt = runStage(names, latency, true);
-            const std::string label = names ? "MAC " + std::to_string(names) + (names > 1 ? " names" : " name") : "boot update";
-            if (!fixed.ok || !prompt.ok) {
-                ++failures;
-                std::printf("%-15s %6d ms FAILED: %s\n", label.c_str(), latency, (!fixed.ok ? "fixed: " + fixed.last : "prompt: " + prompt.last).c_str());
-                continue;
+    if (!busyboxOnly) {
+        std::printf("%-15s %8s %12s %12s %8s %10s\n", "stage", "latency", "fixed ms", "prompt ms", "prompt", "floor ms");
+        for (int latency : latencies) {
+            for (int names : {1, 10, 100, 0}) {
+                const Row fixed = runStage(names, latency, false);
+                const Row prompt = runStage(names, latency, true);
+                const std::string label =
+                    names ? "MAC " + std::to_string(names) + (names > 1 ? " names" : " name") : "boot update";
+                if (!fixed.ok || !prompt.ok) {
+                    ++failures;
+                    std::printf("%-15s %6d ms FAILED: %s\n", label.c_str(), latency,
+                                (!fixed.ok ? "fixed: " + fixed.last : "prompt: " + prompt.last).c_str());
+                    continue;
+                }
+                std::printf("%-15s %5d ms %12ld %12ld %7.1f%% %10ld\n", label.c_str(), latency, fixed.ms, prompt.ms,
+                            100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms),
+                            prompt.lines * latency);
             }
-            std::printf("%-15s %5d ms %12ld %12ld %7.1f%% %10ld\n", label.c_str(), latency, fixed.ms, prompt.ms,
-                        100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms), prompt.lines * latency);
         }
     }
-
-    // The same stages against Debian's BusyBox (telnetd, login, ash on a pty)
-    // on loopback: no latency of its own, so no floor.
-    vornix::test::BusyBoxRouter busybox("127.0.0.230");
-    if (!busybox.ready()) {
-        std::printf("BusyBox router FAILED: %s%s\n", busybox.skipReason().c_str(), busybox.failure().c_str());
-        return 1;
-    }
-    std::printf("\nDebian's BusyBox as the router (telnetd, login, ash), loopback\n");
-    std::printf("%-15s %8s %12s %12s %8s\n", "stage", "", "fixed ms", "prompt ms", "prompt");
-    for (int names : {1, 100, 0}) {
-        const Row fixed = runStage(names, 0, false, &busybox);
-        const Row prompt = runStage(names, 0, true, &busybox);
-        const std::string label = names ? "MAC " + std::to_string(names) + (names > 1 ? " names" : " name") : "boot update";
-        if (!fixed.ok || !prompt.ok) {
-            ++failures;
-            std::printf("%-15s  busybox FAILED: %s\n", label.c_str(), (!fixed.ok ? "fixed: " + fixed.last : "prompt: " + prompt.last).c_str());
-            continue;
-        }
-        std::printf("%-15s  busybox %12ld %12ld %7.1f%%\n", label.c_str(), fixed.ms, prompt.ms,
-                    100.0 * static_cast<double>(prompt.ms) / static_cast<double>(fixed.ms));
-    }
+    failures += busyBoxRows();
     return failures ? 1 : 0;
 }

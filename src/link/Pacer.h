@@ -30,6 +30,16 @@ public:
 
     // The pause after a shell command sent on channel.
     void afterCommand(const TelnetChannel& channel, int milliseconds);
+    // Before the login's user name, in prompt pacing: waits at most
+    // milliseconds for the router to ask for it ("login:", or the login
+    // prompt learned from an earlier login). True when it asked; fixed
+    // pacing does not wait and answers false.
+    // opened: when the connection was made (what came since counts).
+    bool untilAskedForName(const TelnetChannel& channel, int milliseconds, ResponseCapture::Clock::time_point opened);
+    // The router asked for the password: the name was taken. What a router
+    // that was not seen asking showed before the name is its login prompt.
+    void nameTaken();
+    const std::string& loginPrompt() const { return loginPrompt_; }
     // The pause after the login's user name: in prompt pacing none, as the
     // attempts that follow wait for the router's answer.
     void afterUserName(int milliseconds);
@@ -62,6 +72,11 @@ private:
     Pause& pause_;
     bool prompting_;
     std::string prompt_;  // without terminal control sequences
+    std::string loginPrompt_, loginCandidate_;
+    // The prompt was seen after the command sent at promptSeenFor_: it stays
+    // seen until the next command, whatever the ledger has forgotten since.
+    bool promptSeen_ = false;
+    ResponseCapture::Clock::time_point promptSeenFor_{};
     bool idleKnown_ = false;
     ResponseCapture::Clock::time_point idleSince_{};
 };
@@ -69,5 +84,35 @@ private:
 // text without the terminal's control sequences (ESC [ ... final byte): a
 // shell on a terminal asks for the cursor position after its prompt.
 std::string withoutControlSequences(const std::string& text);
+
+// How prompt pacing reads the router's text (control sequences already
+// taken out, but where said). Each answers only what the text shows for
+// certain; where output could end as a prompt does, the caller waits for
+// the router to go quiet instead.
+namespace prompts {
+
+// The line ends as a shell's prompt does: "# ", "$ " or "> ".
+bool endsLikePrompt(const std::string& line);
+// line is the prompt known, or the known one with only its directory part
+// changed ("~ # " and "/proc/ticfg # ", "VX100 / $ " and "VX100 /tmp $ ").
+bool sameBesidesDirectory(const std::string& known, const std::string& line);
+// The router asks for the user name: the text ends, blanks aside, in
+// "login:" or in the login prompt learned (when not empty).
+bool asksForName(const std::string& text, const std::string& learned);
+// After a command: text (all that came since it was sent) is the command's
+// echo, a line end, and on the line right after it the known prompt, its
+// directory part changed or not. Output between echo and prompt (cat, ls)
+// leaves doubt: its last line could end as a prompt does.
+bool promptAfterEcho(const std::string& text, const std::string& command, const std::string& known);
+// After the login's last answer (the password, or "shell"): the last line
+// of text (what came since, the echo left out), after a line end, ends in
+// "# " or "$ ", or is the known prompt, its directory changed or not. A line
+// ending in "> " is in doubt (a banner's "... >", a menu) unless the
+// terminal's query follows it: asked tells whether raw text ended in one.
+bool promptAfterLogin(const std::string& text, bool asked, const std::string& known);
+// The raw text ends in a terminal control sequence (a shell's ESC [ 6 n).
+bool endsInControlSequence(const std::string& raw);
+
+}  // namespace prompts
 
 }  // namespace vornix

@@ -122,6 +122,11 @@ ResponseCapture::Clock::time_point ResponseCapture::lastSent() const {
     return lastSent_;
 }
 
+std::string ResponseCapture::latestCommand() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return latestCommand_;
+}
+
 std::string ResponseCapture::arrivedText() const {
     std::lock_guard<std::mutex> lock(mutex_);
     settle();
@@ -180,12 +185,8 @@ void ResponseCapture::dropFront(std::size_t count) {
     }
 }
 
-void ResponseCapture::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    settle();
-    const Clock::time_point since = anySent_ ? lastSent_ : now_();
-
-    // Chunks are in arrival order: what came before the command is a prefix.
+void ResponseCapture::dropBefore(Clock::time_point since) {
+    // Chunks are in arrival order: what came before the moment is a prefix.
     std::size_t firstKept = 0;
     while (firstKept < visible_.size() && visible_[firstKept].at < since) ++firstKept;
     if (firstKept == visible_.size()) {
@@ -195,6 +196,19 @@ void ResponseCapture::clear() {
     } else {
         dropFront(visible_[firstKept].offset);
     }
+}
+
+void ResponseCapture::clearBefore(Clock::time_point mark) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settle();
+    dropBefore(mark);
+    lastCommand_.clear();
+}
+
+void ResponseCapture::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settle();
+    dropBefore(anySent_ ? lastSent_ : now_());
 
     // The command's echo was never part of the answer: a router that echoes
     // would otherwise have the command's own words found in its output.

@@ -38,6 +38,9 @@ public:
     // the command stays and shows at arrival + 50 ms. Without any command
     // sent, everything received so far goes.
     void clear();
+    // Removes every chunk received before mark, visible or not, and nothing
+    // after it: the login keeps the banner that came before its user name.
+    void clearBefore(Clock::time_point mark);
 
     // Index of the first occurrence at or after start, or -1 (also when
     // start lies beyond the end; below 0 counts as 0). Case-sensitive.
@@ -69,6 +72,8 @@ public:
     Clock::time_point now() const { return now_(); }
     // When the latest command went out (the epoch when none did).
     Clock::time_point lastSent() const;
+    // The latest command sent, as it went.
+    std::string latestCommand() const;
     // The text with what arrived and is still in its 50 ms: once nothing
     // more can arrive, what the text will be.
     std::string arrivedText() const;
@@ -94,6 +99,8 @@ private:
     void settle() const;
     // Drops count bytes from the front of what is kept, visible text first.
     void dropFront(std::size_t count);
+    // Drops what arrived before since; the lock is held.
+    void dropBefore(Clock::time_point since);
 
     Now now_;
     mutable std::mutex mutex_;

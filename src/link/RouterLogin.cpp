@@ -33,11 +33,18 @@ int RouterLogin::login(TelnetChannel& channel) {
 
     const ConfigValue user = config.read(keys::telnetUsername);
     if (user.missing) return 0;
+    // Prompt pacing types the name when the router asks for it: a login
+    // program that throws away what was typed before its prompt gets it once.
+    const ResponseCapture::Clock::time_point opened = capture.now();
+    pacer_.untilAskedForName(channel, telnetWait_, opened);
     channel.send(user.text + "\r\n");
     pacer_.afterUserName(100);
-    // Nothing has been collected on a fresh connection yet: the banner and
-    // prompt reach the capture with the first attempt.
-    capture.clear();
+    // Fixed pacing has collected nothing on the fresh connection yet: the
+    // banner and prompt reach the capture with the first attempt. Prompt
+    // pacing has them already, and keeps them: only what came before the
+    // connection goes.
+    if (pacer_.prompting()) capture.clearBefore(opened);
+    else capture.clear();
 
     bool prompted = false;
     int resends = 0;
@@ -49,6 +56,7 @@ int RouterLogin::login(TelnetChannel& channel) {
         pacer_.afterUserName(100);
     }
     if (!prompted) return 0;
+    pacer_.nameTaken();
 
     const ConfigValue password = config.read(keys::telnetPassword);
     if (password.missing) return 0;

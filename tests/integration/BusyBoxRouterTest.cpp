@@ -141,6 +141,23 @@ private:
                                          << lineOf(expected);
 }
 
+// Where the first transcript line that begins with head and holds part
+// begins; npos when none does.
+std::size_t firstLine(const std::string& transcript, const std::string& head, const std::string& part) {
+    for (std::size_t at = transcript.find(head); at != std::string::npos; at = transcript.find(head, at + 1)) {
+        const std::size_t end = transcript.find('\n', at);
+        if (transcript.substr(at, end == std::string::npos ? std::string::npos : end - at).find(part) != std::string::npos)
+            return at;
+    }
+    return std::string::npos;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
 std::string lines(const std::vector<std::string>& each) {
     std::string text;
     for (const std::string& line : each) text += line + "\n";
@@ -216,6 +233,14 @@ TEST_F(BusyBoxStation, MacStageLogsInAndWritesTheSampleEntries) {
         EXPECT_TRUE(sameLines(run.setupAfter, withStartMac(run.setup, "00:11:22:00:00:0C")));
     }
     EXPECT_TRUE(sameLines(runs[1].cli.out, runs[0].cli.out)) << "prompt pacing logged otherwise than fixed";
+    // Prompt pacing types the name when login asks for it, after its
+    // "login:", and once: then the password (the transcript masks both).
+    for (const std::string connection : {"#1", "#2"}) {
+        const std::string& t = runs[1].transcript;
+        EXPECT_LT(firstLine(t, connection + " <- ", "login:"), firstLine(t, connection + " -> ", "***"))
+            << connection << story(runs[1]);
+        EXPECT_EQ(occurrences(t, connection + " -> ***\\r\\n"), 2u) << connection << story(runs[1]);
+    }
 }
 
 // 4 entries of 50 names: 200 lines written and read back in one listing.

@@ -362,18 +362,25 @@ namespace {
 TEST(MacWriterPacing, PromptPacingSendsAndLogsWhatFixedPacingDoes) {
     const std::string entries = "number=1\r\nstart_mac=00:11:22:00:00:10\r\n0=A,B\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac_env\r\n"
                                 "number=1\r\n0=N,VX100 /proc/ticfg $ # x\r\n";
+    // What the router's file holds before: a read-back longer than one
+    // receive of 4 KB, its lines ending like prompts.
+    std::string long_;
+    for (int i = 0; long_.size() < 12 * 1024; ++i) long_ += "note" + std::to_string(i) + " set it # \n";
     const struct {
         const char* prompt;
         int latency;
-    } routers[] = {{"# ", 0}, {"VX100 {cwd} $ ", 50}, {"# ", 200}};
+        std::string before;
+    } routers[] = {{"# ", 0, ""}, {"VX100 {cwd} $ ", 50, ""}, {"# ", 200, ""}, {"{cwd} # ", 20, long_}};
     for (const auto& router : routers) {
-        SCOPED_TRACE(std::string(router.prompt) + ", " + std::to_string(router.latency) + " ms");
+        SCOPED_TRACE(std::string(router.prompt) + ", " + std::to_string(router.latency) + " ms, " +
+                     std::to_string(router.before.size()) + " bytes in the file before");
         MacRun runs[2];
         for (int paced = 0; paced < 2; ++paced) {
             Tweaks tweaks;
             tweaks.router = [&](routersim::Options& options) {
                 options.prompt = router.prompt;
                 options.latencyMs = router.latency;
+                if (!router.before.empty()) options.files["/proc/ticfg/mac_env"] = router.before;
             };
             const std::string setup = std::string("[Environment]\r\nPacing=") + (paced ? "prompt" : "fixed") + "\r\n" +
                                       setupFor("127.0.0.117", "[WRITE_MAC]\r\npath=/proc/ticfg/mac_env\r\n" + entries);

@@ -7,9 +7,11 @@
 
 #include "RouterSim.h"
 #include "config/IniProfile.h"
+#include "link/Pacer.h"
 #include "link/ResponseCapture.h"
 #include "link/RouterLogin.h"
 #include "link/TelnetChannel.h"
+#include "support/LoopbackServer.h"
 #include "support/ProcessCensus.h"
 #include "support/TempDir.h"
 
@@ -25,7 +27,7 @@ struct LoginRun {
     std::string received;
 };
 
-LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
+LoginRun loginAgainst(routersim::Options options, const std::string& setupIni, bool promptPacing = false) {
     // Threads and descriptors of this process: none may be left behind.
     const std::size_t threadsBefore = test::baselineThreadCount();
     const std::size_t descriptorsBefore = test::descriptorCount();
@@ -38,7 +40,8 @@ LoginRun loginAgainst(routersim::Options options, const std::string& setupIni) {
     LoginRun run;
     EXPECT_EQ(channel.connect(options.address, options.port), 1);
     RealPause pause;
-    run.result = RouterLogin(profile, telnetWait, pause).login(channel);
+    Pacer pacer(pause, promptPacing);
+    run.result = RouterLogin(profile, telnetWait, pause, &pacer).login(channel);
     channel.close();
     EXPECT_TRUE(awaitCollectors(3000)) << "collectors left behind";
     router.stop();
@@ -117,15 +120,60 @@ namespace {
 
 // A router that answers at once, or within the station's pauses, logs in
 // with exactly the same bytes as a slow one: the clear after a command keeps
-// what the router answered to it.
-TEST(RouterLogin, RoutersOfEveryLatencyLogIn) {
-    for (int latency : {0, 20, 40}) {
-        routersim::Options options = router("127.0.0.87");
-        options.latencyMs = latency;
-        const LoginRun run = loginAgainst(options, setup);
-        EXPECT_EQ(run.result, 1) << latency << " ms";
-        EXPECT_EQ(run.received, shellDialogue) << latency << " ms";
+// what the router answered to it. In prompt pacing too, where the name waits
+// for the router's "login:": a router that keeps what was typed ahead gets
+// the bytes fixed pacing sends.
+TEST(RouterLogin, RoutersOfEveryLatencyLogInInBothPacings) {
+    for (const bool prompt : {false, true})
+        for (int latency : {0, 20, 40, 200}) {
+            SCOPED_TRACE(std::string(prompt ? "prompt" : "fixed") + " pacing, " + std::to_string(latency) + " ms");
+            routersim::Options options = router("127.0.0.87");
+            options.latencyMs = latency;
+            options.cliMode = latency == 20;
+            const LoginRun run = loginAgainst(options, setup, prompt);
+            EXPECT_EQ(run.result, 1);
+            EXPECT_EQ(run.received, options.cliMode ? "admin\r\nsecret\r\nshell\r\ncd /proc/ticfg\r\nls env\r\ncat env\r\n"
+                                                    : shellDialogue);
+        }
+}
+
+}  // namespace
+}  // namespace vornix
+
+namespace vornix {
+namespace {
+
+// A router whose login asks with "Username: ", never "login:": the first
+// login gives it the name after TELNETWAITTIME, as fixed pacing would; once
+// it asked for the password, its prompt is known, and the next login of the
+// stage types the name as soon as it shows. This router gives up on a name
+// that is not there within 1.5 s of its prompt.
+TEST(RouterLogin, PromptPacingLearnsALoginPromptOtherThanLogin) {
+    constexpr int longWait = 3000;
+    test::TempDir dir;
+    IniProfile profile(dir.write("setup.ini", setup), &noReplace);
+    RealPause pause;
+    Pacer pacer(pause, true);
+    bool tookName[2] = {false, false};
+    const char* addresses[2] = {"127.0.0.89", "127.0.0.90"};
+    for (int login = 0; login < 2; ++login) {
+        test::LoopbackServer router(addresses[login]);
+        TelnetChannel channel;
+        ASSERT_EQ(channel.connect(router.address(), router.port()), 1);
+        ASSERT_TRUE(router.waitForClient());
+        std::thread station([&] { RouterLogin(profile, longWait, pause, &pacer).login(channel); });
+        router.send("\r\nVX100 router\r\nUsername: ");
+        tookName[login] = router.received(7, login == 0 ? 2 * longWait : 1500) == "admin\r\n";
+        if (tookName[login]) router.send("admin\r\nPassword: ");
+        router.received(15);  // the password
+        router.closeClient();
+        station.join();
+        channel.close();
+        EXPECT_TRUE(awaitCollectors(3000));
     }
+    EXPECT_TRUE(tookName[0]);
+    EXPECT_TRUE(tookName[1]) << "the second login waited TELNETWAITTIME again";
+    EXPECT_EQ(pacer.loginPrompt(), "Username:");
 }
 
 }  // namespace

@@ -97,6 +97,21 @@ TEST(ResponseCapture, AClearKeepsTheAnswerToTheLatestCommand) {
     EXPECT_EQ(unsent.text(), "") << "with no command sent, a clear empties the capture";
 }
 
+// The login in prompt pacing keeps the banner that came before its user
+// name, and the name's echo, but not what an earlier connection left.
+TEST(ResponseCapture, AClearBeforeAMomentKeepsAllThatCameAfterIt) {
+    ResponseCapture capture(&fakeClock);
+    fakeNow = t0;
+    arrive(capture, "end of the last connection", 0);
+    arrive(capture, "CLI banner\r\nlogin: ", 20);  // still in its 50 ms at the clear
+    capture.sent("admin\r\n", t0 + milliseconds(30));
+    arrive(capture, "admin\r\nPassword: ", 40);
+    fakeNow = t0 + milliseconds(45);
+    capture.clearBefore(t0 + milliseconds(10));
+    fakeNow = t0 + milliseconds(1000);
+    EXPECT_EQ(capture.text(), "CLI banner\r\nlogin: admin\r\nPassword: ");
+}
+
 TEST(ResponseCapture, EveryOperationIsAtomic) {
     // Writers hand over whole "<tag>" units while another thread clears; a
     // reader must only ever see whole units, never a torn one.

@@ -2,13 +2,36 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace vornix::net {
 
 namespace {
+
 SOCKET raw(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+std::atomic<bool> ackFrequencyUnknown{false};
+
+// Acknowledge every segment at once: a router that holds its next small
+// write until our acknowledgement (Nagle) would otherwise wait for the
+// delayed one, up to the system's delay (200 ms at most) on every answer.
+// Windows has no TCP_QUICKACK; this is its per-socket setting. A system
+// that does not know it (Wine answers WSAEOPNOTSUPP) keeps its delayed
+// acknowledgement, and is not asked again.
+void ackEverySegment(SOCKET socket) {
+    if (ackFrequencyUnknown) return;
+    TCP_ACK_FREQUENCY_PARAMETERS every{};
+    every.TcpDelayedAckFrequency = 1;
+    DWORD returned = 0;
+    if (WSAIoctl(socket, SIO_TCP_SET_ACK_FREQUENCY, &every, sizeof every, nullptr, 0, &returned, nullptr, nullptr) ==
+            SOCKET_ERROR &&
+        WSAGetLastError() == WSAEOPNOTSUPP)
+        ackFrequencyUnknown = true;
+}
+
 }  // namespace
 
 bool startSockets(int major, int minor) {
@@ -41,7 +64,9 @@ bool connectTo(SocketHandle socket, std::uint32_t address, int port) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<unsigned short>(port));
     peer.sin_addr.s_addr = address;
-    return ::connect(raw(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    if (::connect(raw(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) return false;
+    ackEverySegment(raw(socket));
+    return true;
 }
 
 int sendBytes(SocketHandle socket, const char* data, int size) { return ::send(raw(socket), data, size, 0); }
