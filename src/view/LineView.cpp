@@ -616,6 +616,7 @@ LineView::Answer LineView::address(const Params& params) {
                            {"name", localRun == a.runId ? localName : std::string()},
                            {"result", result},
                            {"block", {{"first", formatMac(a.blockFirst)}, {"count", a.blockCount}, {"pool", a.pool}}},
+                           {"spent", a.spent},
                            {"source", "database"}});
             return {200, answer};
         }

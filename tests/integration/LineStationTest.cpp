@@ -377,6 +377,11 @@ TEST(LineStations, AKilledRunsWrittenBlockNeverReachesTheNextRouter) {
         EXPECT_EQ(holdings.twice, std::vector<std::string>());
     }
     line.expectConsistent(0x001122000000LL, 0x0011220000FFLL);
+    // The line view names the spent address's run, not a router.
+    test::ServedView view(line.dir.file("line"), "127.0.0.178", 18093);
+    const json spent = view.json("/api/address?mac=00:11:22:00:00:01");
+    EXPECT_EQ(spent["spent"], true) << spent;
+    EXPECT_EQ(spent["router"], "") << spent;
 }
 
 // Four stations that share one name (PCs cloned from one image), each run

@@ -670,7 +670,9 @@
       ];
       facts[2][1].setAttribute("data-field", "run");
       answer.replaceChildren(
-        el("p", { class: "verdict" }, "Handed out to router " + (a.router || "—") + " at station " + a.station + "."),
+        el("p", { class: "verdict" }, a.spent === true
+          ? "Spent: written to a router by a run of station " + a.station + " that never verified it; handed out to no other router."
+          : "Handed out to router " + (a.router || "—") + " at station " + a.station + "."),
         el("dl", { class: "facts" }, ...facts.flatMap(([name, value]) => [el("dt", null, name), el("dd", null, value)])));
     },
   };
