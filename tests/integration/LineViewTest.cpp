@@ -561,10 +561,15 @@ TEST_F(LineView, APageOfAnotherSiteReadsNothingThroughItsName) {
             return;
         }
         httplib::Client view(host_, port_);
+        view.set_connection_timeout(5, 0);
+        view.set_read_timeout(10, 0);
         const auto answer = view.Get(path, {{"Host", request.get_header_value("Host")}});
         response.status = answer ? answer->status : 502;
         if (answer) response.set_content(answer->body, answer->get_header_value("Content-Type").c_str());
     });
+    // One request per connection: the browser's idle connections never hold
+    // the proxy's few threads while the page's own request waits.
+    rebinding.set_keep_alive_max_count(1);
     const std::string proxyHost = "127.0.0.231";
     const int proxyPort = rebinding.bind_to_any_port(proxyHost);
     ASSERT_GT(proxyPort, 0);
