@@ -460,7 +460,8 @@ bool storeRuns(vornix::test::PostgresServer& server, RunGenerator& generator, co
     // The server reads the files as the postgres user.
     for (const std::string& file : {runs, blocks, macs}) ::chmod(file.c_str(), 0644);
     bool ok = true;
-    server.sql("BEGIN; COPY vornix_run FROM '" + runs + "' WITH (FORMAT csv); COPY vornix_reservation FROM '" + blocks +
+    server.sql("BEGIN; COPY vornix_run FROM '" + runs + "' WITH (FORMAT csv); COPY vornix_reservation (id, pool, station, first_mac, mac_count, state, reserved_at,"
+                   " closed_at, holder, lease_until) FROM '" + blocks +
                    "' WITH (FORMAT csv); COPY vornix_assignment FROM '" + macs +
                    "' WITH (FORMAT csv); UPDATE vornix_pool SET next_mac = " + std::to_string(nextMac) +
                    " WHERE name = 'line-a'; COMMIT",
