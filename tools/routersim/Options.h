@@ -24,7 +24,7 @@ struct Options {
     int closeAfterLines = -1;            // >=0: close the connection once this many lines arrived
     std::size_t floodBytes = 0;          // >0: this much junk output right after a good password
     bool refuse = false;                 // refuse every connection (the port is held, nothing listens)
-    int rebootMs = 3000;                 // after "reboot": connections dropped, telnet refused this long
+    int rebootMs = 3000;                 // after "reboot": connections dropped, telnet refused this long (0: never)
     std::string ftpAddress = "";         // where wget's FTP connections go; "" = the URL's host
     int ftpPort = 21;
     std::string bootloaderName = "BUILD_VERSION";  // label of the boot loader version in the environment

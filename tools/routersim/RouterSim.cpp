@@ -129,9 +129,13 @@ void RouterSim::Impl::reboot() {
         rebooting = true;
         rebootEnd = Clock::now() + std::chrono::milliseconds(options.rebootMs);
         // Shutting a listening socket down ends its listening (it stays
-        // bound): from here on connection attempts are refused.
-        if (listening) ::shutdown(listenFd, SHUT_RD);
-        listening = false;
+        // bound): from here on connection attempts are refused. A router
+        // back at once (0 ms) never refuses: a connection waits in the
+        // queue, and the loop ends the reboot before it accepts one.
+        if (options.rebootMs > 0) {
+            if (listening) ::shutdown(listenFd, SHUT_RD);
+            listening = false;
+        }
         // Reading ends only: every connection wakes and drops, while the one
         // that asked can still send its last words.
         for (const auto& connection : connections)
@@ -200,9 +204,17 @@ void RouterSim::Impl::accepted(int fd, const sockaddr_in& peer) {
     ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     const std::string from = std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
     std::unique_lock<std::mutex> lock(mutex);
+    // A reboot due by now ends before its first connection is served.
+    std::string rebooted;
+    if (rebooting && Clock::now() >= rebootEnd) {
+        rebooting = false;
+        state.completeReboot();
+        rebooted = "reboot done: boot loader " + state.bootloaderVersion();
+    }
     if (rebooting || connections.size() >= maxConnections || received.size() >= maxRecords) {
         lock.unlock();
         ::close(fd);
+        if (!rebooted.empty()) log(rebooted);
         log("connection from " + from + " closed at once (" + (rebooting ? "rebooting" : "too many") + ")");
         return;
     }
@@ -215,6 +227,7 @@ void RouterSim::Impl::accepted(int fd, const sockaddr_in& peer) {
     connection->thread = std::thread([this, connection] { serve(connection); });
     const int id = connection->id;
     lock.unlock();
+    if (!rebooted.empty()) log(rebooted);
     log("connection " + std::to_string(id) + " from " + from);
 }
 
