@@ -464,22 +464,19 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     // A block of another size can never be used as it is: its addresses
     // stay out of circulation for good.
     const std::string nowText = utcNow();
-    for (long long id : other) {
-        long long rows = 0;
-        if (!change(*statements_,
-                    "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ?"
-                    " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?",
-                    {Parameter::text(nowText), Parameter::integer(id), Parameter::integer(now)}, rows, problem))
-            return fail(problem);
-    }
-    for (long long id : spent) {
-        long long rows = 0;
-        if (!change(*statements_,
-                    "UPDATE vornix_reservation SET state = 'spent', closed_at = ?"
-                    " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?",
-                    {Parameter::text(nowText), Parameter::integer(id), Parameter::integer(now)}, rows, problem))
-            return fail(problem);
-    }
+    // Abandoned or spent alike: closed for good, unless a live run took it meanwhile.
+    for (const auto& [ids, statement] :
+         {std::pair<const std::vector<long long>&, const char*>{
+              other, "UPDATE vornix_reservation SET state = 'abandoned', closed_at = ?"
+                     " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?"},
+          {spent, "UPDATE vornix_reservation SET state = 'spent', closed_at = ?"
+                  " WHERE id = ? AND state = 'open' AND COALESCE(lease_until, 0) <= ?"}})
+        for (long long id : ids) {
+            long long rows = 0;
+            if (!change(*statements_, statement,
+                        {Parameter::text(nowText), Parameter::integer(id), Parameter::integer(now)}, rows, problem))
+                return fail(problem);
+        }
     for (const std::optional<Reservation>* found : {&own, &unfinished}) {
         if (!*found) continue;
         // Taken only while its holder is still this run or gone: of two runs
