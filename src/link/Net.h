@@ -23,6 +23,11 @@ SocketHandle openTcp();
 // it is, anything else looked up and its first address used. False when
 // neither works.
 bool resolveIPv4(const std::string& host, std::uint32_t& address);
+// Ties the socket to one network port before it connects: its packets
+// leave by the interface named (Linux: its name; Windows: an adapter's alias
+// or index) from localAddress (network byte order), whatever the routing
+// table says. False and why when the system refuses.
+bool bindToPort(SocketHandle socket, const std::string& interfaceName, std::uint32_t localAddress, std::string& why);
 // Blocking, with the system's own time-out.
 bool connectTo(SocketHandle socket, std::uint32_t address, int port);
 // One send, no signal on a closed peer; the count sent or -1.

@@ -1,7 +1,8 @@
 #include "link/TelnetChannel.h"
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -110,7 +111,7 @@ void collect(std::shared_ptr<detail::Connection> connection, std::shared_ptr<Fin
 
 }  // namespace
 
-int TelnetChannel::connect(const std::string& host, int port) {
+int TelnetChannel::connect(const std::string& host, int port, const RouterPort& via) {
     if (connection_) close();
     auto connection = std::make_shared<detail::Connection>();
     connection->id = ++lastConnection;
@@ -125,6 +126,18 @@ int TelnetChannel::connect(const std::string& host, int port) {
     if (connection->handle == net::noSocket) {
         if (tap) tap->opened(connection->id, host, port, false);
         return 0;
+    }
+    if (via.bound()) {
+        // Never through another port: a router on another port answers at the same address.
+        std::uint32_t local = 0;
+        std::string why = "its address " + via.localAddress + " is not a dotted IPv4 address";
+        if (!net::resolveIPv4(via.localAddress, local) ||
+            !net::bindToPort(connection->handle, via.interfaceName, local, why)) {
+            std::fprintf(stderr, "vornix: cannot connect through port %d (%s): %s\n", via.number,
+                         via.interfaceName.c_str(), why.c_str());
+            if (tap) tap->opened(connection->id, host, port, false);
+            return 0;
+        }
     }
     std::uint32_t address = 0;
     const bool connected = net::resolveIPv4(host, address) && net::connectTo(connection->handle, address, port);

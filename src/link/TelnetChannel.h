@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "station/RouterPort.h"
+
 namespace vornix {
 
 namespace detail {
@@ -18,7 +20,8 @@ public:
     // 1 when connected, 0 when sockets cannot start, no socket can be made,
     // the host is neither a dotted address nor resolvable, or the connection
     // is refused or times out. A failed connect keeps its socket until close().
-    int connect(const std::string& host, int port);
+    // via: on a gang station, the network port the connection must use.
+    int connect(const std::string& host, int port, const RouterPort& via = RouterPort());
     // One send of the text up to its first NUL; the count sent or -1.
     int send(const std::string& text) const;
     // Shuts the connection both ways and closes it; legal on a channel that

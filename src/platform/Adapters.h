@@ -8,6 +8,7 @@
 #include "automation/WindowSystem.h"
 #include "config/Profile.h"
 #include "link/EchoPort.h"
+#include "station/RouterPort.h"
 
 namespace vornix::platform {
 
@@ -22,7 +23,9 @@ struct Adapters {
     std::unique_ptr<DeviceTree> devices;
 };
 
-Adapters makeAdapters(const std::string& configPath);
+// port: a gang station's port, which the echo goes through; none on a
+// one-port station.
+Adapters makeAdapters(const std::string& configPath, const RouterPort& port = RouterPort());
 
 // setup.ini at path, read and written the way this system's station does.
 std::unique_ptr<Profile> makeProfile(const std::string& path);

@@ -7,10 +7,10 @@ namespace vornix::platform {
 
 std::unique_ptr<Profile> makeProfile(const std::string& path) { return std::make_unique<PosixProfile>(path); }
 
-Adapters makeAdapters(const std::string& configPath) {
+Adapters makeAdapters(const std::string& configPath, const RouterPort& port) {
     Adapters adapters;
     adapters.profile = makeProfile(configPath);
-    adapters.echo = std::make_unique<SocketEcho>();
+    adapters.echo = std::make_unique<SocketEcho>(port);
     return adapters;
 }
 

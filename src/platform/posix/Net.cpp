@@ -2,11 +2,15 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace vornix::net {
 
@@ -38,6 +42,31 @@ bool resolveIPv4(const std::string& host, std::uint32_t& address) {
     if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
     address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(found);
+    return true;
+}
+
+bool bindToPort(SocketHandle socket, const std::string& interfaceName, std::uint32_t localAddress, std::string& why) {
+    // The device, not only the source address: with every port on one
+    // subnet the routing table would send to the first port's router.
+    if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ) {
+        why = "\"" + interfaceName + "\" is not an interface name";
+        return false;
+    }
+    if (::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
+                     static_cast<socklen_t>(interfaceName.size() + 1)) != 0) {
+        why = "cannot bind to the interface " + interfaceName + ": " + std::strerror(errno);
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = localAddress;
+    if (::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
+        char text[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+        why = "cannot bind to the address " + std::string(text) + ": " + std::strerror(error);
+        return false;
+    }
     return true;
 }
 

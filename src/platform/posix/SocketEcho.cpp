@@ -73,6 +73,16 @@ EchoReply SocketEcho::echo(const std::string& host, int timeToLive, int timeoutM
     if (s < 0) return reply;
     const int ttl = timeToLive;
     ::setsockopt(s, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    if (port_.bound()) {
+        // Bound to the device, the socket also hears only that port's
+        // replies: every port's router answers from the same address.
+        std::uint32_t local = 0;
+        std::string why;
+        if (!net::resolveIPv4(port_.localAddress, local) || !net::bindToPort(s, port_.interfaceName, local, why)) {
+            ::close(s);
+            return reply;
+        }
+    }
 
     const unsigned number = ++sequence;
     const std::uint16_t id = static_cast<std::uint16_t>((::getpid() * 31u + number / 65536u) & 0xFFFF);
@@ -133,8 +143,15 @@ void SocketEcho::flushArp() {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char ip[] = "ip", neigh[] = "neigh", flush[] = "flush", all[] = "all";
-    char* argv[] = {ip, neigh, flush, all, nullptr};
+    char ip[] = "ip", neigh[] = "neigh", flush[] = "flush", all[] = "all", dev[] = "dev";
+    // A gang port flushes its own interface's neighbours only: another
+    // port's run may be looking its router up at this moment.
+    std::string device = port_.interfaceName;
+    char* argv[] = {ip, neigh, flush, all, nullptr, nullptr};
+    if (port_.bound()) {
+        argv[3] = dev;
+        argv[4] = &device[0];
+    }
     pid_t pid = 0;
     // It takes milliseconds; waiting for it keeps no child behind.
     if (posix_spawnp(&pid, "ip", &actions, nullptr, argv, environ) == 0) ::waitpid(pid, nullptr, 0);

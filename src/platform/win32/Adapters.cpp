@@ -10,10 +10,10 @@ namespace vornix::platform {
 
 std::unique_ptr<Profile> makeProfile(const std::string& path) { return std::make_unique<Win32Profile>(path); }
 
-Adapters makeAdapters(const std::string& configPath) {
+Adapters makeAdapters(const std::string& configPath, const RouterPort& port) {
     Adapters adapters;
     adapters.profile = makeProfile(configPath);
-    adapters.echo = std::make_unique<IcmpEcho>();
+    adapters.echo = std::make_unique<IcmpEcho>(port);
     adapters.windows = std::make_unique<Win32Windows>();
     adapters.toolHost = std::make_unique<Win32ToolHost>();
     adapters.devices = std::make_unique<ConfigManagerTree>();

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/win32/ErrorClause.h"
+#include "platform/win32/NetAdapters.h"
+
 namespace vornix::net {
 
 namespace {
@@ -56,6 +59,44 @@ bool resolveIPv4(const std::string& host, std::uint32_t& address) {
     const hostent* entry = gethostbyname(host.c_str());
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) return false;
     std::copy(entry->h_addr_list[0], entry->h_addr_list[0] + sizeof address, reinterpret_cast<char*>(&address));
+    return true;
+}
+
+bool bindToPort(SocketHandle socket, const std::string& interfaceName, std::uint32_t localAddress, std::string& why) {
+    // The adapter, not only the source address: with every port on one
+    // subnet the routing table would send to the first port's router.
+    platform::NetAdapter adapter;
+    switch (platform::findAdapter(interfaceName, adapter)) {
+    case platform::AdapterLookup::unlisted:
+        why = "the system does not list its network adapters";
+        return false;
+    case platform::AdapterLookup::missing:
+        why = "there is no network adapter " + interfaceName;
+        return false;
+    case platform::AdapterLookup::found:
+        break;
+    }
+    if (adapter.index == 0) {
+        why = "the adapter " + interfaceName + " has no IPv4";
+        return false;
+    }
+    // IP_UNICAST_IF takes an IPv4 interface index in network byte order.
+    const DWORD index = htonl(static_cast<u_long>(adapter.index));
+    if (::setsockopt(raw(socket), IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&index), sizeof index) != 0) {
+        why = "cannot tie the socket to the adapter " + interfaceName + " (index " + std::to_string(adapter.index) +
+              ")" + platform::errorClause(static_cast<unsigned long>(WSAGetLastError()));
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = localAddress;
+    if (::bind(raw(socket), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int error = WSAGetLastError();
+        char text[INET_ADDRSTRLEN] = "?";
+        InetNtopA(AF_INET, &local.sin_addr, text, sizeof text);
+        why = "cannot bind to the address " + std::string(text) + platform::errorClause(static_cast<unsigned long>(error));
+        return false;
+    }
     return true;
 }
 
