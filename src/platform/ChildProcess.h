@@ -1,0 +1,53 @@
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vornix::platform {
+
+// Another process of this program, as a gang station runs one per port: its
+// standard output comes back through a pipe, its standard error is ours.
+class ChildProcess {
+public:
+    // How it ended: exited with a status, or ended from outside (a signal,
+    // or another process ended it).
+    struct End {
+        bool exited = false;
+        int status = -1;
+    };
+
+    // Starts this program's own executable with arguments (not counting the
+    // program's name), in the current directory. nullptr and why when not.
+    static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments, std::string& why);
+    virtual ~ChildProcess() = default;
+
+    // Its next line of standard output, without its line end (a carriage
+    // return before the line feed is dropped too); false once the output has
+    // ended. A line longer than maxLine comes in pieces.
+    static constexpr std::size_t maxLine = 64 * 1024;
+    virtual bool readLine(std::string& line) = 0;
+    // Waits until it has ended.
+    virtual End wait() = 0;
+    // Ends it at once (the operator left, or the gang is torn down).
+    virtual void kill() = 0;
+    virtual long long id() const = 0;
+
+protected:
+    // Takes the next line (or piece of a long one) from the front of what
+    // was read; ended: nothing more will come. False when none is whole yet.
+    static bool takeLine(std::string& buffer, bool ended, std::string& line) {
+        // A line end past maxLine ends a later piece: this one is cut at maxLine.
+        std::size_t end = buffer.find('\n');
+        if (end != std::string::npos && end > maxLine) end = std::string::npos;
+        if (end == std::string::npos && buffer.size() < maxLine && !(ended && !buffer.empty())) return false;
+        const std::size_t take = end != std::string::npos ? end : std::min(buffer.size(), maxLine);
+        line = buffer.substr(0, take);
+        buffer.erase(0, end != std::string::npos ? take + 1 : take);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+    }
+};
+
+}  // namespace vornix::platform

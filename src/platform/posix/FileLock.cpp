@@ -1,0 +1,50 @@
+#include "platform/FileLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace vornix::platform {
+
+namespace {
+
+class PosixLock : public HeldLock {
+public:
+    explicit PosixLock(int fd) : fd_(fd) {}
+    ~PosixLock() override { ::close(fd_); }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<HeldLock> lockFile(const std::string& path, int timeoutMs, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<PosixLock>(fd);
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            why = "cannot lock " + path + ": " + std::strerror(errno);
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            why = "another process has held " + path + " for " + std::to_string(timeoutMs / 1000) + " s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(fd);
+    return nullptr;
+}
+
+}  // namespace vornix::platform
