@@ -41,6 +41,7 @@ int MacWriter::run() {
     block_.setStartMac(reserved.startMac);
     context_.note([&](RunRecord& record) {
         record.macBlock(reserved.startMac, "", std::max(macEntries, 0));
+        if (reserved.taken) record.blockTaken();
         if (!reserved.reusedBlockOf.empty()) record.blockReused(reserved.reusedBlockOf);
     });
     if (!reserved.notice.empty()) run.log(reserved.notice);

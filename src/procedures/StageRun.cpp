@@ -53,7 +53,7 @@ int StageRun::end(bool succeeded, std::initializer_list<const char*> closingLine
 
 bool StageRun::openRouter(const std::string& address, const std::string& noConnection, const std::string& noLogin) {
     channelOpen_ = true;  // a failed connect still holds a socket: close() releases it
-    if (!channel_.connect(address, 23)) {
+    if (!channel_.connect(address, 23, context_.port)) {
         fail(noConnection);
         return false;
     }

@@ -16,6 +16,9 @@ public:
         std::string failureLine;  // the stage's log line when not ok
         std::string notice;         // a line to log before the block is written, or empty
         std::string reusedBlockOf;  // the unfinished run whose block this is, or empty
+        // The next router's block is already past this one: the block is
+        // this run's whatever happens (a gang station's start_mac).
+        bool taken = false;
     };
     // This router's block of count consecutive addresses. Asked once per
     // run, before anything is written to the router.

@@ -23,7 +23,8 @@ constexpr std::size_t maxLogLineLength = 1023;
 class RunRecord {
 public:
     // what: "log", "log cleared", "mac block", "start_mac after", "mac
-    // written", "reused block of", "mac block writing", "mac block spent";
+    // written", "reused block of", "mac block writing", "mac block taken",
+    // "mac block spent";
     // text: what was noted, as one line of text.
     using Listener = std::function<void(const std::string& what, const std::string& text)>;
 
@@ -34,6 +35,10 @@ public:
         std::string runId;
         std::chrono::system_clock::time_point started, ended;
         std::string router;
+        // On a gang station: the port (1-8) the run's router is on and that
+        // port's interface; 0 and empty on a one-port station.
+        int port = 0;
+        std::string interfaceName;
         std::vector<std::string> log;
         std::string failure[3];  // each stage's failure line
         std::string startMacBefore, startMacAfter;
@@ -44,6 +49,7 @@ public:
         std::string reusedBlockOf;  // the unfinished run whose block this run wrote again
         int blockCount = 0;         // the MAC block's size, when told
         bool blockWriting = false;  // the block's first write was about to go out
+        bool blockTaken = false;    // start_mac was moved past the block when it was reserved
         // The block this run wrote and never made its router's: never handed
         // out again. Its first address, or empty.
         std::string spentFirst;
@@ -83,6 +89,11 @@ public:
     // killed run's record without it wrote nothing.
     void blockWriting() {
         with([](Data& d) { d.blockWriting = true; }, "mac block writing", "");
+    }
+    // start_mac was moved past the block as it was reserved: a killed run's
+    // block is spent, never handed out again.
+    void blockTaken() {
+        with([](Data& d) { d.blockTaken = true; }, "mac block taken", "");
     }
     // The block (first address, size) may be on this run's router and will
     // never be handed out again.

@@ -6,6 +6,7 @@
 #include "station/OperatorConsole.h"
 #include "station/Pause.h"
 #include "station/RunFlags.h"
+#include "station/RouterPort.h"
 #include "station/RunRecord.h"
 
 namespace vornix {
@@ -21,6 +22,8 @@ struct StationContext {
     RunFlags& flags;
     Pause& pause;
     RunRecord* record = nullptr;
+    // The network port the router is on (a gang station's), or none.
+    RouterPort port = RouterPort();
 
     template <typename Note>
     void note(Note note) {
