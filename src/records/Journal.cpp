@@ -1,5 +1,6 @@
 #include "records/Journal.h"
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -52,10 +53,12 @@ std::string utcFileText(std::chrono::system_clock::time_point time) {
     return UtcTime(time).format("%04d-%02d-%02dT%02d-%02d-%02d.%03dZ");
 }
 
-std::string transcriptName(std::chrono::system_clock::time_point started, const std::string& router) {
+std::string transcriptName(std::chrono::system_clock::time_point started, const std::string& router, int port) {
     std::string safe;
     for (char c : router) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') ? c : '_';
-    return utcFileText(started) + "-" + (safe.empty() ? "no-router" : safe) + ".log";
+    // The ports of a gang start at the same moment with the same address.
+    const std::string slot = port > 0 ? "-port" + std::to_string(port) : std::string();
+    return utcFileText(started) + "-" + (safe.empty() ? "no-router" : safe) + slot + ".log";
 }
 
 namespace {
@@ -73,6 +76,10 @@ ordered heading(const RunRecord::Data& data, const Station& station, const Secre
     record["station"] = text(station.name);
     record["program"] = text(station.program);
     record["router"] = text(data.router);
+    if (data.port > 0) {
+        record["port"] = data.port;
+        record["interface"] = text(data.interfaceName);
+    }
     return record;
 }
 
@@ -209,26 +216,43 @@ void print(std::FILE* out, const std::vector<std::string>& records, bool asJson)
         for (const std::string& record : records) std::fprintf(out, "%s\n", record.c_str());
         return;
     }
-    std::fprintf(out, "%-24s  %-17s  %-19s  %-9s  %s\n", "started (UTC)", "router", "stages", "result", "first MAC");
+    auto field = [](const json& object, const char* key) {
+        return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>()
+                                                                                       : std::string();
+    };
+    struct Row {
+        std::string started, router, port, stages, result, firstMac;
+    };
+    std::vector<Row> rows;
+    bool anyPort = false;
     for (const std::string& line : records) {
         const json record = json::parse(line, nullptr, false);
         if (!record.is_object()) continue;
-        auto field = [&](const json& object, const char* key) {
-            return object.is_object() && object.contains(key) && object[key].is_string() ? object[key].get<std::string>()
-                                                                                           : std::string();
-        };
-        std::string stages;
+        Row row{field(record, "started"), field(record, "router"), "-", "", field(record, "result"), ""};
+        if (record.contains("port") && record["port"].is_number_integer()) {
+            const std::string interfaceName = field(record, "interface");
+            row.port = std::to_string(record["port"].get<long long>()) + (interfaceName.empty() ? "" : " " + interfaceName);
+            anyPort = true;
+        }
         if (record.contains("ticked") && record["ticked"].is_array())
             for (const json& stage : record["ticked"])
-                if (stage.is_string()) stages += (stages.empty() ? "" : ",") + stage.get<std::string>();
-        std::string firstMac;
+                if (stage.is_string()) row.stages += (row.stages.empty() ? "" : ",") + stage.get<std::string>();
         if (record.contains("mac") && record["mac"].contains("addresses") && record["mac"]["addresses"].is_array() &&
             !record["mac"]["addresses"].empty())
-            firstMac = field(record["mac"]["addresses"][0], "written");
-        std::fprintf(out, "%-24s  %-17s  %-19s  %-9s  %s\n", field(record, "started").c_str(),
-                     field(record, "router").c_str(), stages.empty() ? "-" : stages.c_str(),
-                     field(record, "result").c_str(), firstMac.empty() ? "-" : firstMac.c_str());
+            row.firstMac = field(record["mac"]["addresses"][0], "written");
+        rows.push_back(std::move(row));
     }
+    // A gang station's records name their port; a one-port station's table stays as it was.
+    int portWidth = 4;
+    for (const Row& row : rows) portWidth = std::max(portWidth, std::min(static_cast<int>(row.port.size()), 24));
+    auto printRow = [&](const Row& row) {
+        std::fprintf(out, "%-24s  %-17s  ", row.started.c_str(), row.router.c_str());
+        if (anyPort) std::fprintf(out, "%-*s  ", portWidth, row.port.c_str());
+        std::fprintf(out, "%-19s  %-9s  %s\n", row.stages.empty() ? "-" : row.stages.c_str(), row.result.c_str(),
+                     row.firstMac.empty() ? "-" : row.firstMac.c_str());
+    };
+    printRow({"started (UTC)", "router", "port", "stages", "result", "first MAC"});
+    for (const Row& row : rows) printRow(row);
 }
 
 }  // namespace vornix::journal

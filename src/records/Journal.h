@@ -42,15 +42,15 @@ std::string utcText(std::chrono::system_clock::time_point time);
 // The same, fit for a file name on every system: "2026-12-08T10-30-00.123Z".
 std::string utcFileText(std::chrono::system_clock::time_point time);
 // The transcript's file name for a run: its UTC start and the router.
-std::string transcriptName(std::chrono::system_clock::time_point started, const std::string& router);
+std::string transcriptName(std::chrono::system_clock::time_point started, const std::string& router, int port = 0);
 
 // The last count records of the journal at path that parse, oldest first,
 // read from the file's end (a torn last line is skipped). False and why
 // when the file cannot be read; a missing file has no records.
 bool lastRecords(const std::string& path, std::size_t count, std::vector<std::string>& records, std::string& why);
 
-// The records as a table (time, router, stages, result, first MAC), or as
-// they are, one JSON object per line.
+// The records as a table (time, router, stages, result, first MAC; the
+// port too when any of them has one), or as they are, one JSON object per line.
 void print(std::FILE* out, const std::vector<std::string>& records, bool asJson);
 
 }  // namespace journal

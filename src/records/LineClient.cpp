@@ -56,7 +56,40 @@ LineClient::LineClient(std::string connectionString, std::string station, int ti
       timeoutSeconds_(lineTimeoutSeconds(timeoutSeconds)),
       slot_(std::make_shared<Slot>()) {}
 
-LineClient::~LineClient() = default;
+LineClient::~LineClient() {
+    if (!slot_ || !slot_->database) return;
+    // Letting go of a connection talks to the server (the driver closes its
+    // statements): a server that stopped answering after the last call would
+    // hold the run forever. The connection goes on a thread of its own,
+    // waited for at most the timeout; given up, it counts as a silent call.
+    auto pending = std::make_shared<Pending>();
+    std::thread closer;
+    try {
+        closer = std::thread([pending, slot = std::move(slot_)]() mutable {
+            slot.reset();
+            std::lock_guard<std::mutex> lock(pending->mutex);
+            pending->answered = true;
+            pending->done.notify_all();
+            if (pending->givenUp) {
+                std::lock_guard<std::mutex> silent(silentMutex);
+                --silentCalls;
+            }
+        });
+    } catch (const std::system_error&) {
+        return;  // no thread: the connection is left to the process's end
+    }
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    if (pending->done.wait_for(lock, std::chrono::seconds(timeoutSeconds_), [&] { return pending->answered; })) {
+        lock.unlock();
+        closer.join();
+        return;
+    }
+    closer.detach();
+    pending->givenUp = true;
+    std::lock_guard<std::mutex> silent(silentMutex);
+    ++silentCalls;
+    lastGivenUp = Clock::now();
+}
 
 std::string LineClient::unansweredLine() const {
     return "Can't reach the line database: no answer within " + std::to_string(timeoutSeconds_) + " s";

@@ -40,6 +40,10 @@ std::string heading(const RunRecord::Data& run, const journal::Station& station,
     fields["started"] = journal::utcText(run.started);
     fields["startedMs"] = epochMs(run.started);
     fields["router"] = secrets.mask(run.router);
+    if (run.port > 0) {
+        fields["port"] = run.port;
+        fields["interface"] = secrets.mask(run.interfaceName);
+    }
     fields["station"] = secrets.mask(station.name);
     fields["program"] = station.program;
     return headingStart + fields.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
@@ -75,6 +79,11 @@ Recovered readTranscript(const std::string& text) {
     RunRecord::Data& data = run.data;
     data.runId = field("run");
     data.router = field("router");
+    data.interfaceName = field("interface");
+    if (fields.contains("port") && fields["port"].is_number_integer()) {
+        const long long port = fields["port"].get<long long>();
+        if (port > 0 && port <= 64) data.port = static_cast<int>(port);
+    }
     run.station = {field("station"), field("program")};
     const long long started = fields.contains("startedMs") && fields["startedMs"].is_number_integer()
                                   ? fields["startedMs"].get<long long>()
@@ -103,6 +112,8 @@ Recovered readTranscript(const std::string& text) {
             data.log.clear();
         } else if (rest == "note: mac block writing") {
             data.blockWriting = true;
+        } else if (rest == "note: mac block taken") {
+            data.blockTaken = true;
         } else if (after("note: mac block spent ", value)) {
             // The station's own word: its block was spent as the run failed.
         } else if (after("note: mac block ", value)) {
@@ -161,7 +172,7 @@ std::shared_ptr<RunRecord> RunRecords::begin(const RunRecord::Data& start, const
     auto run = std::make_unique<Run>();
     run->record = std::make_shared<RunRecord>(start);
     run->secrets = secrets;
-    run->name = journal::transcriptName(start.started, start.router);
+    run->name = journal::transcriptName(start.started, start.router, start.port);
     auto file = std::make_shared<TranscriptFile>();
     file->held = files_.create(transcripts(), liveName(run->name), heading(start, station_, secrets), file->why);
     if (!file->held && file->why.empty()) file->why = "cannot make the transcript";
@@ -307,7 +318,11 @@ void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRe
     if (!run.ok() || !inJournalTail(run.data.runId)) {
         RunRecord::Data& data = run.data;
         const bool wroteBlock = data.blockWriting && data.blockCount > 0 && data.startMacAfter.empty();
-        if (keeper && run.ok()) {
+        if (!keeper && data.blockTaken && data.blockCount > 0 && data.startMacAfter.empty()) {
+            // A gang port's block: start_mac is past it already; the record says it is spent.
+            data.spentFirst = data.startMacBefore;
+            data.spentCount = data.blockCount;
+        } else if (keeper && run.ok()) {
             // The database knows for certain whether the block was written
             // (it was told before the first byte went out).
             const std::string notReleased = keeper->release(data.runId, data.spentFirst, data.spentCount);
