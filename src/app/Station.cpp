@@ -2,19 +2,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "app/JournalingConsole.h"
 #include "app/RunSequencer.h"
 #include "automation/ToolLauncher.h"
+#include "config/GangConfig.h"
 #include "link/TelnetChannel.h"
 #include "platform/Adapters.h"
 #include "platform/CurrentDirectory.h"
+#include "platform/FileLock.h"
 #include "platform/FileRecords.h"
 #include "platform/HostName.h"
 #include "procedures/BootUpdater.h"
 #include "procedures/MacBlock.h"
 #include "procedures/FirmwareUpdater.h"
+#include "procedures/GangBlockSource.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
 #include "procedures/StageRun.h"
@@ -30,17 +34,46 @@
 
 namespace vornix {
 
+namespace {
+
+// setup.ini as a gang port's run reads it: PC_IP, the address its router
+// fetches the boot image from, is the port's own (PortK_PC_IP).
+class PortProfile : public Profile {
+public:
+    PortProfile(Profile& profile, int port) : profile_(profile), pcIpKey_(gangPcIpKey(port)) {}
+    std::string read(const char* section, const char* key, const char* defaultValue, std::size_t bufferSize) override {
+        if (!std::strcmp(section, keys::pcIp.section) && !std::strcmp(key, keys::pcIp.name))
+            return profile_.read(GangConfig::section, pcIpKey_.c_str(), defaultValue, bufferSize);
+        return profile_.read(section, key, defaultValue, bufferSize);
+    }
+    bool write(const char* section, const char* key, const std::string& value) override {
+        return profile_.write(section, key, value);
+    }
+
+private:
+    Profile& profile_;
+    std::string pcIpKey_;
+};
+
+}  // namespace
+
 struct Station::Parts {
-    Parts(OperatorConsole& frontEnd, StationSettings fixed)
+    Parts(OperatorConsole& frontEnd, StationSettings fixed, RouterPort routerPort)
         : settings(std::move(fixed)),
-          adapters(platform::makeAdapters(settings.configPath)),
+          port(std::move(routerPort)),
+          adapters(platform::makeAdapters(settings.configPath, port)),
+          profile(port.bound() ? std::make_unique<PortProfile>(*adapters.profile, port.number) : nullptr),
           console(frontEnd),
-          context{console, *adapters.profile, settings.configPath, settings.telnetWait, flags, pause},
+          context{console, profile ? *profile : *adapters.profile, settings.configPath, settings.telnetWait, flags, pause},
           station{platform::hostName(), std::string("vornix ") + VORNIX_VERSION},
-          records(files, settings.directory, platform::pathSeparator(), station, console) {}
+          records(files, settings.directory, platform::pathSeparator(), station, console) {
+        context.port = port;
+    }
 
     StationSettings settings;
+    RouterPort port;  // a gang station's port, or none
     platform::Adapters adapters;
+    std::unique_ptr<Profile> profile;  // the port's view of setup.ini, on a gang port
     JournalingConsole console;
     RunFlags flags;
     RealPause pause;
@@ -62,6 +95,14 @@ struct Station::Parts {
 
     void macWriting() {
         const std::string database = read(keys::lineDatabase).text;
+        if (database.empty() && port.bound()) {
+            GangBlockSource blocks(context.profile, settings.configPath, [this](std::string& why) {
+                return std::shared_ptr<void>(platform::lockFile(path(gangLockName), 10000, why));
+            });
+            MacWriter(context, macBlock, blocks).run();
+            spentAtEnd(blocks);
+            return;
+        }
         if (database.empty()) {
             ProfileBlockSource blocks(*adapters.profile, settings.configPath);
             MacWriter(context, macBlock, blocks).run();
@@ -72,10 +113,12 @@ struct Station::Parts {
                                 run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout)});
         MacWriter(context, macBlock, blocks).run();
         // Released as the source goes: the record says so first.
-        if (blocks.spentAtEnd()) {
-            const RunRecord::Data data = record->data();
-            record->blockSpent(data.startMacBefore, data.blockCount);
-        }
+        spentAtEnd(blocks);
+    }
+    void spentAtEnd(const MacBlockSource& blocks) {
+        if (!blocks.spentAtEnd()) return;
+        const RunRecord::Data data = record->data();
+        record->blockSpent(data.startMacBefore, data.blockCount);
     }
     void bootUpdate() { BootUpdater(context, *adapters.echo).run(); }
     void firmwareUpdate() {
@@ -130,6 +173,8 @@ struct Station::Parts {
         start.started = std::chrono::system_clock::now();
         const ConfigValue router = read(keys::cpeLanIp);
         start.router = router.missing ? std::string() : router.text;
+        start.port = port.number;
+        start.interfaceName = port.interfaceName;
         const Secrets known = secrets();
         start.runId = runId(start.started, known);
         record = records.begin(start, known);
@@ -170,19 +215,23 @@ struct Station::Parts {
     }
 };
 
-std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& why, std::string& directory) {
+std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& why, std::string& directory,
+                                       const RouterPort& port) {
     const std::optional<std::string> current = platform::currentDirectory();
     directory = current.value_or(std::string());
     const std::optional<StationSettings> settings =
         fixStationSettings(current, platform::pathSeparator(), &platform::makeProfile, &why);
     if (!settings) return nullptr;
-    auto parts = std::make_unique<Parts>(console, *settings);
+    auto parts = std::make_unique<Parts>(console, *settings, port);
     Parts& p = *parts;
     p.sequencer = std::make_unique<RunSequencer>(
         p.context, *p.adapters.echo,
         RunSequencer::Stages{[&p] { p.macWriting(); }, [&p] { p.bootUpdate(); }, [&p] { p.firmwareUpdate(); }});
     p.sequencer->aroundRuns([&p] { p.runStarting(); }, [&p](RunOutcome& outcome) { p.runEnded(outcome); });
-    p.recoverInterrupted();
+    // A gang's port leaves that to its gang, before and after its ports
+    // run: a port starting beside its siblings would take a sibling's
+    // transcript, made but not yet held, for a killed run's.
+    if (!port.bound()) p.recoverInterrupted();
     return std::unique_ptr<Station>(new Station(std::move(parts)));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "station/OperatorConsole.h"
+#include "station/RouterPort.h"
 #include "station/RunOutcome.h"
 #include "station/StationStart.h"
 
@@ -19,8 +20,13 @@ class Station {
 public:
     // The station for the current directory, reporting to console (which
     // must outlive it). nullptr, why and the directory (when there is one)
-    // when it cannot start there.
-    static std::unique_ptr<Station> open(OperatorConsole& console, StartRefusal& why, std::string& directory);
+    // when it cannot start there. port: on a gang station, the one port
+    // this station's runs go through (its runs are that port's).
+    static std::unique_ptr<Station> open(OperatorConsole& console, StartRefusal& why, std::string& directory,
+                                         const RouterPort& port = RouterPort());
+    // The file the ports of a gang station lock while one of them takes its
+    // block from start_mac.
+    static constexpr const char* gangLockName = "vornix-start_mac.lock";
     // Waits for a run still going on: its threads use the station.
     ~Station();
     Station(const Station&) = delete;

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/Gang.h"
 #include "app/Station.h"
 #include "cli/HeadlessConsole.h"
 #include "vornix/Version.h"
@@ -25,6 +27,7 @@ namespace {
 
 constexpr char usage[] =
     "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
+    "       vornix-cli --gang [--mac] [--boot]\n"
     "       vornix-cli --history [N] [--json]\n"
     "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
     "       vornix-cli --serve [ADDRESS:]PORT [--allow-host NAME]...\n"
@@ -40,6 +43,11 @@ constexpr char usage[] =
     "recorded in vornix-journal.jsonl and transcripts/ beside setup.ini.\n"
     "Exit status: 0 when the router answered, every chosen stage succeeded and\n"
     "the run's record was written, 1 otherwise, 2 for a usage error.\n"
+    "  --gang      every port of the gang station in setup.ini's [GANG] section\n"
+    "              at once, one router per port; each log line is prefixed\n"
+    "              [K] with its port, and a line per port ends the output. Exit\n"
+    "              status 0 when every port whose router answered passed and\n"
+    "              one did at least\n"
     "  --history [N]  the last N runs of the journal (20), as a table\n"
     "  --json         with --history: the runs' records, one JSON object a line\n"
     "  --serve [ADDRESS:]PORT  the line view: web pages and a JSON API of the\n"
@@ -118,6 +126,72 @@ int serveView(int argc, char** argv) {
 #endif
 }
 
+// A port's own run on a gang station: a one-port station whose sockets go
+// through that port; exit status as a one-router run's, and
+// Gang::noRouterStatus when its router did not answer.
+int runGangPort(const char* number, bool mac, bool boot) {
+    int port = 0;
+    if (!parseCount(number, port) || port > 8) {
+        std::fprintf(stderr, "vornix-cli: %s takes a port number from 1 to 8\n", vornix::Gang::portArgument);
+        return 2;
+    }
+    std::string why;
+    const std::optional<vornix::RouterPort> routerPort = vornix::Gang::port(port, why);
+    vornix::HeadlessConsole console(stdout, mac, boot, false);
+    if (!routerPort) {
+        console.appendLog("Can't use port " + std::to_string(port) + ": " + why);
+        return 1;
+    }
+    vornix::StartRefusal refusal{};
+    std::string directory;
+    const std::unique_ptr<vornix::Station> station = vornix::Station::open(console, refusal, directory, *routerPort);
+    if (!station) {
+        std::fprintf(stderr, "vornix-cli: cannot start the station of port %d in %s\n", port, directory.c_str());
+        return 1;
+    }
+    station->startPressed();
+    const vornix::RunOutcome outcome = station->waitForRun();
+    vornix::Station::endProcess(outcome.succeeded() ? 0 : outcome.routerFound ? 1 : vornix::Gang::noRouterStatus);
+}
+
+// vornix-cli --gang: every port at once, each port's lines prefixed "[K] ".
+int runGang(bool mac, bool boot) {
+    std::string why;
+    const std::optional<std::vector<vornix::Gang::Port>> ports = vornix::Gang::ports(why);
+    if (!ports) {
+        std::fprintf(stderr, "vornix-cli: --gang: %s\n", why.c_str());
+        return 1;
+    }
+    auto prefixed = [](int port, const std::string& line) {
+        const std::string text = "[" + std::to_string(port) + "] " + line + "\n";
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    };
+    for (const vornix::Gang::Port& port : *ports)
+        if (!port.problem.empty())
+            prefixed(port.port.number, "Can't use port " + std::to_string(port.port.number) + " (" +
+                                           port.port.interfaceName + "): " + port.problem);
+    // Killed runs of earlier gangs get their records before any port starts.
+    auto recover = [] {
+        vornix::HeadlessConsole console(stderr, false, false, false);
+        vornix::StartRefusal refusal{};
+        std::string directory;
+        vornix::Station::open(console, refusal, directory);
+    };
+    recover();
+    std::vector<std::string> stages;
+    if (mac) stages.emplace_back("--mac");
+    if (boot) stages.emplace_back("--boot");
+    const std::vector<vornix::Gang::Result> results =
+        vornix::Gang::run(*ports, stages, {prefixed, nullptr}, recover);
+    for (std::size_t i = 0; i < ports->size(); ++i) {
+        const vornix::RouterPort& port = (*ports)[i].port;
+        std::printf("Port %d (%s): %s\n", port.number, port.interfaceName.c_str(), vornix::Gang::resultText(results[i]));
+    }
+    std::fflush(stdout);
+    return vornix::Gang::exitStatus(results);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,12 +208,17 @@ int main(int argc, char** argv) {
 
     if (argc > 1 && !std::strcmp(argv[1], "--serve")) return serveView(argc, argv);
 
-    bool mac = false, boot = false, firmware = false, history = false, json = false;
+    bool mac = false, boot = false, firmware = false, history = false, json = false, gang = false;
+    const char* gangPort = nullptr;
     int count = 20;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--history")) {
             history = true;
             if (i + 1 < argc && parseCount(argv[i + 1], count)) ++i;
+        } else if (!std::strcmp(argv[i], "--gang")) {
+            gang = true;
+        } else if (!std::strcmp(argv[i], vornix::Gang::portArgument) && i + 1 < argc) {
+            gangPort = argv[++i];
         } else if (!std::strcmp(argv[i], "--json")) {
             json = true;
         } else if (!std::strcmp(argv[i], "--mac")) mac = true;
@@ -166,6 +245,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vornix-cli: --history runs no stage\n%s", usage);
         return 2;
     }
+
+    if ((gang || gangPort) && (history || json)) {
+        std::fprintf(stderr, "vornix-cli: --history does not go with --gang\n%s", usage);
+        return 2;
+    }
+    if ((gang || gangPort) && firmware) {
+        // One flashing tool reaches one router, and it cannot be told which port to use.
+        std::fputs("vornix-cli: a gang station does not run the firmware update: the flashing tool cannot be pointed "
+                   "at a port; flash the routers on a one-port station\n",
+                   stderr);
+        return 2;
+    }
+    if (gangPort) return runGangPort(gangPort, mac, boot);
+    if (gang) return runGang(mac, boot);
 
     vornix::HeadlessConsole console(stdout, mac, boot, firmware);
     const std::unique_ptr<vornix::Station> station = openStation(console);

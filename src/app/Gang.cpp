@@ -1,0 +1,159 @@
+#include "app/Gang.h"
+
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "config/GangConfig.h"
+#include "records/Journal.h"
+#include "records/RunRecords.h"
+#include "platform/Adapters.h"
+#include "platform/ChildProcess.h"
+#include "platform/CurrentDirectory.h"
+#include "platform/FileRecords.h"
+#include "platform/Ports.h"
+#include "station/StationStart.h"
+
+namespace vornix {
+
+namespace {
+
+std::unique_ptr<Profile> currentProfile(std::string& why) {
+    const std::optional<StationSettings> settings =
+        fixStationSettings(platform::currentDirectory(), platform::pathSeparator(), &platform::makeProfile);
+    if (!settings) {
+        why = "cannot use setup.ini in the current directory";
+        return nullptr;
+    }
+    return platform::makeProfile(settings->configPath);
+}
+
+Gang::Port checked(const GangPortConfig& config) {
+    Gang::Port port{RouterPort{config.number, config.interfaceName, config.pcIp}, config.problem};
+    if (port.problem.empty()) port.problem = platform::portProblem(port.port);
+    return port;
+}
+
+}  // namespace
+
+std::optional<std::vector<Gang::Port>> Gang::ports(std::string& why) {
+    const std::unique_ptr<Profile> profile = currentProfile(why);
+    if (!profile) return std::nullopt;
+    const GangConfig gang = readGangConfig(*profile);
+    if (!gang.present) {
+        why = "setup.ini has no [GANG] section (Ports=1..8, PortK=<interface>, PortK_PC_IP=<address>)";
+        return std::nullopt;
+    }
+    if (!gang.problem.empty()) {
+        why = gang.problem;
+        return std::nullopt;
+    }
+    std::vector<Port> ports;
+    for (const GangPortConfig& config : gang.ports) ports.push_back(checked(config));
+    return ports;
+}
+
+std::optional<RouterPort> Gang::port(int number, std::string& why) {
+    const std::unique_ptr<Profile> profile = currentProfile(why);
+    if (!profile) return std::nullopt;
+    const GangConfig gang = readGangConfig(*profile);
+    if (!gang.problem.empty() || number < 1 || number > static_cast<int>(gang.ports.size())) {
+        why = gang.problem.empty() ? "setup.ini's [GANG] section has no port " + std::to_string(number) : gang.problem;
+        return std::nullopt;
+    }
+    const Port port = checked(gang.ports[static_cast<std::size_t>(number - 1)]);
+    if (!port.problem.empty()) {
+        why = port.problem;
+        return std::nullopt;
+    }
+    return port.port;
+}
+
+std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
+                                    const Events& events, const std::function<void()>& recover) {
+    std::vector<Result> results(ports.size(), Result::NotRun);
+    std::mutex tell;  // one event at a time, so lines never interleave inside a line
+    std::vector<std::thread> readers;
+    bool killed = false;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const Port& port = ports[i];
+        if (!port.problem.empty()) continue;
+        std::vector<std::string> arguments{portArgument, std::to_string(port.port.number)};
+        arguments.insert(arguments.end(), stageArguments.begin(), stageArguments.end());
+        std::string why;
+        std::shared_ptr<platform::ChildProcess> child = platform::ChildProcess::start(arguments, why);
+        if (!child) {
+            std::lock_guard<std::mutex> lock(tell);
+            if (events.line) events.line(port.port.number, "Can't start the run of port " +
+                                                               std::to_string(port.port.number) + ": " + why);
+            results[i] = Result::Failed;
+            if (events.ended) events.ended(port.port.number, results[i]);
+            continue;
+        }
+        readers.emplace_back([&, i, child, number = port.port.number] {
+            std::string line;
+            while (child->readLine(line)) {
+                std::lock_guard<std::mutex> lock(tell);
+                if (events.line) events.line(number, line);
+            }
+            const platform::ChildProcess::End end = child->wait();
+            std::lock_guard<std::mutex> lock(tell);
+            if (!end.exited) {
+                results[i] = Result::Interrupted;
+                killed = true;
+            } else if (end.status == 0) {
+                results[i] = Result::Passed;
+            } else if (end.status == noRouterStatus) {
+                results[i] = Result::NoRouter;
+            } else {
+                results[i] = Result::Failed;
+            }
+            if (events.ended) events.ended(number, results[i]);
+        });
+    }
+    for (std::thread& reader : readers) reader.join();
+    // A run that ended its way named its transcript .log. One still .open was
+    // killed, whatever its exit status says (on Windows a process ended
+    // from outside exits with any status its killer chose).
+    if (const std::optional<std::string> directory = platform::currentDirectory()) {
+        platform::FileRecords files;
+        const std::string transcripts = *directory + platform::pathSeparator() + journal::transcriptDirectory;
+        for (const std::string& name : files.names(transcripts, RunRecords::liveSuffix))
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                const std::string suffix = "-port" + std::to_string(ports[i].port.number) + RunRecords::liveSuffix;
+                if (results[i] == Result::NotRun || name.size() < suffix.size() ||
+                    name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+                    continue;
+                killed = true;
+                if (results[i] != Result::Interrupted && events.ended) events.ended(ports[i].port.number, Result::Interrupted);
+                results[i] = Result::Interrupted;
+            }
+    }
+    // A killed port's run left its transcript open: its record is made now,
+    // as the next start would make it.
+    if (killed && recover) recover();
+    return results;
+}
+
+const char* Gang::resultText(Result result) {
+    switch (result) {
+        case Result::NotRun: return "not run";
+        case Result::Passed: return "passed";
+        case Result::Failed: return "failed";
+        case Result::NoRouter: return "no router";
+        case Result::Interrupted: return "interrupted";
+    }
+    return "failed";
+}
+
+int Gang::exitStatus(const std::vector<Result>& results) {
+    bool answered = false;
+    for (Result result : results) {
+        if (result == Result::NoRouter || result == Result::NotRun) continue;
+        if (result != Result::Passed) return 1;
+        answered = true;
+    }
+    return answered ? 0 : 1;
+}
+
+}  // namespace vornix

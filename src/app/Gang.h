@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/OperatorConsole.h"
+#include "station/RouterPort.h"
+
+namespace vornix {
+
+// A gang station: up to eight one-router runs at once, one network port
+// each, every router at the same address. Each port's run is a process of
+// its own (this program, started with portArgument), built as a one-port
+// station is, with its sockets tied to its port: a crash, a hang or a kill
+// on one port never reaches another, and what a process holds for its one
+// run (the response capture, the wire tap) is never shared. What the ports
+// share, setup.ini's start_mac, the journal and the line database, they
+// share through a file lock and the database.
+class Gang {
+public:
+    // The argument that makes this program one port's run: "--gang-port K".
+    static constexpr const char* portArgument = "--gang-port";
+    // A port's process exits with this when its router did not answer.
+    static constexpr int noRouterStatus = 3;
+
+    enum class Result { NotRun, Passed, Failed, NoRouter, Interrupted };
+
+    struct Port {
+        RouterPort port;
+        std::string problem;  // why it does not run, or empty
+    };
+
+    // setup.ini's gang in the current directory, each port checked (its
+    // interface there, up and holding its address). nullopt and why when
+    // setup.ini has no usable [GANG] section.
+    static std::optional<std::vector<Port>> ports(std::string& why);
+    // Port number's entry for that port's own process, checked as above.
+    static std::optional<RouterPort> port(int number, std::string& why);
+
+    struct Events {
+        // A port's log line, exactly as its run logged it (any thread, one call at a time).
+        std::function<void(int port, const std::string& line)> line;
+        // A port's run is over (any thread, one call at a time); called again
+        // with Interrupted when its transcript shows it was killed.
+        std::function<void(int port, Result result)> ended;
+    };
+
+    // Runs every port without a problem at once, each with the stage
+    // arguments ("--mac", "--boot"); returns when all are over, the
+    // results in port order. A port's run killed from outside gets its
+    // record (interrupted) through recover, called once they are all over.
+    static std::vector<Result> run(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
+                                   const Events& events, const std::function<void()>& recover);
+
+    static const char* resultText(Result result);
+    // 0 when every port whose router answered passed and one did at least.
+    static int exitStatus(const std::vector<Result>& results);
+};
+
+}  // namespace vornix
