@@ -77,6 +77,26 @@ bool wholeNumber(const std::string& text, long long low, long long high, long lo
 
 json nullable(const std::optional<long long>& value) { return value ? json(*value) : json(nullptr); }
 
+json share(long long part, long long whole) {
+    return whole ? json(static_cast<double>(part) / static_cast<double>(whole)) : json(nullptr);
+}
+
+// A gang station's ports, figured as its stations are.
+json portList(const std::vector<PortFigures>& ports) {
+    json list = json::array();
+    for (const PortFigures& p : ports)
+        list.push_back({{"port", p.port},
+                        {"interface", p.interfaceName},
+                        {"runs", p.runs},
+                        {"succeeded", p.succeeded},
+                        {"failed", p.failed},
+                        {"interrupted", p.interrupted},
+                        {"yield", share(p.succeeded, p.runs)},
+                        {"topFailure", p.topFailureCount ? json{{"line", p.topFailure}, {"count", p.topFailureCount}}
+                                                         : json(nullptr)}});
+    return list;
+}
+
 }  // namespace
 
 LineView::LineView(Options options)
@@ -372,7 +392,8 @@ LineView::Answer LineView::summary(const Params& params) {
                             {"failed", f.failed},
                             {"interrupted", f.interrupted},
                             {"routers", f.routers},
-                            {"yield", f.runs ? json(static_cast<double>(f.succeeded) / f.runs) : json(nullptr)}});
+                            {"yield", share(f.succeeded, f.runs)},
+                            {"ports", portList(f.ports)}});
     json hours = json::array();
     for (const HourFigures& h : s.hours)
         hours.push_back({{"hour", utcText(h.hour)}, {"succeeded", h.succeeded}, {"failed", h.failed}});

@@ -212,6 +212,11 @@ std::optional<ParsedRun> parseRecord(std::string_view text, std::string* refusal
     run.ended = parseUtc(textOf(record, "ended")).value_or(run.started);
     parsed.station = textOf(record, "station");
     parsed.router = textOf(record, "router");
+    const auto port = record.find("port");
+    if (port != record.end() && port->is_number_integer() && *port >= 1 && *port <= maxPorts) {
+        run.port = port->get<std::uint8_t>();
+        parsed.interfaceName = textOf(record, "interface");
+    }
     const std::string& result = textOf(record, "result");
     run.result = result == "succeeded" ? Result::Succeeded
                  : result == "interrupted" ? Result::Interrupted
@@ -275,6 +280,7 @@ void RunIndex::add(ParsedRun parsed) {
     Run& run = parsed.run;
     run.station = intern(parsed.station);
     run.router = intern(parsed.router);
+    if (run.port) run.interfaceName = intern(parsed.interfaceName);
     for (const std::string& line : parsed.failureLines) run.failures.push_back(intern(line));
     for (int i = 0; i < stageCount; ++i)
         if (!parsed.stageFailures[i].empty()) run.stageFailure[i] = intern(parsed.stageFailures[i]);
@@ -320,11 +326,12 @@ const std::vector<std::size_t>& RunIndex::byStart() const {
         // A router is the first address its run wrote. A run that wrote none
         // and failed was a try of the router its station's next run
         // prepared: an operator tries a router again before taking the next.
+        // On a gang station the next run on the same port.
         keys_.assign(runs_.size(), 0);
-        std::unordered_map<std::uint32_t, std::vector<std::size_t>> tries;  // by station
+        std::unordered_map<std::uint64_t, std::vector<std::size_t>> tries;  // by station and port
         for (std::size_t index : order_) {
             const Run& run = runs_[index];
-            std::vector<std::size_t>& pending = tries[run.station];
+            std::vector<std::size_t>& pending = tries[std::uint64_t{run.station} << 8 | run.port];
             if (run.firstMac < 0 && run.result != Result::Succeeded) {
                 pending.push_back(index);
                 continue;
@@ -375,6 +382,12 @@ SpanSummary RunIndex::summarize(Millis from, Millis to) const {
     std::map<std::uint32_t, std::unordered_set<long long>> stationRouters;
     std::unordered_set<long long> routers;
     std::unordered_map<std::uint32_t, long long> failures;
+    struct PortTally {
+        PortFigures figures;
+        std::uint32_t interfaceName = 0;
+        std::unordered_map<std::uint32_t, long long> failures;
+    };
+    std::map<std::pair<std::uint32_t, int>, PortTally> ports;  // by station, then port
     std::vector<long long> stageMs[stageCount];
     for (auto i = first; i != last; ++i) {
         const Run& run = runs_[*i];
@@ -390,6 +403,14 @@ SpanSummary RunIndex::summarize(Millis from, Millis to) const {
         HourFigures& hour = summary.hours[static_cast<std::size_t>((run.started - firstHour) / hourMs)];
         (succeeded ? hour.succeeded : hour.failed) += 1;
         for (std::uint32_t failure : run.failures) ++failures[failure];
+        if (run.port) {
+            PortTally& port = ports[{run.station, run.port}];
+            ++port.figures.runs;
+            (succeeded ? port.figures.succeeded : run.result == Result::Failed ? port.figures.failed
+                                                                               : port.figures.interrupted) += 1;
+            port.interfaceName = run.interfaceName;  // runs come oldest first
+            for (std::uint32_t failure : run.failures) ++port.failures[failure];
+        }
         for (int s = 0; s < stageCount; ++s)
             if (run.stages[s] == StageState::Succeeded || run.stages[s] == StageState::Failed)
                 stageMs[s].push_back(run.stageMs[s]);
@@ -398,7 +419,20 @@ SpanSummary RunIndex::summarize(Millis from, Millis to) const {
     for (auto& [id, figures] : stations) {
         figures.station = names_[id];
         figures.routers = static_cast<long long>(stationRouters[id].size());
-        summary.stations.push_back(figures);
+        for (auto port = ports.lower_bound({id, 0}); port != ports.end() && port->first.first == id; ++port) {
+            PortTally& tally = port->second;
+            tally.figures.port = port->first.second;
+            tally.figures.interfaceName = names_[tally.interfaceName];
+            // The most frequent line; of equal counts the first in order, as the failures list has it.
+            for (const auto& [line, count] : tally.failures)
+                if (count > tally.figures.topFailureCount ||
+                    (count == tally.figures.topFailureCount && names_[line] < tally.figures.topFailure)) {
+                    tally.figures.topFailure = names_[line];
+                    tally.figures.topFailureCount = count;
+                }
+            figures.ports.push_back(std::move(tally.figures));
+        }
+        summary.stations.push_back(std::move(figures));
     }
     for (const auto& [id, count] : failures) summary.failures.emplace_back(names_[id], count);
     std::sort(summary.failures.begin(), summary.failures.end(),

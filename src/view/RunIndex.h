@@ -24,21 +24,28 @@ std::optional<long long> parseAnyMac(std::string_view text);
 enum class Result : std::uint8_t { Succeeded, Failed, Interrupted };
 enum class StageState : std::uint8_t { NotChosen, Succeeded, Failed, NotRun };
 constexpr int stageCount = 3;
+// A gang station's ports are 1 to maxPorts; a run without one is a one-port station's.
+constexpr int maxPorts = 8;
 extern const char* const stageKeys[stageCount];  // "mac", "boot", "firmware"
 
 // What the view keeps of a run: enough for every figure and list; the
 // whole record is read again from its source when one run is shown.
 struct Run {
     std::string id;
+    // What the summary reads of every run comes first, close together: a
+    // run's fields beyond them cost a summary of a week a cache miss each.
     std::uint32_t station = 0, router = 0;  // into the index's names
-    Millis started = 0, ended = 0;
+    Millis started = 0;
     Result result = Result::Failed;
     StageState stages[stageCount] = {};
+    std::uint8_t port = 0;  // its gang station's port, 0 for none
+    bool fromJournal = false;
     int stageMs[stageCount] = {};
+    std::uint32_t interfaceName = 0;      // the port's, into the names (when it has a port)
     std::vector<std::uint32_t> failures;  // into the index's names: why it failed, each once
     std::int64_t stageFailure[stageCount] = {-1, -1, -1};  // a failed stage's line, into the names
     long long firstMac = -1;              // the first address it wrote, -1 for none
-    bool fromJournal = false;
+    Millis ended = 0;
     long long offset = 0;  // of its journal line
     std::uint32_t length = 0;
 };
@@ -46,7 +53,7 @@ struct Run {
 // A record parsed for the index; written addresses as (name, address).
 struct ParsedRun {
     Run run;
-    std::string station, router;
+    std::string station, router, interfaceName;
     std::vector<std::string> failureLines;
     std::string stageFailures[stageCount];
     std::vector<std::pair<std::string, long long>> addresses;
@@ -122,9 +129,17 @@ private:
     mutable bool ordered_ = true;
 };
 
+struct PortFigures {
+    int port = 0;
+    std::string interfaceName;  // of the port's latest run in the span
+    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0;
+    std::string topFailure;  // its most frequent failure line, empty when none failed
+    long long topFailureCount = 0;
+};
 struct StationFigures {
     std::string station;
     long long runs = 0, succeeded = 0, failed = 0, interrupted = 0, routers = 0;
+    std::vector<PortFigures> ports;  // a gang station's ports with runs, by port; empty for others
 };
 struct StageFigures {
     long long runs = 0;

@@ -259,12 +259,12 @@
     },
 
     stations(stations) {
-      const rows = stations.map((st) => {
+      const rows = stations.flatMap((st) => {
         const share = typeof st.yield === "number" ? Math.max(0, Math.min(1, st.yield)) : 0;
         // Through the style object: the server's policy refuses style attributes.
         const meter = el("div");
         meter.style.width = (share * 100).toFixed(1) + "%";
-        return el("tr", { "data-station": st.station },
+        const row = el("tr", { "data-station": st.station },
           el("td", null, link("/runs?station=" + encodeURIComponent(st.station), st.station)),
           el("td", { class: "num", "data-field": "runs" }, count(st.runs)),
           el("td", { class: "num", "data-field": "routers" }, count(st.routers)),
@@ -273,8 +273,31 @@
           el("td", { class: "num", "data-field": "interrupted" }, count(st.interrupted)),
           el("td", { class: "num", "data-field": "yield" }, percent(st.yield)),
           el("td", { class: "bar-cell" }, el("div", { class: "meter" }, meter)));
+        const ports = list(st.ports);
+        return ports.length ? [row, this.ports(st.station, ports)] : [row];
       });
       byId("stations").tBodies[0].replaceChildren(...(rows.length ? rows : [emptyRow(8, "No runs in this span")]));
+    },
+
+    // A gang station's ports, in a row of their own under it: a worn slot or
+    // a bad cable shows as one port's yield and failure.
+    ports(station, ports) {
+      const rows = ports.map(object).map((p) => {
+        const top = object(p.topFailure);
+        return el("tr", { "data-port": str(p.port) },
+          el("td", { class: "num", "data-field": "port" }, str(p.port)),
+          el("td", { class: "mono", "data-field": "interface" }, str(p.interface)),
+          el("td", { class: "num", "data-field": "runs" }, count(p.runs)),
+          el("td", { class: "num", "data-field": "yield" }, percent(p.yield)),
+          el("td", { class: "wrap", "data-field": "top-failure" }, p.topFailure ? str(top.line) : "—"),
+          el("td", { class: "num", "data-field": "top-failure-count" }, p.topFailure ? count(top.count) : ""));
+      });
+      const head = el("tr", null, el("th", { class: "num" }, "Port"), el("th", null, "Interface"),
+        el("th", { class: "num" }, "Runs"), el("th", { class: "num" }, "Yield"), el("th", null, "Most frequent failure"),
+        el("th", { class: "num" }, "Count"));
+      return el("tr", { "data-ports": station },
+        el("td", { colspan: 8, class: "ports-cell" },
+          el("table", { class: "ports" }, el("thead", null, head), el("tbody", null, ...rows))));
     },
 
     failures(failures) {
