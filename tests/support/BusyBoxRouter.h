@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 
+#include "support/BashScript.h"
 #include "support/TempDir.h"
 
 namespace vornix::test {
@@ -61,20 +62,9 @@ public:
     std::string flash() const { return readAll(directory_ + "/root/var/flash/mtdblock0"); }
 
 private:
-    static std::string quoted(const std::string& text) {
-        std::string out = "'";
-        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return out + "'";
-    }
+    static std::string quoted(const std::string& text) { return shellQuoted(text); }
     int script(const std::string& arguments, std::string* output = nullptr) const {
-        const std::string log = directory_ + ".log";
-        const std::string command =
-            "bash " + quoted(VORNIX_BUSYBOX_ROUTER) + " " + arguments + " > " + quoted(log) + " 2>&1";
-        const int raw = std::system(command.c_str());
-        if (output) *output = readAll(log);
-        std::error_code ignored;
-        std::filesystem::remove(log, ignored);
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return runBashScript(VORNIX_BUSYBOX_ROUTER, arguments, directory_ + ".log", output);
     }
 
     std::string address_, directory_;

@@ -63,8 +63,10 @@ public:
     // port: below the kernel's ephemeral range (32768 and up), where an
     // outgoing connection of another test may hold it in TIME_WAIT.
     // durable: keep PostgreSQL's flushes to disk (for timings); tests go without.
-    explicit PostgresServer(int port, bool durable = false)
-        : port_(port), durable_(durable), directory_("/tmp/vornix-pg-" + std::to_string(port)) {
+    // netns: the network namespace the server listens in (its 127.0.0.1), for
+    // stations that run in one; psql still reaches it through its socket file.
+    explicit PostgresServer(int port, bool durable = false, const std::string& netns = "")
+        : port_(port), durable_(durable), netns_(netns), directory_("/tmp/vornix-pg-" + std::to_string(port)) {
         if (!findBinaries()) return;
         if (::geteuid() != 0) {
             failure_ = "the test PostgreSQL server needs root (initdb and pg_ctl run as the postgres user)";
@@ -76,7 +78,7 @@ public:
             return;
         }
         stopStale();
-        if (listening()) {
+        if (netns_.empty() && listening()) {
             failure_ = "port " + std::to_string(port_) + " is in use by something else";
             return;
         }
@@ -242,6 +244,7 @@ private:
     // directory's command log, or into *output (standard output only).
     int asPostgres(std::vector<std::string> command, std::string* output = nullptr) const {
         std::vector<std::string> full{"/usr/sbin/runuser", "-u", "postgres", "--"};
+        if (!netns_.empty()) full.insert(full.begin(), {"/usr/sbin/ip", "netns", "exec", netns_});
         full.insert(full.end(), command.begin(), command.end());
         std::vector<char*> argv;
         for (std::string& a : full) argv.push_back(a.data());
@@ -291,6 +294,7 @@ private:
 
     int port_;
     bool durable_;
+    std::string netns_;
     std::string directory_;
     std::string bin_;
     std::string failure_;
