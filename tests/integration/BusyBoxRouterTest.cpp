@@ -207,16 +207,6 @@ Pairs sampleWritten() {
     return written;
 }
 
-// A boot image: a version line among bytes of every value, as a binary is.
-std::string bootImage(std::size_t size) {
-    std::string image = "\x7f" "BOOT image\nBOOTVERSION=1.2.3\n";
-    unsigned state = 12345;
-    while (image.size() < size) {
-        state = state * 1103515245u + 12345u;
-        image += static_cast<char>(state >> 16);
-    }
-    return image;
-}
 
 // Two entries of the sample: two names on the first address, one on the next.
 TEST_F(BusyBoxStation, MacStageLogsInAndWritesTheSampleEntries) {
@@ -281,7 +271,7 @@ TEST_F(BusyBoxStation, BootStageFetchesCopiesAndProvesTheNewVersion) {
     site.ftp = "127.0.0.209";
     site.account.user = "station";
     site.account.password = "Pw-9x!";
-    site.image = bootImage(64 * 1024);
+    site.image = test::bootImage(64 * 1024);
     const std::vector<StationRun> runs = runBothPacings(site, "--boot");
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
     ASSERT_EQ(runs.size(), 2u);
@@ -302,7 +292,7 @@ TEST_F(BusyBoxStation, SlowCopyIsWholeBeforeTheRebootAfterAMacStage) {
     Site site;
     site.router = "127.0.0.212";
     site.ftp = "127.0.0.213";
-    site.image = bootImage(400 * 1024);
+    site.image = test::bootImage(400 * 1024);
     site.copyRate = static_cast<long>(site.image.size() / 3);
     site.bootCopyMs = "500";
     const std::vector<StationRun> runs = runBothPacings(site, "--mac --boot");

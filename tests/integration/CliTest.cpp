@@ -51,6 +51,32 @@ TEST(Cli, HelpAndUsageErrors) {
     }
 }
 
+// A gang run that cannot start, or whose ports cannot run, says why and
+// never passes.
+TEST(Cli, AGangWithoutUsablePortsSaysWhyAndFails) {
+    test::TempDir dir;
+    const Result noSection = runCli(dir, "--gang --mac");
+    EXPECT_EQ(noSection.status, 1);
+    EXPECT_NE(noSection.err.find("vornix-cli: --gang: setup.ini has no [GANG] section"), std::string::npos)
+        << noSection.err;
+
+    dir.write("setup.ini", "[SETUP]\r\nCPE_LAN_IP=127.0.0.1\r\n[GANG]\r\nPorts=2\r\nPort1=nosuch0\r\n"
+                           "Port1_PC_IP=192.168.1.101\r\nPort2=nosuch1\r\n");
+    const Result refused = runCli(dir, "--gang --mac --firmware");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("a gang station does not run the firmware update"), std::string::npos) << refused.err;
+
+    const Result none = runCli(dir, "--gang --mac");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out.rfind("[1] Can't use port 1 (nosuch0): ", 0), 0u) << none.out;
+    EXPECT_NE(none.out.find("\n[2] Can't use port 2 (nosuch1): setup.ini's [GANG] section gives it no PC address "
+                            "(Port2_PC_IP=)\n"),
+              std::string::npos)
+        << none.out;
+    EXPECT_NE(none.out.find("\nPort 1 (nosuch0): not run\nPort 2 (nosuch1): not run\n"), std::string::npos)
+        << none.out;
+}
+
 TEST(Cli, VersionIsTheProjectVersion) {
     test::TempDir dir;
     const Result version = runCli(dir, "--version");
@@ -106,6 +132,27 @@ TEST(Cli, HistoryOfAStationWithoutRunsAndItsUsageErrors) {
         EXPECT_EQ(wrong.status, 2) << arguments;
         EXPECT_EQ(wrong.out, "") << arguments;
     }
+}
+
+// A gang station's records name their port: --history shows a column for it
+// when a record it shows has one, and the table as it was when none has.
+TEST(Cli, HistoryShowsThePortOnlyWhenARecordShownHasOne) {
+    const std::string journal =
+        R"({"run":"r1","started":"2026-12-09T08:00:00.000Z","router":"192.168.1.1","port":2,"interface":"Ethernet 2",)"
+        R"("result":"failed","ticked":["mac"]})" "\n"
+        R"({"run":"r2","started":"2026-12-09T08:01:00.000Z","router":"192.168.1.1","result":"succeeded",)"
+        R"("ticked":["mac"],"mac":{"addresses":[{"written":"00:11:22:00:00:00"}]}})" "\n";
+    const std::pair<const char*, std::string> cases[] = {
+        {"--history 1", "started (UTC)             router             stages               result     first MAC\n"
+                        "2026-12-09T08:01:00.000Z  192.168.1.1        mac                  succeeded  00:11:22:00:00:00\n"},
+        {"--history", "started (UTC)             router             port          stages               result     first MAC\n"
+                      "2026-12-09T08:00:00.000Z  192.168.1.1        2 Ethernet 2  mac                  failed     -\n"
+                      "2026-12-09T08:01:00.000Z  192.168.1.1        -             mac                  succeeded  00:11:22:00:00:00\n"},
+    };
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("station"));
+    dir.write("station/vornix-journal.jsonl", journal);
+    for (const auto& [arguments, out] : cases) EXPECT_EQ(runCli(dir, arguments).out, out) << arguments;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "config/IniProfile.h"
+#include "records/LineClient.h"
 #include "records/LineCommands.h"
 #include "records/LineDatabase.h"
 #include "records/Odbc.h"
@@ -511,6 +512,26 @@ TEST_F(LineDatabaseTest, AStoppedServerFailsEveryCallAndChangesNothing) {
     db_ = connect();
     ASSERT_TRUE(db_);
     ASSERT_EQ(assign(block, "st-1", diagnostic), Assign::Assigned) << diagnostic;
+}
+
+// A server that stops answering right after a run's last call: letting go
+// of the connection must not hold the run (the driver talks to the server as
+// it closes), and the next call fails at once.
+TEST_F(LineDatabaseTest, AServerStoppedAfterTheLastCallNeverHoldsTheRunsEnd) {
+    ASSERT_NO_FATAL_FAILURE(startLine(24391, 0x100));
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point letGo;
+    {
+        const std::unique_ptr<LineRecordKeeper> keeper = lineRecordKeeper(server_->connectionString(), "st-1", 2);
+        ASSERT_EQ(keeper->keep("run-1", "{}"), "");
+        ASSERT_TRUE(server_->signalAll(SIGSTOP));
+        letGo = Clock::now();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - letGo).count();
+    const std::unique_ptr<LineRecordKeeper> next = lineRecordKeeper(server_->connectionString(), "st-1", 2);
+    EXPECT_EQ(next->keep("run-2", "{}"), "Can't reach the line database: no answer within 2 s");
+    server_->signalAll(SIGCONT);
+    EXPECT_LT(seconds, 2 + 2) << "let go within the timeout";
 }
 
 TEST_F(LineDatabaseTest, PasswordsNeverReachADiagnostic) {

@@ -453,8 +453,10 @@ TEST(LineStations, AStoppedServerEndsTheRunInTimeAndARestartedOneIsReconnected) 
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point stoppedAt;
-    // Stopped while the router is written: the assignment meets it.
-    std::thread stopper = when("echo wan_mac", [&] {
+    // Stopped while the router is written: the assignment meets it. At the
+    // first write, so that the stop (a scan of /proc) is surely in place
+    // before a prompt-paced run gets to its assignment.
+    std::thread stopper = when("echo ethaddr", [&] {
         line.server.signalAll(SIGSTOP);
         stoppedAt = Clock::now();
     });

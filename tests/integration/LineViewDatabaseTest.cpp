@@ -39,11 +39,21 @@ TEST(LineViewDatabase, RecordsStoredLaterOrWithAClockBehindAreFollowed) {
     ASSERT_TRUE(db->recordRun("r2", "st2", record("r2", "failed"), diagnostic)) << diagnostic;
     server.sql("INSERT INTO vornix_run VALUES ('late', 'st3', '2001-01-01T00:00:00Z', '" + record("late", "failed") + "')");
     ASSERT_TRUE(db->recordRun("r1", "st1", record("r1", "failed"), diagnostic)) << diagnostic;
+    for (const auto& [id, result] : {std::pair{"g1", "failed"}, {"g2", "succeeded"}}) {
+        json gangRun = json::parse(record(id, result));
+        gangRun.update({{"port", 2}, {"interface", "veth2"}});
+        ASSERT_TRUE(db->recordRun(id, "gang", gangRun.dump(), diagnostic)) << diagnostic;
+    }
     view.poll();
     const json after = summary();
-    EXPECT_EQ(after["runs"], 3);
-    EXPECT_EQ(after["failed"], 3) << "r1 stored again as failed";
-    EXPECT_EQ(after["stations"].size(), 3u) << "named as the database names them";
+    EXPECT_EQ(after["runs"], 5);
+    EXPECT_EQ(after["failed"], 4) << "r1 stored again as failed";
+    EXPECT_EQ(after["stations"].size(), 4u) << "named as the database names them";
+    json gang;
+    for (const json& station : after["stations"])
+        if (station["station"] == "gang") gang = station;
+    EXPECT_EQ(gang["ports"], json::parse(R"j([{"port":2,"interface":"veth2","runs":2,"succeeded":1,"failed":1,
+        "interrupted":0,"yield":0.5,"topFailure":{"line":"done","count":1}}])j"));
     EXPECT_EQ(after["sources"]["databaseError"], "");
     EXPECT_EQ(view.api("/api/run", {{"id", "late"}}).body["source"], "database");
 
@@ -51,7 +61,7 @@ TEST(LineViewDatabase, RecordsStoredLaterOrWithAClockBehindAreFollowed) {
     server.stop();
     view.poll();
     const json gone = summary();
-    EXPECT_EQ(gone["runs"], 3);
+    EXPECT_EQ(gone["runs"], 5);
     EXPECT_NE(gone["sources"]["databaseError"], "");
     const LineView::Answer lookup = view.api("/api/address", {{"mac", "00:11:22:33:44:55"}});
     EXPECT_EQ(lookup.status, 503);

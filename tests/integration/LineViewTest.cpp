@@ -55,11 +55,14 @@ struct JournalRun {
     const char* failure;  // the failed stage's line
     bool interrupted = false;
     bool routerFound = true;
+    int port = 0;  // a gang station's
+    const char* interfaceName = "";
 };
 
 // Three stations over the last 8 hours and one run before them: retries of
 // a router (same first MAC), a router whose first run lies outside the span,
 // a router that did not answer, interrupted runs with and without addresses.
+const char* const hostileInterface = "\"><img src=x onerror=\"document.body.dataset.pwnedC=1\">'";
 const JournalRun runs[] = {
     {"bench-1", 470, "00:11:22:00:00:00", 's', 14200, '-', 0, ""},
     {"bench-1", 400, "00:11:22:00:00:02", 'f', 9100, '-', 0, "Can't log in to the router"},
@@ -77,6 +80,13 @@ const JournalRun runs[] = {
     {"bench-3", 330, "00:11:22:00:2A:0C", 's', 14600, '-', 0, ""},  // the one with markup in its variables
     {"bench-3", 60, "00:11:22:00:20:04", 's', 15300, 's', 90800, ""},
     {"bench-3", 15, "00:11:22:00:20:06", 'f', 6400, '-', 0, "Verify Fail : ethaddr != \"00:11:22:00:20:06\" (1)"},
+    // A gang station whose port 2 fails often; that port's interface's name is markup.
+    {"gang-1", 180, "00:11:22:00:30:00", 's', 14000, '-', 0, "", false, true, 1, "veth1"},
+    {"gang-1", 180, "00:11:22:00:30:02", 'f', 7000, '-', 0, "Can't log in to the router", false, true, 2, hostileInterface},
+    {"gang-1", 180, "00:11:22:00:30:04", 's', 14100, '-', 0, "", false, true, 3, "Ethernet 3"},
+    {"gang-1", 170, "00:11:22:00:30:02", 'f', 7100, '-', 0, "Can't log in to the router", false, true, 2, hostileInterface},
+    {"gang-1", 160, "00:11:22:00:30:02", 'f', 6900, '-', 0, "Verify Fail : ethaddr != \"00:11:22:00:30:02\" (1)", false, true, 2, hostileInterface},
+    {"gang-1", 150, "00:11:22:00:30:02", 's', 14300, '-', 0, "", false, true, 2, hostileInterface},
 };
 constexpr std::size_t markupRun = 13;
 const char* const markupValue = "<script>document.body.dataset.pwnedA=1</script>";
@@ -116,6 +126,8 @@ Written recordOf(const JournalRun& run, std::size_t index, system_clock::time_po
     std::snprintf(tag, sizeof tag, "%08zx", index + 1);
     data.runId = journal::utcText(data.started) + " " + run.station + " " + tag;
     data.router = "192.168.1.1";
+    data.port = run.port;
+    data.interfaceName = run.interfaceName;
     data.log = {"Router found", "Start of the run"};
     if (*run.firstMac) {
         data.startMacBefore = run.firstMac;
@@ -387,6 +399,21 @@ TEST_F(LineView, LinePageShowsTheFiguresOfTheRecords) {
         EXPECT_EQ(field(html, row, "failed"), std::to_string(t.failed)) << name;
         EXPECT_EQ(field(html, row, "yield"), percentText(t.succeeded, t.runs)) << name;
     }
+
+    // The gang station's ports in a table under its row; the interface's markup is text.
+    EXPECT_EQ(starts(html, "<tr data-ports=").size(), 1u) << "none under a one-port station";
+    const std::size_t ports = html.find("<tr data-ports=\"gang-1\"");
+    EXPECT_EQ(starts(html, "<tr data-port=\"").size(), 3u);
+    const std::size_t port1 = html.find("<tr data-port=\"1\"", ports), port2 = html.find("<tr data-port=\"2\"", ports);
+    ASSERT_TRUE(ports != std::string::npos && port1 != std::string::npos && port2 != std::string::npos) << html;
+    EXPECT_EQ(field(html, port1, "top-failure"), "—");
+    EXPECT_EQ(field(html, port2, "interface"), hostileInterface);
+    EXPECT_EQ(field(html, port2, "runs"), "4");
+    EXPECT_EQ(field(html, port2, "yield"), "25.0%");
+    EXPECT_EQ(field(html, port2, "top-failure"), "Can't log in to the router");
+    EXPECT_EQ(field(html, port2, "top-failure-count"), "2");
+    EXPECT_EQ(starts(html, "<img").size(), 0u);
+    EXPECT_EQ(starts(html, "data-pwned").size(), 0u);
 
     std::vector<std::pair<std::string, int>> shown;
     for (std::size_t row : starts(html, "<tr data-failure"))

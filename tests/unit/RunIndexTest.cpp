@@ -89,7 +89,7 @@ TEST(RunIndex, TheSpansFiguresComeFromTheRunsThatStartedInIt) {
     EXPECT_EQ(sum["routers"], 4) << "a2 and a3 are one router; b2, b3 and b4 wrote none: tries of b5's";
     EXPECT_EQ(sum["firstPassRouters"], 1) << "only b1: the first router's first run was before the span";
     EXPECT_EQ(sum["stations"][0], json({{"station", "A"}, {"runs", 3}, {"succeeded", 2}, {"failed", 1},
-                                         {"interrupted", 0}, {"routers", 2}, {"yield", 2.0 / 3}}));
+                                         {"interrupted", 0}, {"routers", 2}, {"yield", 2.0 / 3}, {"ports", json::array()}}));
     EXPECT_EQ(sum["stations"][1]["routers"], 2);
     EXPECT_EQ(sum["failures"], json::parse(R"j([{"line":"Verify Fail : ethaddr != \"xx:xx:xx:xx:xx:xx\" (1)","count":2},
         {"line":"Router not found","count":1},{"line":"Version mismatch","count":1},{"line":"interrupted","count":1}])j"))
@@ -112,6 +112,51 @@ TEST(RunIndex, TheSpansFiguresComeFromTheRunsThatStartedInIt) {
     EXPECT_EQ(page["runs"].size(), 1u);
     EXPECT_EQ(page["runs"][0]["run"], "a3");
     EXPECT_EQ(s.get("/api/runs", {{"from", "2026-12-09T11:00:00Z"}})["total"], 4);
+}
+
+// A gang station's run: its record with the port and the port's interface.
+std::string onPort(const std::string& text, int port, const std::string& interfaceName) {
+    json r = json::parse(text);
+    r["port"] = port;
+    r["interface"] = interfaceName;
+    return r.dump();
+}
+
+// Each port of a gang station in figures of its own, counted as its
+// station's; a failed try without addresses belongs to its own port's next
+// router, and a port that is not 1 to 8 is no port.
+TEST(RunIndex, AGangStationsPortsHaveFiguresOfTheirOwn) {
+    Station s;
+    const std::string verifyFail = "Verify Fail : ethaddr != \"00:00:00:00:01:0";
+    const std::string runs[] = {
+        onPort(record("g1", "G", noon - 100 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:01:01"), 1, "veth0"),
+        onPort(record("g2", "G", noon - 95 * minute, "failed", {"mac:failed:900:" + verifyFail + "2\" (1)"}, "00:00:00:00:01:02"), 2, "veth2"),
+        onPort(record("g3", "G", noon - 90 * minute, "failed", {}, "", "Router not found"), 2, "veth2"),
+        onPort(record("g4", "G", noon - 85 * minute, "interrupted", {}), 3, "veth3"),
+        onPort(record("g5", "G", noon - 80 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:01:05"), 1, "veth1"),
+        onPort(record("g6", "G", noon - 75 * minute, "failed", {"mac:failed:900:" + verifyFail + "6\" (1)"}, "00:00:00:00:01:06"), 2, "veth2"),
+        onPort(record("g7", "G", noon - 70 * minute, "failed", {"mac:succeeded:1000", "boot:failed:5000:Version mismatch"}, "00:00:00:00:01:07"), 3, "veth3"),
+        onPort(record("g8", "G", noon - 65 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:01:06"), 2, "veth2"),
+        onPort(record("g9", "G", noon - 58 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:01:0A"), 9, "veth9"),
+        onPort(record("g10", "G", noon - 55 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:01:0B"), 3, "veth3"),
+        record("a1", "A", noon - 50 * minute, "succeeded", {"mac:succeeded:1000"}, "00:00:00:00:02:01"),
+    };
+    for (const std::string& run : runs) s.append(run + "\n");
+    const json sum = s.get("/api/summary");
+    ASSERT_EQ(sum["stations"].size(), 2u);
+    EXPECT_EQ(sum["stations"][1]["ports"], json::array()) << "a one-port station";
+    const json& gang = sum["stations"][0];
+    EXPECT_EQ(gang["runs"], 10) << "g9, of no port, too";
+    EXPECT_EQ(gang["ports"], json::parse(R"j([
+        {"port":1,"interface":"veth1","runs":2,"succeeded":2,"failed":0,"interrupted":0,"yield":1.0,"topFailure":null},
+        {"port":2,"interface":"veth2","runs":4,"succeeded":1,"failed":3,"interrupted":0,"yield":0.25,
+         "topFailure":{"line":"Verify Fail : ethaddr != \"xx:xx:xx:xx:xx:xx\" (1)","count":2}},
+        {"port":3,"interface":"veth3","runs":3,"succeeded":1,"failed":1,"interrupted":1,"yield":0.3333333333333333,
+         "topFailure":{"line":"Version mismatch","count":1}}])j"))
+        << "port 1's interface as its latest run names it; of equal counts the first line in order";
+    // g3 is a try of g6's router (port 2), g4 of g7's (port 3): g5's router was right the first time.
+    EXPECT_EQ(sum["routers"], 8);
+    EXPECT_EQ(sum["firstPassRouters"], 5) << "g1, g5, g9, g10 and a1";
 }
 
 // The journal is read where the last answer stopped; a line still being

@@ -473,5 +473,37 @@ TEST(RunRecords, AKilledRunIsRecordedOnceAsInterruptedAndALiveOneNot) {
     EXPECT_EQ(transcript.find("pw-1"), std::string::npos) << transcript;
 }
 
+// A gang port's run killed after it took its block from start_mac: its
+// record names the port, and the block, already behind start_mac, is spent.
+TEST(RunRecords, AKilledGangPortsRunNamesItsPortAndSpendsItsTakenBlock) {
+    platform::FileRecords files;
+    test::TempDir dir;
+    const std::string directory = dir.file("station");
+    {
+        StationRecords live(files, directory);
+        RunRecord::Data start;
+        start.runId = "run-port-3";
+        start.started = std::chrono::system_clock::now();
+        start.router = "192.168.1.1";
+        start.port = 3;
+        start.interfaceName = "Ethernet 3";
+        auto record = live.records.begin(start, Secrets());
+        record->macBlock("00:11:22:00:00:10", "", 2);
+        record->blockTaken();
+        const std::vector<std::string> names = files.names(directory + "/transcripts", RunRecords::liveSuffix);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_NE(names[0].find("-192.168.1.1-port3.open"), std::string::npos) << names[0];
+        setWireTap(nullptr);
+    }
+    StationRecords next(files, directory);
+    next.records.recoverInterrupted(Secrets(), nullptr);
+    const std::vector<json> journal = next.journal();
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0]["result"], "interrupted");
+    EXPECT_EQ(journal[0]["port"], 3);
+    EXPECT_EQ(journal[0]["interface"], "Ethernet 3");
+    EXPECT_EQ(journal[0]["spentBlock"], json({{"first", "00:11:22:00:00:10"}, {"count", 2}}));
+}
+
 }  // namespace
 }  // namespace vornix

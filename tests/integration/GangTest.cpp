@@ -1,0 +1,390 @@
+// A gang station end to end: vornix-cli --gang in a station namespace of its
+// own (support/gang-bed), one Debian BusyBox router behind each port, every
+// router on the same address 192.168.1.1, the boot image from the station's
+// FTP server on each port's own address.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/GangBed.h"
+#include "support/PostgresServer.h"
+#include "support/TempDir.h"
+
+namespace vornix {
+namespace {
+
+using nlohmann::json;
+using Bed = test::GangBed;
+using Station = test::GangStation;
+using test::bootImage;
+
+// What a one-router run logs for a MAC and boot stage that succeed, the
+// block starting at first (ethaddr and lan_mac on it, wan_mac the next).
+std::string oneRouterLog(const std::string& first, const std::string& second, const std::string& ftp) {
+    const std::vector<std::string> log = {
+        "Found 192.168.1.1", "process login procedure .....", "", "-----writing ENV-----",
+        "Writing ethaddr = \"" + first + "\"", "Writing lan_mac = \"" + first + "\"",
+        "Writing wan_mac = \"" + second + "\"", "Writing ProductID VX100", "---------------------",
+        "Verifying ..... ", "", "Verify OK : ethaddr = \"" + first + "\"", "Verify OK : lan_mac = \"" + first + "\"",
+        "Verify OK : wan_mac = \"" + second + "\"", "Verify OK : ProductID = \"VX100\"", "---------------------", "",
+        "", "-----Boot Update-----", "process login procedure .....", "Login router.", "cd /var/tmp\\r\\n",
+        "wget ftp://station:station@" + ftp + "/u-boot.bin\\r\\n", "cp /var/tmp/u-boot.bin /dev/mtdblock0\\r\\n",
+        "rebooting .....", "Waiting for 300 ms", "", "Verifying Boot Code Version .....",
+        "Boot Loader changed to 1.2.3", "---------------------", ""};
+    std::string text;
+    for (const std::string& line : log) text += line + "\n";
+    return text;
+}
+
+std::string macText(unsigned long long value) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02llX:%02llX:%02llX:%02llX:%02llX:%02llX", value >> 40 & 255, value >> 32 & 255,
+                  value >> 24 & 255, value >> 16 & 255, value >> 8 & 255, value & 255);
+    return text;
+}
+unsigned long long macValue(const std::string& text) {
+    std::string hex;
+    for (char c : text)
+        if (c != ':') hex += c;
+    return std::stoull(hex, nullptr, 16);
+}
+
+// The addresses in a router's store ("NAME VALUE" lines whose value is one).
+std::set<std::string> addressesIn(const std::string& store) {
+    std::set<std::string> found;
+    std::istringstream in(store);
+    for (std::string name, value; in >> name && std::getline(in, value);) {
+        value.erase(0, value.find_first_not_of(' '));
+        if (value.size() == 17 && std::count(value.begin(), value.end(), ':') == 5) found.insert(value);
+    }
+    return found;
+}
+
+// The gang's standard output: each port's lines without their prefix, the
+// summary lines, and lines that are neither.
+struct GangOutput {
+    std::map<int, std::string> port;
+    std::vector<std::string> summary, stray;
+};
+
+GangOutput split(const std::string& out) {
+    GangOutput parsed;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t close = line.find("] ");
+        const bool prefixed = line[0] == '[' && close > 1 && close <= 3 &&
+                              line.find_first_not_of("0123456789", 1) == close;
+        if (prefixed && parsed.summary.empty())
+            parsed.port[std::stoi(line.substr(1, close - 1))] += line.substr(close + 2) + "\n";
+        else if (line.rfind("Port ", 0) == 0)
+            parsed.summary.push_back(line);
+        else
+            parsed.stray.push_back(line);
+    }
+    return parsed;
+}
+
+std::vector<json> journal(const std::string& station) {
+    std::vector<json> records;
+    std::ifstream in(station + "/vornix-journal.jsonl");
+    for (std::string text; std::getline(in, text);) {
+        json record = json::parse(text, nullptr, false);
+        if (record.is_object()) records.push_back(std::move(record));
+    }
+    return records;
+}
+
+// Milliseconds since the epoch of a record's time, 2026-12-09T08:00:00.000Z.
+long long msOf(const json& time) {
+    std::tm parts{};
+    int ms = 0;
+    if (!time.is_string() ||
+        std::sscanf(time.get<std::string>().c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &ms) != 7)
+        return 0;
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    return static_cast<long long>(::timegm(&parts)) * 1000 + ms;
+}
+long long durationMs(const json& record) { return msOf(record["ended"]) - msOf(record["started"]); }
+
+int portOf(const json& record) { return record.value("port", 0); }
+
+// The addresses a record says its run wrote.
+std::set<std::string> written(const json& record) {
+    std::set<std::string> macs;
+    if (record.contains("mac") && record["mac"].contains("addresses"))
+        for (const json& name : record["mac"]["addresses"]) macs.insert(name.value("written", ""));
+    macs.erase("");
+    return macs;
+}
+
+// The transcript a record names; empty when it names none.
+std::string transcriptOf(const std::string& station, const json& record) {
+    const std::string name = record.value("transcript", "");
+    return name.empty() ? std::string() : test::readAll(station + "/" + name);
+}
+
+std::string show(const test::CliResult& run) {
+    return "\nstatus " + std::to_string(run.status) + "\nstdout:\n" + run.out + "stderr:\n" + run.err;
+}
+
+class GangEndToEnd : public ::testing::Test {
+protected:
+    // A station directory under the test's own with this setup.ini.
+    std::string station(const std::string& name, const Station& s) {
+        const std::string path = dir.file(name);
+        std::filesystem::create_directories(path);
+        dir.write(name + "/setup.ini", s.setupIni());
+        return path;
+    }
+    test::TempDir dir;
+};
+
+#define BED_OR_SKIP(bed)                                            \
+    do {                                                            \
+        if (!(bed).skipReason().empty()) GTEST_SKIP() << (bed).skipReason(); \
+        ASSERT_TRUE((bed).ready()) << (bed).failure();              \
+    } while (0)
+
+// Four ports, MAC and boot, in both pacings: each router gets a block of its
+// own and the new boot loader, each port logs exactly a one-router run, each
+// transcript is its own router's dialogue, and start_mac moves four blocks.
+TEST_F(GangEndToEnd, FourPortsWriteTheirOwnBlocksAndBootLoadersInBothPacings) {
+    Bed bed("gmac");
+    BED_OR_SKIP(bed);
+    const std::string image = bootImage(64 * 1024);
+    std::ofstream(bed.ftpDirectory() + "/u-boot.bin", std::ios::binary) << image;
+    for (const char* pacing : {"fixed", "prompt"}) {
+        SCOPED_TRACE(std::string(pacing) + " pacing");
+        for (int k = 1; k <= 4; ++k) {
+            bed.setTicfg(k, "env", "bootloaderVersion 1.0.0\nBUILD_VERSION 1.0.0\n");
+            std::ofstream(bed.flashPath(k), std::ios::trunc);  // keeps the partition's link
+        }
+        Station s;
+        s.pacing = pacing;
+        const std::string path = station(pacing, s);
+        const test::CliResult run = bed.runCli(path, {"--gang", "--mac", "--boot"});
+        EXPECT_EQ(run.status, 0) << show(run);
+
+        const GangOutput out = split(run.out);
+        EXPECT_EQ(out.stray, std::vector<std::string>()) << show(run);
+        EXPECT_EQ(out.summary, (std::vector<std::string>{"Port 1 (veth1): passed", "Port 2 (veth2): passed",
+                                                          "Port 3 (veth3): passed", "Port 4 (veth4): passed"}))
+            << show(run);
+        std::map<int, json> records;
+        for (const json& record : journal(path)) {
+            EXPECT_EQ(records.count(portOf(record)), 0u) << "two records of port " << portOf(record);
+            records[portOf(record)] = record;
+        }
+        ASSERT_EQ(records.size(), 4u) << test::readAll(path + "/vornix-journal.jsonl");
+
+        std::set<unsigned long long> blocks;
+        std::map<int, std::set<std::string>> macs;
+        for (int k = 1; k <= 4; ++k) {
+            SCOPED_TRACE("port " + std::to_string(k));
+            const json& record = records[k];
+            EXPECT_EQ(record.value("interface", ""), Bed::interface(k));
+            EXPECT_EQ(record.value("result", ""), "succeeded");
+            // The router holds what its record says was written: a block of two.
+            const std::string env = bed.ticfg(k, "env");
+            macs[k] = addressesIn(env);
+            EXPECT_EQ(macs[k], written(record)) << env;
+            ASSERT_EQ(macs[k].size(), 2u) << env;
+            const unsigned long long first = macValue(*macs[k].begin());
+            EXPECT_EQ(macValue(*macs[k].rbegin()), first + 1);
+            blocks.insert(first);
+            const std::string transcript = transcriptOf(path, record);
+            EXPECT_EQ(out.port.count(k) ? out.port.at(k) : "",
+                      oneRouterLog(macText(first), macText(first + 1), Bed::pcAddress(k)))
+                << "the end of its transcript:\n"
+                << transcript.substr(transcript.size() > 6000 ? transcript.size() - 6000 : 0);
+            EXPECT_NE(env.find("\nBUILD_VERSION 1.2.3\n"), std::string::npos) << env;
+            EXPECT_TRUE(bed.flash(k) == image) << "router " << k << "'s flash differs from the image";
+        }
+        // Four blocks of two from start_mac, one each, and start_mac after them.
+        EXPECT_EQ(blocks, (std::set<unsigned long long>{0x00112200000AULL, 0x00112200000CULL, 0x00112200000EULL,
+                                                        0x001122000010ULL}));
+        EXPECT_NE(test::readAll(path + "/setup.ini").find("start_mac=00:11:22:00:00:12\r\n"), std::string::npos);
+
+        // A port's transcript is its router's dialogue alone (start_mac after
+        // its block, which it notes, is the next port's block).
+        for (int k = 1; k <= 4; ++k) {
+            const std::string file = transcriptOf(path, records[k]);
+            ASSERT_FALSE(file.empty()) << "port " << k << ": no transcript " << records[k].value("transcript", "");
+            EXPECT_NE(file.substr(0, file.find('\n')).find("\"port\":" + std::to_string(k) + ","), std::string::npos)
+                << file.substr(0, file.find('\n'));
+            std::string transcript;
+            std::istringstream in(file);
+            for (std::string line; std::getline(in, line);)
+                if (line.find("] note: start_mac after ") == std::string::npos) transcript += line + "\n";
+            for (int other = 1; other <= 4; ++other)
+                for (const std::string& mac : macs[other])
+                    EXPECT_EQ(transcript.find(mac) != std::string::npos, other == k)
+                        << "port " << k << "'s transcript and " << mac << " of port " << other;
+        }
+    }
+}
+
+// A wrong password, no router, a slow copy and a cable pulled on four of
+// five ports: each port ends as its own router makes it, and the slow copy
+// holds back no one.
+TEST_F(GangEndToEnd, FaultsOfOnePortStayOnThatPort) {
+    Bed::Options options;
+    options.ports = 5;
+    const std::string image = bootImage(300 * 1024);
+    options.password[2] = "not-admin";
+    options.noRouter = {3};
+    options.copyRate[4] = static_cast<long>(image.size() / 3);  // the copy takes about 3 s
+    Bed bed("gfault", options);
+    BED_OR_SKIP(bed);
+    std::ofstream(bed.ftpDirectory() + "/u-boot.bin", std::ios::binary) << image;
+    ASSERT_EQ(bed.inStation("ip link set veth5 down"), 0);
+    Station s;
+    s.ports = 5;
+    const std::string path = station("station", s);
+    const test::CliResult run = bed.runCli(path, {"--gang", "--mac", "--boot"});
+    EXPECT_EQ(run.status, 1) << "a router that answered failed" << show(run);
+    const GangOutput out = split(run.out);
+    EXPECT_EQ(out.stray, std::vector<std::string>()) << show(run);
+    EXPECT_EQ(out.summary,
+              (std::vector<std::string>{"Port 1 (veth1): passed", "Port 2 (veth2): failed", "Port 3 (veth3): no router",
+                                        "Port 4 (veth4): passed", "Port 5 (veth5): not run"}))
+        << show(run);
+    EXPECT_EQ(out.port.count(5) ? out.port.at(5) : "",
+              "Can't use port 5 (veth5): the interface veth5 is down (no link)\n");
+
+    std::map<int, json> records;
+    for (const json& record : journal(path)) records[portOf(record)] = record;
+    ASSERT_EQ(records.count(1) + records.count(4), 2u) << test::readAll(path + "/vornix-journal.jsonl");
+    EXPECT_EQ(records[2].value("result", ""), "failed");
+    EXPECT_EQ(addressesIn(bed.ticfg(2, "env")), std::set<std::string>()) << "nothing written past a refused login";
+    for (int k : {1, 4}) {
+        EXPECT_EQ(records[k].value("result", ""), "succeeded") << "port " << k;
+        EXPECT_TRUE(bed.flash(k) == image) << "router " << k << "'s flash differs from the image";
+    }
+    // Port 4's copy alone takes about 3 s: port 1 is done well before it.
+    const long long usual = durationMs(records[1]), slow = durationMs(records[4]);
+    EXPECT_GT(slow, usual + 1500) << "port 1 " << usual << " ms, port 4 " << slow << " ms";
+    EXPECT_LT(msOf(records[1]["ended"]), msOf(records[4]["ended"]) - 1500);
+}
+
+// Gang runs of four ports, one port's child killed at a random moment: no
+// address ever reaches two routers, and every port's run that reached its
+// router has one record.
+TEST_F(GangEndToEnd, SoakKilledPortsNeverPutAnAddressOnTwoRouters) {
+    Bed bed("gkill");
+    BED_OR_SKIP(bed);
+    const std::string path = station("station", Station());
+    std::map<std::string, std::string> holder;  // address: the run and port whose router held it
+    std::vector<std::string> problems;
+    std::mt19937 random(7);
+    std::size_t seen = 0;
+    int killed = 0;
+    for (int round = 0; round < 50; ++round) {
+        for (int k = 1; k <= 4; ++k) bed.setTicfg(k, "env", "bootloaderVersion 1.0.0\nBUILD_VERSION 1.0.0\n");
+        const int victim = 1 + static_cast<int>(random() % 4);
+        const auto delay = std::chrono::milliseconds(random() % 450);  // a run takes about 0.6 s
+        const test::StartedCli gang = bed.startCli(path, {"--gang", "--mac"});
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(delay);
+        pid_t child = 0;
+        // Until its child shows, or the gang has ended (left unreaped for finish()).
+        auto gangRuns = [&gang] {
+            siginfo_t ended{};
+            return ::waitid(P_PID, static_cast<id_t>(gang.pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   ended.si_pid == 0;
+        };
+        while (!(child = Bed::portChild(gang.pid, path, victim)) &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(3) && gangRuns())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (child && ::kill(child, SIGKILL) == 0) ++killed;
+        const test::CliResult result = gang.finish();
+        const std::string tag = "round " + std::to_string(round) + " (port " + std::to_string(victim) + " killed at " +
+                                std::to_string(delay.count()) + " ms)";
+        if (result.status < 0 || result.status > 1) problems.push_back(tag + ": exit " + show(result));
+
+        for (int k = 1; k <= 4; ++k)
+            for (const std::string& mac : addressesIn(bed.ticfg(k, "env"))) {
+                const std::string who = tag + " port " + std::to_string(k);
+                const auto [at, fresh] = holder.emplace(mac, who);
+                if (!fresh) problems.push_back(mac + " on " + at->second + " and " + who);
+            }
+        // This round's records: one per port. A port killed before its
+        // transcript had its name sent nothing to its router and, like a
+        // station killed then, leaves no record.
+        const std::vector<json> records = journal(path);
+        std::map<int, int> perPort;
+        for (std::size_t i = seen; i < records.size(); ++i) ++perPort[portOf(records[i])];
+        seen = records.size();
+        if (perPort.count(victim) == 0 && addressesIn(bed.ticfg(victim, "env")).empty()) perPort[victim] = 1;
+        if (perPort != std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}}) {
+            std::string counts;
+            for (const auto& [port, count] : perPort)
+                counts += " port " + std::to_string(port) + ": " + std::to_string(count);
+            problems.push_back(tag + ": records" + counts + show(result));
+        }
+    }
+    // Every run id once in the whole journal; every killed run said interrupted.
+    std::map<std::string, int> ids;
+    int interrupted = 0;
+    for (const json& record : journal(path)) {
+        ++ids[record.value("run", "")];
+        interrupted += record.value("result", "") == "interrupted";
+    }
+    for (const auto& [id, count] : ids)
+        if (count != 1) problems.push_back(id + " has " + std::to_string(count) + " records");
+    EXPECT_GT(killed, 35) << "the kills mostly missed their children";
+    EXPECT_GE(interrupted, killed * 3 / 4) << killed << " children killed";
+    EXPECT_EQ(problems, std::vector<std::string>());
+}
+
+// Line mode: each port reserves its block from the line's pool as a holder
+// of its own; four blocks, one per router, none twice.
+TEST_F(GangEndToEnd, FourPortsDrawTheirBlocksFromTheLinePool) {
+    Bed bed("gline");
+    BED_OR_SKIP(bed);
+    test::PostgresServer server(24371, false, bed.stationNamespace());
+    ASSERT_TRUE(server.ready()) << "this test needs PostgreSQL (scripts/install-deps): " << server.failure();
+    Station s;
+    s.line = "Database=" + server.connectionString() + "\r\nPool=line\r\nStation=gang\r\n";
+    const std::string path = station("station", s);
+    EXPECT_EQ(bed.runCli(path, {"--line-init"}).status, 0);
+    const test::CliResult added = bed.runCli(path, {"--pool-add", "line", "00:11:22:00:00:00", "00:11:22:00:00:FF"});
+    ASSERT_EQ(added.status, 0) << show(added);
+    const test::CliResult run = bed.runCli(path, {"--gang", "--mac"});
+    EXPECT_EQ(run.status, 0) << show(run);
+    std::set<std::string> all;
+    for (int k = 1; k <= 4; ++k) {
+        const std::set<std::string> macs = addressesIn(bed.ticfg(k, "env"));
+        EXPECT_EQ(macs.size(), 2u) << "router " << k;
+        all.insert(macs.begin(), macs.end());
+    }
+    EXPECT_EQ(all.size(), 8u) << "an address on two routers";
+    EXPECT_EQ(server.sql("SELECT COUNT(*), COUNT(DISTINCT mac) FROM vornix_assignment"), "8|8\n");
+    EXPECT_EQ(server.sql("SELECT COUNT(DISTINCT holder) FROM vornix_reservation WHERE state = 'assigned'"), "4\n")
+        << "each port holds its block as itself";
+    EXPECT_EQ(server.sql("SELECT COUNT(*) FROM vornix_run"), "4\n");
+    EXPECT_EQ(journal(path).size(), 4u);
+}
+
+}  // namespace
+}  // namespace vornix
