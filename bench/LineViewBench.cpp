@@ -78,6 +78,7 @@ void failedRow(const std::string& what, const std::string& why) {
 // filtered page and the address.
 struct Expected {
     std::vector<std::string> started;
+    std::vector<std::string> portStarted;  // the gang stations' runs
     std::string station;  // the filtered page: this station's failed runs
     long long stationFailed = 0;
     std::string mac, macRun;  // one address and the run that wrote it
@@ -85,11 +86,12 @@ struct Expected {
 
     void add(const GeneratedRun& run) {
         started.push_back(vornix::journal::utcText(run.started));
+        if (run.port) portStarted.push_back(started.back());
         stationFailed += run.station == station && run.result == "failed";
     }
-    long long within(const std::string& from, const std::string& to) const {
-        return std::count_if(started.begin(), started.end(),
-                             [&](const std::string& s) { return s >= from && s <= to; });
+    long long within(const std::string& from, const std::string& to, bool onPorts = false) const {
+        const std::vector<std::string>& runs = onPorts ? portStarted : started;
+        return std::count_if(runs.begin(), runs.end(), [&](const std::string& s) { return s >= from && s <= to; });
     }
 };
 
@@ -313,6 +315,12 @@ Check summaryCheck(const Expected& expected) {
         const long long want = expected.within(text(body, "from"), text(body, "to"));
         if (integer(body, "runs") != want)
             return "runs " + std::to_string(integer(body, "runs")) + ", generated in its span " + std::to_string(want);
+        long long onPorts = 0;
+        for (const json& station : body.value("stations", json::array()))
+            for (const json& port : station.value("ports", json::array())) onPorts += integer(port, "runs");
+        const long long wantOnPorts = expected.within(text(body, "from"), text(body, "to"), true);
+        if (onPorts != wantOnPorts)
+            return "runs on ports " + std::to_string(onPorts) + ", generated in its span " + std::to_string(wantOnPorts);
         if (expected.used < 0) return {};
         const json& pools = body.value("pools", json::array());
         if (pools.size() != 1 || integer(pools[0], "used") != expected.used)

@@ -51,12 +51,14 @@ GeneratedRun RunGenerator::next(TimePoint started) {
     GeneratedRun run;
     run.station = stationName(stationIndex);
     run.started = started;
+    // A gang's runs take its ports in turn.
+    if (gang(stationIndex)) run.port = static_cast<int>((count_ - 1) / stations % gangPorts) + 1;
 
     // About 8 in 100 fail, a few in 1000 are killed.
     const double roll = uniform(0, 1);
     const bool interrupted = roll < 0.004;
     const Failure* failure = nullptr;
-    if (!interrupted && roll < 0.084) {
+    if (!interrupted && roll < (run.port == 2 ? 0.164 : 0.084)) {
         std::vector<int> weights;
         for (const Failure& f : failures) weights.push_back(assignedOnly_ && f.stage < 1 ? 0 : f.weight);
         failure = &failures[std::discrete_distribution<int>(weights.begin(), weights.end())(random_)];
@@ -75,6 +77,8 @@ GeneratedRun RunGenerator::next(TimePoint started) {
     data.runId = vornix::journal::utcText(started) + " " + run.station + " " + tag;
     data.started = started;
     data.router = router;
+    data.port = run.port;
+    if (run.port) data.interfaceName = "veth" + std::to_string(run.port);
     run.id = data.runId;
 
     vornix::RunOutcome outcome;
@@ -148,7 +152,7 @@ GeneratedRun RunGenerator::next(TimePoint started) {
     vornix::Secrets secrets;
     secrets.add("admin");
     secrets.add("Ftp-7731");
-    const std::string transcript = vornix::journal::transcriptName(started, router);
+    const std::string transcript = vornix::journal::transcriptName(started, router, run.port);
     if (interrupted) {
         // Killed during its last stage: the record is what its transcript kept.
         const long long ms = static_cast<long long>(uniform(0.2, 0.9) * static_cast<double>(elapsedMs));

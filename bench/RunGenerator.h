@@ -14,6 +14,7 @@ using TimePoint = std::chrono::system_clock::time_point;
 struct GeneratedRun {
     std::string id, station, result;  // result: succeeded, failed or interrupted
     TimePoint started, ended;
+    int port = 0;             // a gang station's port (1-4), 0 on a one-port station
     long long firstMac = -1;  // the block's first address (blockSize of them), -1 when none was written
     std::string record;       // the journal line, without its line end
 };
@@ -22,6 +23,10 @@ class RunGenerator {
 public:
     static constexpr int blockSize = 4;
     static constexpr int stations = 24;
+    // Every fourth station is a gang of gangPorts routers; its port 2 fails
+    // twice as often as the others (a worn fixture slot).
+    static constexpr int gangPorts = 4;
+    static bool gang(int stationIndex) { return stationIndex % 4 == 3; }
 
     // firstMac: the first run's block; each run that writes addresses takes
     // the next block. assignedOnly: every run's block reached the router

@@ -48,6 +48,7 @@ TEST_P(RunGeneratorTest, RecordsSayWhatTheGeneratorReports) {
     long long expectedMac = firstMac, logLines = 0;
     std::map<std::string, int> results, failures;
     std::set<std::string> stations, ids;
+    std::set<int> ports;
     for (const GeneratedRun& run : week.runs) {
         const json record = json::parse(run.record);
         EXPECT_EQ(record["run"], run.id);
@@ -56,6 +57,9 @@ TEST_P(RunGeneratorTest, RecordsSayWhatTheGeneratorReports) {
         EXPECT_EQ(record["result"], run.result);
         EXPECT_EQ(record["started"], vornix::journal::utcText(run.started));
         EXPECT_EQ(record["ended"], vornix::journal::utcText(run.ended));
+        EXPECT_EQ(record.value("port", 0), run.port);
+        EXPECT_EQ(record.value("interface", ""), run.port ? "veth" + std::to_string(run.port) : "");
+        ports.insert(run.port);
         EXPECT_LT(run.started, run.ended);
         EXPECT_EQ(run.record.find("Ftp-7731"), std::string::npos) << "a password in the record";
         // Blocks of 4, each next to the one before; a run that wrote none has none.
@@ -73,6 +77,7 @@ TEST_P(RunGeneratorTest, RecordsSayWhatTheGeneratorReports) {
         logLines += static_cast<long long>(record["log"].size());
     }
     EXPECT_EQ(stations.size(), static_cast<std::size_t>(RunGenerator::stations));
+    EXPECT_EQ(ports, (std::set<int>{0, 1, 2, 3, 4})) << "one-port stations and every port of the gangs";
     EXPECT_NEAR(results["failed"], count * 0.08, count * 0.02);
     EXPECT_GT(results["interrupted"], 0);
     EXPECT_LT(results["interrupted"], count / 50);
