@@ -1,5 +1,6 @@
 #include "app/Gang.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "platform/CurrentDirectory.h"
 #include "platform/FileRecords.h"
 #include "platform/Ports.h"
+#include "app/Station.h"
 #include "station/StationStart.h"
 
 namespace vornix {
@@ -69,8 +71,70 @@ std::optional<RouterPort> Gang::port(int number, std::string& why) {
     return port.port;
 }
 
+std::string Gang::problemLine(const Port& port) {
+    return "Can't use port " + std::to_string(port.port.number) + " (" + port.port.interfaceName + "): " + port.problem;
+}
+
+bool Gang::configured() {
+    std::string why;
+    const std::unique_ptr<Profile> profile = currentProfile(why);
+    return profile && readGangConfig(*profile).present;
+}
+
+int Gang::runPort(int number, OperatorConsole& console) {
+    std::string why;
+    const std::optional<RouterPort> routerPort = port(number, why);
+    if (!routerPort) {
+        console.appendLog("Can't use port " + std::to_string(number) + ": " + why);
+        return 1;
+    }
+    StartRefusal refusal{};
+    std::string directory;
+    const std::unique_ptr<Station> station = Station::open(console, refusal, directory, *routerPort);
+    if (!station) {
+        console.appendLog("Can't start the station of port " + std::to_string(number) + " in " + directory);
+        return 1;
+    }
+    station->startPressed();
+    const RunOutcome outcome = station->waitForRun();
+    return outcome.succeeded() ? 0 : outcome.routerFound ? 1 : noRouterStatus;
+}
+
+void Gang::recover(OperatorConsole& console) {
+    StartRefusal refusal{};
+    std::string directory;
+    Station::open(console, refusal, directory);
+}
+
+void Gang::Stop::now() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    for (const std::shared_ptr<platform::ChildProcess>& child : children_) child->kill();
+}
+
+bool Gang::Stop::add(const std::shared_ptr<platform::ChildProcess>& child) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) {
+        child->kill();
+        return false;
+    }
+    children_.push_back(child);
+    return true;
+}
+
+void Gang::Stop::remove(const std::shared_ptr<platform::ChildProcess>& child) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    children_.erase(std::remove(children_.begin(), children_.end(), child), children_.end());
+}
+
+std::vector<Gang::Result> Gang::runAll(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
+                                       const Events& events, OperatorConsole& console, Stop* stop) {
+    recover(console);
+    return run(ports, stageArguments, events, [&console] { recover(console); }, stop);
+}
+
 std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
-                                    const Events& events, const std::function<void()>& recover) {
+                                    const Events& events, const std::function<void()>& recover, Stop* stop) {
     std::vector<Result> results(ports.size(), Result::NotRun);
     std::mutex tell;  // one event at a time, so lines never interleave inside a line
     std::vector<std::thread> readers;
@@ -90,12 +154,16 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
             if (events.ended) events.ended(port.port.number, results[i]);
             continue;
         }
+        if (stop) stop->add(child);
         readers.emplace_back([&, i, child, number = port.port.number] {
             std::string line;
             while (child->readLine(line)) {
                 std::lock_guard<std::mutex> lock(tell);
                 if (events.line) events.line(number, line);
             }
+            // Out of the stop's reach before it is waited for: a killed
+            // process id, once waited for, may be another process's.
+            if (stop) stop->remove(child);
             const platform::ChildProcess::End end = child->wait();
             std::lock_guard<std::mutex> lock(tell);
             if (!end.exited) {

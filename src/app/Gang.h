@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +11,10 @@
 #include "station/RouterPort.h"
 
 namespace vornix {
+
+namespace platform {
+class ChildProcess;
+}
 
 // A gang station: up to eight one-router runs at once, one network port
 // each, every router at the same address. Each port's run is a process of
@@ -38,6 +44,19 @@ public:
     static std::optional<std::vector<Port>> ports(std::string& why);
     // Port number's entry for that port's own process, checked as above.
     static std::optional<RouterPort> port(int number, std::string& why);
+    // The line that says why a port does not run: "Can't use port K (IFACE): why".
+    static std::string problemLine(const Port& port);
+    // Whether setup.ini in the current directory has a [GANG] section, usable or not.
+    static bool configured();
+
+    // A port's own run (the process started with portArgument): a one-port
+    // station whose sockets go through that port, reporting to console.
+    // Its exit status: as a one-router run's, and noRouterStatus when its
+    // router did not answer.
+    static int runPort(int number, OperatorConsole& console);
+    // Makes the records of runs killed before they ended (as a station's
+    // start does), reporting to console.
+    static void recover(OperatorConsole& console);
 
     struct Events {
         // A port's log line, exactly as its run logged it (any thread, one call at a time).
@@ -47,12 +66,33 @@ public:
         std::function<void(int port, Result result)> ended;
     };
 
+    // Ends every port's run still going on, and any started after, at once:
+    // the operator left the program while they ran.
+    class Stop {
+    public:
+        void now();
+
+    private:
+        friend class Gang;
+        // False when stopped already: the child is ended at once.
+        bool add(const std::shared_ptr<platform::ChildProcess>& child);
+        void remove(const std::shared_ptr<platform::ChildProcess>& child);
+        std::mutex mutex_;
+        bool stopped_ = false;
+        std::vector<std::shared_ptr<platform::ChildProcess>> children_;
+    };
+
     // Runs every port without a problem at once, each with the stage
     // arguments ("--mac", "--boot"); returns when all are over, the
     // results in port order. A port's run killed from outside gets its
     // record (interrupted) through recover, called once they are all over.
     static std::vector<Result> run(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
-                                   const Events& events, const std::function<void()>& recover);
+                                   const Events& events, const std::function<void()>& recover,
+                                   Stop* stop = nullptr);
+    // run, as both front ends use it: killed runs of earlier gangs get their
+    // records first, then every port runs; recovery reports to console.
+    static std::vector<Result> runAll(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
+                                      const Events& events, OperatorConsole& console, Stop* stop = nullptr);
 
     static const char* resultText(Result result);
     // 0 when every port whose router answered passed and one did at least.

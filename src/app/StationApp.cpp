@@ -1,19 +1,105 @@
 // vornix.exe: start-up of the station program.
 #include <winsock2.h>
 #include <windows.h>
+#include <shellapi.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Gang.h"
+#include "app/GangWindow.h"
 #include "app/MainDialog.h"
+#include "app/Station.h"
 #include "app/resource.h"
+#include "cli/HeadlessConsole.h"
+
+namespace {
+
+std::vector<std::string> arguments() {
+    std::vector<std::string> result;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return result;
+    for (int i = 0; i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+        if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, &text[0], size, nullptr, nullptr);
+        text.resize(std::strlen(text.c_str()));
+        result.push_back(text);
+    }
+    LocalFree(wide);
+    return result;
+}
+
+// vornix.exe --gang-port K [--mac] [--boot]: one port's run of the gang
+// window, started by it, without a window: its log on standard output as
+// vornix-cli writes it.
+[[noreturn]] void runGangPort(const std::vector<std::string>& args, bool socketsStarted) {
+    // A program without a console gets its output handle from its starter only.
+    std::FILE* out = stdout;
+    if (_fileno(stdout) < 0) {
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)), _O_WRONLY);
+        if (fd >= 0) out = _fdopen(fd, "wb");
+    }
+    if (!out) ExitProcess(1);
+    _setmode(_fileno(out), _O_BINARY);
+    bool mac = false, boot = false;
+    for (std::size_t i = 3; i < args.size(); ++i) {
+        if (args[i] == "--mac") mac = true;
+        else if (args[i] == "--boot") boot = true;
+    }
+    vornix::HeadlessConsole console(out, mac, boot, false);
+    if (!socketsStarted) {
+        console.appendLog("Windows sockets initialization failed.");
+        ExitProcess(1);
+    }
+    char* end = nullptr;
+    const long number = std::strtol(args[2].c_str(), &end, 10);
+    if (*end != '\0' || number < 1 || number > 8) {
+        console.appendLog("Can't use port " + args[2] + ": a port number is 1 to 8");
+        ExitProcess(1);
+    }
+    vornix::Station::endProcess(vornix::Gang::runPort(static_cast<int>(number), console));
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     WSADATA sockets;
     const bool socketsStarted = WSAStartup(MAKEWORD(1, 1), &sockets) == 0;
-    if (!socketsStarted || sockets.wVersion != MAKEWORD(1, 1)) {
+    const bool socketsUsable = socketsStarted && sockets.wVersion == MAKEWORD(1, 1);
+    const std::vector<std::string> args = arguments();
+    if (args.size() >= 3 && args[1] == vornix::Gang::portArgument) runGangPort(args, socketsUsable);
+    if (!socketsUsable) {
         if (socketsStarted) WSACleanup();
         char text[256] = "Windows sockets initialization failed.";
         LoadStringA(instance, IDP_SOCKETS_INIT_FAILED, text, sizeof text);
         MessageBoxA(nullptr, text, "Vornix", MB_OK | MB_ICONEXCLAMATION);
         return 1;
+    }
+
+    // setup.ini with a [GANG] section: the gang window instead of the dialog.
+    if (vornix::Gang::configured()) {
+        std::string why;
+        const std::optional<std::vector<vornix::Gang::Port>> ports = vornix::Gang::ports(why);
+        if (!ports) {
+            const std::string text = "Vornix cannot run the gang station of setup.ini: " + why + ".";
+            MessageBoxA(nullptr, text.c_str(), "Vornix", MB_OK | MB_ICONSTOP);
+            ExitProcess(1);
+        }
+        // The tiles are sized from the screen's DPI, so the system must not scale them again.
+        SetProcessDPIAware();
+        vornix::GangWindow window(instance, *ports);
+        window.run();
+        // As the dialog: ExitProcess, not a return, for the window's destructor
+        // would wait for a gang the operator chose to leave.
+        ExitProcess(0);
     }
 
     vornix::MainDialog dialog(instance);

@@ -135,23 +135,8 @@ int runGangPort(const char* number, bool mac, bool boot) {
         std::fprintf(stderr, "vornix-cli: %s takes a port number from 1 to 8\n", vornix::Gang::portArgument);
         return 2;
     }
-    std::string why;
-    const std::optional<vornix::RouterPort> routerPort = vornix::Gang::port(port, why);
     vornix::HeadlessConsole console(stdout, mac, boot, false);
-    if (!routerPort) {
-        console.appendLog("Can't use port " + std::to_string(port) + ": " + why);
-        return 1;
-    }
-    vornix::StartRefusal refusal{};
-    std::string directory;
-    const std::unique_ptr<vornix::Station> station = vornix::Station::open(console, refusal, directory, *routerPort);
-    if (!station) {
-        std::fprintf(stderr, "vornix-cli: cannot start the station of port %d in %s\n", port, directory.c_str());
-        return 1;
-    }
-    station->startPressed();
-    const vornix::RunOutcome outcome = station->waitForRun();
-    vornix::Station::endProcess(outcome.succeeded() ? 0 : outcome.routerFound ? 1 : vornix::Gang::noRouterStatus);
+    vornix::Station::endProcess(vornix::Gang::runPort(port, console));
 }
 
 // vornix-cli --gang: every port at once, each port's lines prefixed "[K] ".
@@ -168,22 +153,14 @@ int runGang(bool mac, bool boot) {
         std::fflush(stdout);
     };
     for (const vornix::Gang::Port& port : *ports)
-        if (!port.problem.empty())
-            prefixed(port.port.number, "Can't use port " + std::to_string(port.port.number) + " (" +
-                                           port.port.interfaceName + "): " + port.problem);
-    // Killed runs of earlier gangs get their records before any port starts.
-    auto recover = [] {
-        vornix::HeadlessConsole console(stderr, false, false, false);
-        vornix::StartRefusal refusal{};
-        std::string directory;
-        vornix::Station::open(console, refusal, directory);
-    };
-    recover();
+        if (!port.problem.empty()) prefixed(port.port.number, vornix::Gang::problemLine(port));
+    // Killed runs' records are made before any port starts and after.
+    vornix::HeadlessConsole recovery(stderr, false, false, false);
     std::vector<std::string> stages;
     if (mac) stages.emplace_back("--mac");
     if (boot) stages.emplace_back("--boot");
     const std::vector<vornix::Gang::Result> results =
-        vornix::Gang::run(*ports, stages, {prefixed, nullptr}, recover);
+        vornix::Gang::runAll(*ports, stages, {prefixed, nullptr}, recovery);
     for (std::size_t i = 0; i < ports->size(); ++i) {
         const vornix::RouterPort& port = (*ports)[i].port;
         std::printf("Port %d (%s): %s\n", port.number, port.interfaceName.c_str(), vornix::Gang::resultText(results[i]));

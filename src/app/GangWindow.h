@@ -1,0 +1,72 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Gang.h"
+#include "app/GangBoard.h"
+
+namespace vornix {
+
+// The operator's window of a gang station (setup.ini with a [GANG]
+// section): a tile per port, in slot order, that says from a step away how
+// the port's run goes and went; one Start for every port. It runs the gang
+// as vornix-cli --gang does (Gang::runAll), a process per port, and shows
+// the gang's events; a double click on a tile shows that port's run log.
+class GangWindow {
+public:
+    GangWindow(HINSTANCE instance, std::vector<Gang::Port> ports);
+    ~GangWindow();
+    GangWindow(const GangWindow&) = delete;
+    GangWindow& operator=(const GangWindow&) = delete;
+
+    // Modal on the calling thread until the operator leaves (Escape or the
+    // close box; asked first while a port runs).
+    INT_PTR run();
+
+private:
+    struct Tile {
+        GangWindow* owner = nullptr;
+        int port = 0;
+        HWND window = nullptr;
+        HWND title = nullptr, state = nullptr, stage = nullptr, mac = nullptr, elapsed = nullptr, line = nullptr;
+        GangBoard::State shown = GangBoard::State::Idle;
+    };
+
+    static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK tileProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void initialise();
+    void makeFonts(int dpi);
+    void layout(int dpi);
+    void startPressed();
+    void leave();
+    void show(const GangBoard::Tile& tile);
+    void showAll();
+    void showSummary();
+    void showLog(int port);
+    void post(UINT message, WPARAM wParam);
+    // The state's colours: background, text.
+    COLORREF background(GangBoard::State state) const;
+    COLORREF text(GangBoard::State state) const;
+    HBRUSH brush(GangBoard::State state) const;
+
+    HINSTANCE instance_;
+    std::vector<Gang::Port> ports_;
+    GangBoard board_;
+    Gang::Stop stop_;
+    std::atomic<HWND> window_{nullptr};
+    std::vector<Tile> tiles_;
+    HFONT titleFont_ = nullptr, stateFont_ = nullptr, bodyFont_ = nullptr, lineFont_ = nullptr;
+    HBRUSH brushes_[7] = {};
+    bool highContrast_ = false;
+    std::thread runner_;
+    std::atomic<bool> running_{false};
+    std::vector<Gang::Result> results_;
+};
+
+}  // namespace vornix

@@ -1,0 +1,145 @@
+// Test helper: drives a running gang window of vornix.exe from outside, as
+// an operator would, and reads its tiles through their controls.
+// Usage: gang_driver wait | start | escape-no | wait-done | log K | close
+//   wait       the window is shown
+//   start      ticks "MAC Writing", presses Enter, waits until a port writes
+//   escape-no  presses Escape while ports run, prints the question asked,
+//              answers No and checks that the window and the run go on
+//   wait-done  waits until every port's run is over
+//   log K      double-clicks port K's tile and prints its run log
+//   close      presses Escape when nothing runs: the window ends unasked
+// Every command but close ends by printing the tiles, one line each:
+//   K|title|state|stage|first MAC|time|last line
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <fcntl.h>
+#include <io.h>
+
+#include "support/WindowSearch.h"
+
+namespace {
+
+using vornix::test::waitUntil;
+using vornix::test::windowText;
+
+constexpr int tileBase = 2000;
+
+HWND tile(HWND window, int port) { return GetDlgItem(window, tileBase + port); }
+std::string tileText(HWND window, int port, int part) { return windowText(GetDlgItem(tile(window, port), part)); }
+
+// Posted keys reach the dialog's own keyboard handling, as typed ones do.
+void press(HWND control, WPARAM key) {
+    PostMessageA(control, WM_KEYDOWN, key, 1);
+    PostMessageA(control, WM_KEYUP, key, 1);
+}
+
+bool anyRunning(HWND window) {
+    for (int port = 1; port <= 8 && tile(window, port); ++port)
+        if (tileText(window, port, 2).rfind("RUNNING", 0) == 0) return true;
+    return false;
+}
+
+void printTiles(HWND window) {
+    for (int port = 1; port <= 8 && tile(window, port); ++port) {
+        std::printf("%d", port);
+        for (int part : {1, 2, 6, 3, 4, 5}) std::printf("|%s", tileText(window, port, part).c_str());
+        std::printf("\n");
+    }
+    std::printf("summary|%s\n", windowText(GetDlgItem(window, 1010)).c_str());
+}
+
+// A message box of the window's process, other than the window itself.
+HWND messageBox(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (w != window && owner == process && IsWindowVisible(w) && vornix::test::className(w) == "#32770" &&
+            GetDlgItem(w, 0xFFFF))
+            return w;
+    }
+    return nullptr;
+}
+
+int fail(const char* what) {
+    std::fprintf(stderr, "gang_driver: %s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    _setmode(_fileno(stdout), _O_BINARY);
+    const std::string command = argv[1];
+    HWND window = vornix::test::findWindowWithIds(0, {1001, 1002, 1003, 1004, 1010, 2001}, 30000, true);
+    if (!window) return fail("no gang window shown");
+    HWND macBox = GetDlgItem(window, 1002), start = GetDlgItem(window, 1001);
+
+    if (command == "start") {
+        if (SendMessageA(macBox, BM_GETCHECK, 0, 0) != BST_CHECKED) {
+            press(macBox, VK_SPACE);
+            if (!waitUntil([&] { return SendMessageA(macBox, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 20000))
+                return fail("the MAC Writing box did not tick");
+        }
+        press(macBox, VK_RETURN);  // Enter, with the focus on a box: the default button, Start
+        if (!waitUntil([&] {
+                for (int port = 1; port <= 8 && tile(window, port); ++port)
+                    if (tileText(window, port, 6) == "Stage: MAC Writing") return true;
+                return false;
+            }, 60000))
+            return fail("no port came to write its router");
+        if (IsWindowEnabled(start)) return fail("Start is enabled while the ports run");
+    } else if (command == "escape-no") {
+        if (!anyRunning(window)) return fail("no port is running to ask about");
+        press(macBox, VK_ESCAPE);
+        HWND box = nullptr;
+        if (!waitUntil([&] { return (box = messageBox(window)) != nullptr; }, 20000))
+            return fail("Escape while ports run asked nothing");
+        std::string question = windowText(GetDlgItem(box, 0xFFFF));
+        for (char& c : question)
+            if (c == '\n') c = ' ';
+        std::printf("question|%s\n", question.c_str());
+        PostMessageA(box, WM_COMMAND, IDNO, 0);
+        if (!waitUntil([&] { return !IsWindow(box); }, 20000)) return fail("the question did not go");
+        Sleep(500);
+        if (!IsWindow(window) || !IsWindowVisible(window)) return fail("the window ended after No");
+    } else if (command == "wait-done") {
+        if (!waitUntil([&] { return !anyRunning(window) && IsWindowEnabled(start); }, 240000))
+            return fail("the ports' runs did not end");
+    } else if (command == "log" && argc == 3) {
+        const int port = std::atoi(argv[2]);
+        PostMessageA(tile(window, port), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, 20));
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        HWND log = vornix::test::findWindowWithIds(process, {1000, IDOK}, 20000, true);
+        if (!log) return fail("a double click on the tile showed no log");
+        std::printf("log caption|%s\n", windowText(log).c_str());
+        HWND list = GetDlgItem(log, 1000);
+        const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+        // Written as vornix-cli writes its log: a line break inside a line as "\r" or "\n".
+        for (int i = 0; i < count; ++i) {
+            std::string line;
+            for (char c : vornix::test::listItem(list, i)) line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+            std::printf("log|%s\n", line.c_str());
+        }
+        PostMessageA(log, WM_COMMAND, IDOK, 0);
+        if (!waitUntil([&] { return !IsWindow(log); }, 20000)) return fail("the log did not close");
+    } else if (command == "close") {
+        press(macBox, VK_ESCAPE);
+        if (!waitUntil([&] { return !IsWindow(window); }, 20000)) {
+            if (messageBox(window)) return fail("Escape asked although no port runs");
+            return fail("Escape did not end the window");
+        }
+        return 0;
+    } else if (command != "wait") {
+        return 2;
+    }
+    printTiles(window);
+    return 0;
+}

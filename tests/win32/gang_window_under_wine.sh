@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# vornix.exe's gang window under Wine on a virtual screen, in
+# tests/support/gang-bed: N BusyBox routers (4 unless told) all at
+# 192.168.1.1, one behind each port, router 3's password not the station's.
+# The operator's steps go through the window's controls (gang_driver.exe):
+# Start (Enter) runs every port; Escape while ports run asks, names them,
+# and No lets the run go on; every tile ends with its port's true result
+# and first MAC, as the journal says; port 3's tile shows its failure line,
+# and a double click shows its whole log; Escape with nothing running ends
+# the program unasked. Screenshots, mid-run and finished, go to
+# BUILD_DIR/screenshots/gang-N-running.png and gang-N-finished.png.
+# Usage: gang_window_under_wine.sh SOURCE_DIR BUILD_DIR [N]
+set -euo pipefail
+source_dir=$1 build_dir=$2 ports=${3:-4}
+bed_tool=$source_dir/tests/support/gang-bed bed=vxwine-gw$ports prefix=$build_dir/wineprefix-gang-x11
+shots=$build_dir/screenshots
+[ "$(id -u)" -eq 0 ] || { echo "SKIPPED: needs root (network namespaces)"; exit 77; }
+[ -r "$bed_tool" ] || { echo "SKIPPED: no tests/support/gang-bed"; exit 77; }
+scratch=$(mktemp -d)
+in_station() { ip netns exec "$bed-st" "$@"; }
+xvfb=
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+  bash "$bed_tool" down "$bed" >/dev/null 2>&1 || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM  # ctest's time-out too: the namespaces go on every way out
+
+# A prefix with the real graphics driver: the null driver draws nothing.
+"$source_dir/scripts/wine-prefix" "$prefix" x11
+status=0
+bash "$bed_tool" up "$bed" "$ports" --password 3:not-the-station-s >"$scratch/bed.log" 2>&1 || status=$?
+[ "$status" -ne 77 ] || { echo "SKIPPED: $(cat "$scratch/bed.log")"; exit 77; }
+[ "$status" -eq 0 ] || { cat "$scratch/bed.log"; exit 1; }
+
+display=:$((200 + RANDOM % 100))
+in_station Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+export DISPLAY=$display WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# Wine makes sockets in its server: the server runs in the station's namespace.
+wineserver -k 2>/dev/null || true
+in_station wineserver -p </dev/null >/dev/null 2>&1
+
+mkdir "$scratch/station"
+cp "$source_dir/samples/setup.ini" "$scratch/station/setup.ini"
+printf '[GANG]\nPorts=%d\n' "$ports" >>"$scratch/station/setup.ini"
+for k in $(seq "$ports"); do printf 'Port%d=veth%d\nPort%d_PC_IP=192.168.1.%d\n' "$k" "$k" "$k" $((100 + k)); done \
+  >>"$scratch/station/setup.ini"
+
+(cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
+program=$!
+driver() { in_station timeout 300 "$wine" "$build_dir/tests/gang_driver.exe" "$@"; }
+
+# A window is drawn after it is shown: shots until two in a row agree (at most 60).
+mkdir -p "$shots"
+shoot() {
+  local last= now
+  for _ in $(seq 60); do
+    import -display "$display" -window root "$1"
+    now=$(identify -format '%#' "$1")
+    [ "$now" = "$last" ] && return 0
+    last=$now
+    sleep 0.3
+  done
+}
+
+driver wait >"$scratch/idle.txt"
+driver start >"$scratch/running.txt"
+shoot "$shots/gang-$ports-running.png"
+driver escape-no >"$scratch/question.txt"
+driver wait-done >"$scratch/done.txt"
+shoot "$shots/gang-$ports-finished.png"
+driver log 3 >"$scratch/log3.txt"
+driver close
+for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$program" 2>/dev/null || { echo "vornix.exe did not end after Escape"; exit 1; }
+for f in idle running question done log3; do echo "== $f"; cat "$scratch/$f.txt"; done
+
+/usr/bin/python3 - "$scratch" "$ports" <<'PY'
+import json, re, sys
+scratch, ports = sys.argv[1], int(sys.argv[2])
+def tiles(name):
+    rows = {}
+    for line in open("%s/%s.txt" % (scratch, name), encoding="cp1252").read().splitlines():
+        fields = line.split("|")
+        if fields[0].isdigit(): rows[int(fields[0])] = fields[1:]
+    return rows
+idle, running, done = tiles("idle"), tiles("running"), tiles("done")
+assert sorted(idle) == list(range(1, ports + 1)), idle
+for k, (title, state, stage, mac, time, last) in idle.items():
+    assert (title, state, stage, time) == ("Port %d: veth%d" % (k, k), "IDLE", "", ""), idle[k]
+assert all(row[1].startswith("RUNNING") or row[1] == "FAILED" for row in running.values()), running
+
+question = [l for l in open(scratch + "/question.txt").read().splitlines() if l.startswith("question|")][0]
+match = re.match(r"question\|Ports? ([\d, and]+) (is|are) still running\. Leaving now stops (its run|their runs) "
+                 r"and may leave (its router|their routers) half-written\.  Leave anyway\?$", question)
+assert match, question
+named = {int(n) for n in re.findall(r"\d+", match.group(1))}
+assert named and named <= {k for k, row in running.items() if row[1].startswith("RUNNING")}, (named, running)
+
+records = {}
+for line in open(scratch + "/station/vornix-journal.jsonl", encoding="utf-8"):
+    record = json.loads(line)
+    records[record["port"]] = record
+assert sorted(records) == list(range(1, ports + 1)), sorted(records)
+macs = set()
+for k, (title, state, stage, mac, time, last) in done.items():
+    record = records[k]
+    if k == 3:
+        assert (state, stage, last) == ("FAILED", "Stage: MAC Writing", "Can't login the router"), done[k]
+        assert record["result"] == "failed", record
+        assert mac == "First MAC: -", done[k]
+    else:
+        assert state == "PASSED" and record["result"] == "succeeded", (done[k], record["result"])
+        first = record["mac"]["addresses"][0]["written"]
+        assert mac == "First MAC: " + first, (done[k], first)
+        assert first not in macs
+        macs.add(first)
+    assert re.match(r"Time: \d+:\d\d$", time), done[k]
+summary = [l for l in open(scratch + "/done.txt").read().splitlines() if l.startswith("summary|")][0]
+assert summary == "summary|Done: %d passed, 1 failed" % (ports - 1), summary
+
+log = [l[4:] for l in open(scratch + "/log3.txt", encoding="cp1252").read().splitlines() if l.startswith("log|")]
+assert log == records[3]["log"] or log == [l.replace("\r", "\\r").replace("\n", "\\n") for l in records[3]["log"]], \
+    (log, records[3]["log"])
+assert "Can't login the router" in log, log
+print("every tile shows its port's true result and first MAC; port 3's its failure line and its whole log")
+PY
