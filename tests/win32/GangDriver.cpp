@@ -1,10 +1,12 @@
 // Test helper: drives a running gang window of vornix.exe from outside, as
 // an operator would, and reads its tiles through their controls.
-// Usage: gang_driver wait | start | escape-no | wait-done | log K | close
+// Usage: gang_driver wait | start | escape-no | escape-yes | wait-mac | wait-done | log K | close
 //   wait       the window is shown
 //   start      ticks "MAC Writing", presses Enter, waits until a port writes
 //   escape-no  presses Escape while ports run, prints the question asked,
 //              answers No and checks that the window and the run go on
+//   escape-yes presses Escape while ports run, answers Yes: the window ends
+//   wait-mac   waits until a port has written its first MAC
 //   wait-done  waits until every port's run is over
 //   log K      double-clicks port K's tile and prints its run log
 //   close      presses Escape when nothing runs: the window ends unasked
@@ -95,7 +97,7 @@ int main(int argc, char** argv) {
             }, 60000))
             return fail("no port came to write its router");
         if (IsWindowEnabled(start)) return fail("Start is enabled while the ports run");
-    } else if (command == "escape-no") {
+    } else if (command == "escape-no" || command == "escape-yes") {
         if (!anyRunning(window)) return fail("no port is running to ask about");
         press(macBox, VK_ESCAPE);
         HWND box = nullptr;
@@ -105,10 +107,19 @@ int main(int argc, char** argv) {
         for (char& c : question)
             if (c == '\n') c = ' ';
         std::printf("question|%s\n", question.c_str());
-        PostMessageA(box, WM_COMMAND, IDNO, 0);
+        const bool yes = command == "escape-yes";
+        PostMessageA(box, WM_COMMAND, yes ? IDYES : IDNO, 0);
         if (!waitUntil([&] { return !IsWindow(box); }, 20000)) return fail("the question did not go");
+        if (yes) return waitUntil([&] { return !IsWindow(window); }, 20000) ? 0 : fail("the window stayed after Yes");
         Sleep(500);
         if (!IsWindow(window) || !IsWindowVisible(window)) return fail("the window ended after No");
+    } else if (command == "wait-mac") {
+        if (!waitUntil([&] {
+                for (int port = 1; port <= 8 && tile(window, port); ++port)
+                    if (tileText(window, port, 3) != "First MAC: -") return true;
+                return false;
+            }, 60000))
+            return fail("no port wrote a MAC");
     } else if (command == "wait-done") {
         if (!waitUntil([&] { return !anyRunning(window) && IsWindowEnabled(start); }, 240000))
             return fail("the ports' runs did not end");

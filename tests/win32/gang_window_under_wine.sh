@@ -7,7 +7,8 @@
 # and No lets the run go on; every tile ends with its port's true result
 # and first MAC, as the journal says; port 3's tile shows its failure line,
 # and a double click shows its whole log; Escape with nothing running ends
-# the program unasked. Screenshots, mid-run and finished, go to
+# the program unasked. A second run left with Yes ends every port's process;
+# the next start records the killed runs as interrupted. Screenshots, mid-run and finished, go to
 # BUILD_DIR/screenshots/gang-N-running.png and gang-N-finished.png.
 # Usage: gang_window_under_wine.sh SOURCE_DIR BUILD_DIR [N]
 set -euo pipefail
@@ -70,15 +71,43 @@ shoot() {
 
 driver wait >"$scratch/idle.txt"
 driver start >"$scratch/running.txt"
-shoot "$shots/gang-$ports-running.png"
 driver escape-no >"$scratch/question.txt"
+driver wait-mac >/dev/null
+shoot "$shots/gang-$ports-running.png"
 driver wait-done >"$scratch/done.txt"
 shoot "$shots/gang-$ports-finished.png"
 driver log 3 >"$scratch/log3.txt"
 driver close
-for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
-! kill -0 "$program" 2>/dev/null || { echo "vornix.exe did not end after Escape"; exit 1; }
-for f in idle running question done log3; do echo "== $f"; cat "$scratch/$f.txt"; done
+ours() {  # the station namespace's processes of vornix.exe
+  local pid
+  for pid in $(ip netns pids "$bed-st" 2>/dev/null); do
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q 'vornix\.exe' && echo "$pid"
+  done
+  return 0
+}
+gone() {  # vornix.exe and every port's process have ended
+  for _ in $(seq 100); do
+    ! kill -0 "$program" 2>/dev/null && [ -z "$(ours)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+gone || { echo "vornix.exe did not end after Escape"; exit 1; }
+cp "$scratch/station/vornix-journal.jsonl" "$scratch/first-journal.jsonl"
+
+# Again, left while the ports write: Yes ends them all; the next start
+# records them.
+(cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
+program=$!
+driver start >/dev/null
+driver escape-yes >"$scratch/leave.txt"
+gone || { echo "a port's process outlived the window left with Yes: $(ours)"; exit 1; }
+(cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
+program=$!
+driver wait >/dev/null
+driver close
+gone || { echo "vornix.exe did not end after Escape"; exit 1; }
+for f in idle running question done log3 leave; do echo "== $f"; cat "$scratch/$f.txt"; done
 
 /usr/bin/python3 - "$scratch" "$ports" <<'PY'
 import json, re, sys
@@ -103,7 +132,7 @@ named = {int(n) for n in re.findall(r"\d+", match.group(1))}
 assert named and named <= {k for k, row in running.items() if row[1].startswith("RUNNING")}, (named, running)
 
 records = {}
-for line in open(scratch + "/station/vornix-journal.jsonl", encoding="utf-8"):
+for line in open(scratch + "/first-journal.jsonl", encoding="utf-8"):
     record = json.loads(line)
     records[record["port"]] = record
 assert sorted(records) == list(range(1, ports + 1)), sorted(records)
@@ -128,5 +157,13 @@ log = [l[4:] for l in open(scratch + "/log3.txt", encoding="cp1252").read().spli
 assert log == records[3]["log"] or log == [l.replace("\r", "\\r").replace("\n", "\\n") for l in records[3]["log"]], \
     (log, records[3]["log"])
 assert "Can't login the router" in log, log
+# The second run: a record at most for each port (a port killed before its
+# run began has none), the ports killed by Yes interrupted.
+second = [json.loads(line) for line in open(scratch + "/station/vornix-journal.jsonl", encoding="utf-8")][ports:]
+numbers = [r["port"] for r in second]
+assert len(numbers) == len(set(numbers)) and set(numbers) <= set(range(1, ports + 1)), numbers
+killed = [r["port"] for r in second if r["result"] == "interrupted"]
+assert killed, [(r["port"], r["result"]) for r in second]
+print("the ports killed when the operator left: %s, recorded interrupted at the next start" % killed)
 print("every tile shows its port's true result and first MAC; port 3's its failure line and its whole log")
 PY
