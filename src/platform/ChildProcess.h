@@ -35,6 +35,21 @@ public:
     virtual long long id() const = 0;
 
 protected:
+    // The next line of the output, as readLine gives it; read(chunk, size)
+    // fills chunk with what comes next and returns its size, 0 at the end.
+    template <typename Read>
+    bool nextLine(std::string& line, Read read) {
+        line.clear();
+        for (;;) {
+            if (takeLine(buffer_, ended_, line)) return true;
+            if (ended_) return false;
+            char chunk[4096];
+            const std::size_t got = read(chunk, sizeof chunk);
+            if (got == 0) ended_ = true;
+            else buffer_.append(chunk, got);
+        }
+    }
+
     // Takes the next line (or piece of a long one) from the front of what
     // was read; ended: nothing more will come. False when none is whole yet.
     static bool takeLine(std::string& buffer, bool ended, std::string& line) {
@@ -48,6 +63,10 @@ protected:
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return true;
     }
+
+private:
+    std::string buffer_;
+    bool ended_ = false;
 };
 
 }  // namespace vornix::platform

@@ -29,16 +29,13 @@ public:
     }
 
     bool readLine(std::string& line) override {
-        line.clear();
-        for (;;) {
-            if (takeLine(buffer_, ended_, line)) return true;
-            if (ended_) return false;
-            char chunk[4096];
-            const ssize_t got = ::read(output_, chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) ended_ = true;
-            else buffer_.append(chunk, static_cast<std::size_t>(got));
-        }
+        return nextLine(line, [this](char* chunk, std::size_t size) -> std::size_t {
+            for (;;) {
+                const ssize_t got = ::read(output_, chunk, size);
+                if (got < 0 && errno == EINTR) continue;
+                return got > 0 ? static_cast<std::size_t>(got) : 0;
+            }
+        });
     }
 
     End wait() override {
@@ -61,8 +58,7 @@ public:
 private:
     pid_t pid_;
     int output_;
-    std::string buffer_;
-    bool ended_ = false, reaped_ = false;
+    bool reaped_ = false;
     End end_;
 };
 

@@ -79,17 +79,13 @@ public:
     }
 
     bool readLine(std::string& line) override {
-        line.clear();
-        for (;;) {
-            if (takeLine(buffer_, ended_, line)) return true;
-            if (ended_) return false;
-            char chunk[4096];
-            DWORD got = 0;
+        return nextLine(line, [this](char* chunk, std::size_t size) -> std::size_t {
             // A broken pipe is the end: the child and every copy of its
             // output handle are gone.
-            if (!ReadFile(output_, chunk, sizeof chunk, &got, nullptr) || got == 0) ended_ = true;
-            else buffer_.append(chunk, got);
-        }
+            DWORD got = 0;
+            if (!ReadFile(output_, chunk, static_cast<DWORD>(size), &got, nullptr)) return 0;
+            return got;
+        });
     }
 
     End wait() override {
@@ -112,8 +108,7 @@ private:
     HANDLE process_;
     DWORD id_;
     HANDLE output_;
-    std::string buffer_;
-    bool ended_ = false, waited_ = false;
+    bool waited_ = false;
     End end_;
 };
 
