@@ -270,11 +270,26 @@ void GangWindow::layout(int dpi) {
     RECT top{0, 0, 507, 28};
     MapDialogRect(window, &top);
     const int count = static_cast<int>(tiles_.size());
-    const int columns = count < 4 ? (count > 0 ? count : 1) : 4;
-    const int rows = (count + columns - 1) / columns;
     const int width = px(290), height = px(204), gap = px(10), pad = px(10);
-    const int clientWidth = std::max<int>(top.right, columns * width + (columns + 1) * gap);
-    const int clientHeight = top.bottom + rows * (height + gap);
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_EXSTYLE));
+    // Up to four tiles a row; fewer when a row would not fit the screen (a
+    // large DPI on a small screen), as long as the rows still fit.
+    int columns = count < 4 ? (count > 0 ? count : 1) : 4;
+    RECT outer{};
+    for (;;) {
+        const int rows = (count + columns - 1) / columns;
+        outer = RECT{0, 0, std::max<int>(top.right, columns * width + (columns + 1) * gap),
+                     top.bottom + rows * (height + gap)};
+        AdjustWindowRectEx(&outer, style, FALSE, exStyle);
+        const bool wide = outer.right - outer.left > work.right - work.left;
+        const int fewerRows = (count + columns - 2) / (columns > 1 ? columns - 1 : 1);
+        const bool fewerFit = outer.bottom - outer.top + (fewerRows - rows) * (height + gap) <= work.bottom - work.top;
+        if (!wide || columns == 1 || !fewerFit) break;
+        --columns;
+    }
     for (int i = 0; i < count; ++i) {
         const Tile& tile = tiles_[static_cast<std::size_t>(i)];
         const int x = gap + (i % columns) * (width + gap), y = top.bottom + (i / columns) * (height + gap);
@@ -292,11 +307,6 @@ void GangWindow::layout(int dpi) {
         place(tile.elapsed, px(24));
         place(tile.line, height - row - pad);
     }
-    RECT outer{0, 0, clientWidth, clientHeight};
-    AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrA(window, GWL_EXSTYLE)));
-    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     const int outerWidth = outer.right - outer.left, outerHeight = outer.bottom - outer.top;
     const int x = std::max<int>(work.left, work.left + (work.right - work.left - outerWidth) / 2);
     const int y = std::max<int>(work.top, work.top + (work.bottom - work.top - outerHeight) / 2);

@@ -10,6 +10,8 @@
 # the program unasked. A second run left with Yes ends every port's process;
 # the next start records the killed runs as interrupted. Screenshots, mid-run and finished, go to
 # BUILD_DIR/screenshots/gang-N-running.png and gang-N-finished.png.
+# VORNIX_WINE_DPI=144 shows it at that DPI (96 unless told; shots then named
+# gang-N-DPI-*.png).
 # Usage: gang_window_under_wine.sh SOURCE_DIR BUILD_DIR [N]
 set -euo pipefail
 source_dir=$1 build_dir=$2 ports=${3:-4}
@@ -45,6 +47,10 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 # Wine makes sockets in its server: the server runs in the station's namespace.
 wineserver -k 2>/dev/null || true
 in_station wineserver -p </dev/null >/dev/null 2>&1
+dpi=${VORNIX_WINE_DPI:-96} shot=gang-$ports
+[ "$dpi" = 96 ] || shot=gang-$ports-$dpi
+# The prefix outlives the test: its DPI is set on every run.
+in_station "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 
 mkdir "$scratch/station"
 cp "$source_dir/samples/setup.ini" "$scratch/station/setup.ini"
@@ -73,9 +79,9 @@ driver wait >"$scratch/idle.txt"
 driver start >"$scratch/running.txt"
 driver escape-no >"$scratch/question.txt"
 driver wait-mac >/dev/null
-shoot "$shots/gang-$ports-running.png"
+shoot "$shots/$shot-running.png"
 driver wait-done >"$scratch/done.txt"
-shoot "$shots/gang-$ports-finished.png"
+shoot "$shots/$shot-finished.png"
 driver log 3 >"$scratch/log3.txt"
 driver close
 ours() {  # the station namespace's processes of vornix.exe
