@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+#include <thread>
+
+#include "app/Gang.h"
 #include "link/Net.h"
 #include "platform/ChildProcess.h"
 #include "platform/Ports.h"
@@ -131,11 +135,38 @@ TEST(ChildProcess, InheritsOnlyItsOwnHandlesAndIsKilled) {
     EXPECT_FALSE(child->readLine(line));
 }
 
+// The operator leaves while the ports run: every port's process ends at
+// once, and a port started after that is ended as it starts. The ports'
+// processes are this program (main), which never ends its run by itself.
+TEST(Gang, StopEndsEveryPortsRunAndAnyStartedAfter) {
+    const std::vector<Gang::Port> ports{{RouterPort{1, loopback, "127.0.0.1"}, ""},
+                                        {RouterPort{2, loopback, "127.0.0.1"}, ""}};
+    Gang::Stop stop;
+    std::atomic<int> lines{0};
+    Gang::Events events;
+    events.line = [&](int, const std::string&) { ++lines; };
+    std::vector<Gang::Result> results;
+    std::thread gang([&] { results = Gang::run(ports, {"--mac"}, events, nullptr, &stop); });
+    for (int i = 0; i < 1000 && lines < 2; ++i) Sleep(20);
+    EXPECT_EQ(lines, 2);
+    stop.now();
+    gang.join();
+    EXPECT_EQ(results, std::vector<Gang::Result>(2, Gang::Result::Interrupted));
+    EXPECT_EQ(Gang::run(ports, {"--mac"}, events, nullptr, &stop),
+              std::vector<Gang::Result>(2, Gang::Result::Interrupted));
+}
+
 }  // namespace
 }  // namespace vornix
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "--child") return vornix::childMain(argc, argv);
+    if (argc >= 3 && std::string(argv[1]) == vornix::Gang::portArgument) {
+        std::printf("port %s running\n", argv[2]);
+        std::fflush(stdout);
+        Sleep(60000);
+        return 0;
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
