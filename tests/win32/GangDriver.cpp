@@ -1,6 +1,6 @@
 // Test helper: drives a running gang window of vornix.exe from outside, as
 // an operator would, and reads its tiles through their controls.
-// Usage: gang_driver wait | start | escape-no | escape-yes | wait-mac | wait-done | log K | close
+// Usage: gang_driver wait | start | escape-no | escape-yes | wait-mac | wait-done | log K | log-close | close
 //   wait       the window is shown
 //   start      ticks "MAC Writing", presses Enter, waits until a port writes
 //   escape-no  presses Escape while ports run, prints the question asked,
@@ -8,7 +8,8 @@
 //   escape-yes presses Escape while ports run, answers Yes: the window ends
 //   wait-mac   waits until a port has written its first MAC
 //   wait-done  waits until every port's run is over
-//   log K      double-clicks port K's tile and prints its run log
+//   log K      double-clicks port K's tile and prints its run log, left open
+//   log-close  closes the run log
 //   close      presses Escape when nothing runs: the window ends unasked
 // Every command but close ends by printing the tiles, one line each:
 //   K|title|state|stage|first MAC|time|last line
@@ -139,6 +140,11 @@ int main(int argc, char** argv) {
             for (char c : vornix::test::listItem(list, i)) line += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
             std::printf("log|%s\n", line.c_str());
         }
+    } else if (command == "log-close") {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        HWND log = vornix::test::findWindowWithIds(process, {1000, IDOK}, 20000, true);
+        if (!log) return fail("no run log is shown");
         PostMessageA(log, WM_COMMAND, IDOK, 0);
         if (!waitUntil([&] { return !IsWindow(log); }, 20000)) return fail("the log did not close");
     } else if (command == "close") {

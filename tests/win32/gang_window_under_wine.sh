@@ -83,6 +83,8 @@ shoot "$shots/$shot-running.png"
 driver wait-done >"$scratch/done.txt"
 shoot "$shots/$shot-finished.png"
 driver log 3 >"$scratch/log3.txt"
+shoot "$shots/$shot-log.png"
+driver log-close >/dev/null
 driver close
 ours() {  # the station namespace's processes of vornix.exe
   local pid
