@@ -128,7 +128,7 @@ INT_PTR CALLBACK GangWindow::dialogProc(HWND window, UINT message, WPARAM wParam
         SetWindowLongPtrA(window, DWLP_USER, lParam);
         self->window_.store(window);
         self->initialise();
-        return TRUE;
+        return FALSE;  // the focus is set
     }
     auto* self = reinterpret_cast<GangWindow*>(GetWindowLongPtrA(window, DWLP_USER));
     if (!self) return FALSE;
@@ -254,12 +254,19 @@ void GangWindow::initialise() {
         tile.line = label(IDC_TILE_LINE, SS_LEFT | SS_EDITCONTROL, lineFont_);
     }
     layout(dpi > 0 ? dpi : 96);
-    // Runs killed before this start get their records now, as a station's start makes them.
-    HeadlessConsole recovery(stderr, false, false, false);
-    Gang::recover(recovery);
     showAll();
     SetTimer(window, clockTimer, 1000, nullptr);
-    SetFocus(GetDlgItem(window, IDC_START));
+    SetFocus(GetDlgItem(window, IDC_MAC_WRITING));  // Enter still presses Start, the default button
+    // Runs killed before this start get their records now, as a station's
+    // start makes them; off the window's thread (in line mode it may wait
+    // for the database), with Start held until it is done.
+    running_ = true;
+    EnableWindow(GetDlgItem(window, IDC_START), FALSE);
+    runner_ = std::thread([this] {
+        HeadlessConsole recovery(stderr, false, false, false);
+        Gang::recover(recovery);
+        post(WM_GANG_DONE, 0);
+    });
 }
 
 void GangWindow::layout(int dpi) {

@@ -1,7 +1,7 @@
 // Test helper: drives a running gang window of vornix.exe from outside, as
 // an operator would, and reads its tiles through their controls.
 // Usage: gang_driver wait | start | escape-no | escape-yes | wait-mac | wait-done | log K | log-close | close
-//   wait       the window is shown
+//   wait       the window is shown and ready (Start enabled)
 //   start      ticks "MAC Writing", presses Enter, waits until a port writes
 //   escape-no  presses Escape while ports run, prints the question asked,
 //              answers No and checks that the window and the run go on
@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
     HWND macBox = GetDlgItem(window, 1002), start = GetDlgItem(window, 1001);
 
     if (command == "start") {
+        // Start waits while the window records runs killed before it opened.
+        if (!waitUntil([&] { return IsWindowEnabled(start) != FALSE; }, 60000)) return fail("Start stayed disabled");
         if (SendMessageA(macBox, BM_GETCHECK, 0, 0) != BST_CHECKED) {
             press(macBox, VK_SPACE);
             if (!waitUntil([&] { return SendMessageA(macBox, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 20000))
@@ -154,7 +156,9 @@ int main(int argc, char** argv) {
             return fail("Escape did not end the window");
         }
         return 0;
-    } else if (command != "wait") {
+    } else if (command == "wait") {
+        if (!waitUntil([&] { return IsWindowEnabled(start) != FALSE; }, 60000)) return fail("Start stayed disabled");
+    } else {
         return 2;
     }
     printTiles(window);
