@@ -30,8 +30,25 @@ struct Pending {
 // waits, a new call within twice the timeout fails at once: a run that met a
 // silent server ends within its timeout, not once for every call it makes.
 std::mutex silentMutex;
+std::condition_variable silentGone;  // silentCalls went down
 int silentCalls = 0;
 Clock::time_point lastGivenUp;
+
+// A thread given up on counts itself out once it has let go of its
+// connection. A normal exit unloads the database driver after this file's
+// statics are gone: such threads get a moment to leave the driver first.
+struct WaitForGivenUpThreads {
+    ~WaitForGivenUpThreads() {
+        std::unique_lock<std::mutex> lock(silentMutex);
+        silentGone.wait_for(lock, std::chrono::seconds(3), [] { return silentCalls == 0; });
+    }
+} waitForGivenUpThreads;
+
+void givenUpThreadEnds() {
+    std::lock_guard<std::mutex> silent(silentMutex);
+    --silentCalls;
+    silentGone.notify_all();
+}
 
 bool serverSilent(Clock::duration patience) {
     std::lock_guard<std::mutex> lock(silentMutex);
@@ -70,10 +87,7 @@ LineClient::~LineClient() {
             std::lock_guard<std::mutex> lock(pending->mutex);
             pending->answered = true;
             pending->done.notify_all();
-            if (pending->givenUp) {
-                std::lock_guard<std::mutex> silent(silentMutex);
-                --silentCalls;
-            }
+            if (pending->givenUp) givenUpThreadEnds();
         });
     } catch (const std::system_error&) {
         return;  // no thread: the connection is left to the process's end
@@ -99,7 +113,7 @@ LineClient::Answer LineClient::call(Work work) {
     if (serverSilent(std::chrono::seconds(2 * timeoutSeconds_))) return {Status::Unanswered, std::string()};
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds_);
     auto pending = std::make_shared<Pending>();
-    auto run = [pending, slot = slot_, work = std::move(work), connectionString = connectionString_, deadline] {
+    auto run = [pending, slot = slot_, work = std::move(work), connectionString = connectionString_, deadline]() mutable {
         Answer answer;
         // A first connection, or one lost during the first try: connect
         // (again), then ask. A server that is restarting refuses for a
@@ -129,14 +143,14 @@ LineClient::Answer LineClient::call(Work work) {
             slot->database.reset();
             if (Clock::now() >= deadline) break;
         }
+        // Let go of this thread's hold on the connection before it counts
+        // itself out (a given-up call's is the last one).
+        slot.reset();
         std::lock_guard<std::mutex> lock(pending->mutex);
         pending->answer = std::move(answer);
         pending->answered = true;
         pending->done.notify_all();
-        if (pending->givenUp) {
-            std::lock_guard<std::mutex> silent(silentMutex);
-            --silentCalls;
-        }
+        if (pending->givenUp) givenUpThreadEnds();
     };
     std::thread worker;
     try {
