@@ -6,6 +6,7 @@
 #include "config/ConfigKeys.h"
 #include "config/StationConfig.h"
 #include "link/ReachabilityProbe.h"
+#include "platform/DetachedThread.h"
 
 namespace vornix {
 
@@ -99,10 +100,10 @@ bool RunSequencer::startPressed() {
     flags.firmwareBusy = 0;
     flags.firmwareSucceeded = 1;
     try {
-        std::thread([this, run] {
+        platform::startDetached([this, run] {
             sequence(run);
             threadEnded(run);
-        }).detach();
+        });
     } catch (...) {
         threadEnded(run);
         return false;
@@ -129,7 +130,7 @@ void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
     const Procedure procedure = procedures[i];
     try {
         if (!procedure) throw std::bad_function_call();
-        std::thread([this, run, procedure, i, ok = succeeded[i]] {
+        platform::startDetached([this, run, procedure, i, ok = succeeded[i]] {
             const auto began = std::chrono::steady_clock::now();
             procedure();
             {
@@ -139,7 +140,7 @@ void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
                     std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
             }
             threadEnded(run);
-        }).detach();
+        });
     } catch (...) {
         // No thread for it: the stage fails as it would on its own.
         context_.console.appendLog(std::string("Can't start ") + stageNames[i] + ": no thread could be made for it");
@@ -162,7 +163,7 @@ void RunSequencer::sequence(std::shared_ptr<Run> run) {
         ++runningProbes_;
     }
     try {
-        std::thread([this, run] {
+        platform::startDetached([this, run] {
             const ConfigValue address = StationConfig(context_.profile).read(keys::cpeLanIp);
             if (address.missing) {
                 context_.console.appendLog("Can't read CPE_LAN_IP");
@@ -177,7 +178,7 @@ void RunSequencer::sequence(std::shared_ptr<Run> run) {
             std::lock_guard<std::mutex> lock(mutex_);
             --runningProbes_;
             ended_.notify_all();
-        }).detach();
+        });
         std::unique_lock<std::mutex> lock(run->mutex);
         run->probeEnded.wait_for(lock, std::chrono::milliseconds(probeWaitMs_), [&] { return run->probeDone; });
     } catch (...) {

@@ -10,6 +10,7 @@
 
 #include "link/Net.h"
 #include "link/ResponseCapture.h"
+#include "platform/DetachedThread.h"
 #include "link/WireTap.h"
 
 namespace vornix {
@@ -197,7 +198,7 @@ std::shared_ptr<Finished> startCollector(const std::shared_ptr<detail::Connectio
         ++connection->collectors;
     }
     try {
-        std::thread(collect, connection, finished).detach();
+        platform::startDetached([connection, finished] { collect(connection, finished); });
     } catch (...) {
         {
             std::lock_guard<std::mutex> lock(connection->mutex);
