@@ -66,7 +66,12 @@ wine_run_within 400 "$build_dir/tests/dialog_driver.exe" run-all \
 wine_run "$build_dir/tests/dialog_driver.exe" close || true
 wait_for_tool_gone
 stop_router
-diff -u "$scratch/cli.log" "$scratch/dialog.log" || { echo "the dialog's log differs"; exit 1; }
+# A flashing tool that starts slowly (Wine under load) is looked for again:
+# those lines tell the machine's speed, not the front end.
+same_run() {
+  grep -v -e '^can NOT launch TI App, please install TI App inadvance$' -e '^restart TI App! ( [0-9]* times )$' "$1"
+}
+diff -u <(same_run "$scratch/cli.log") <(same_run "$scratch/dialog.log") || { echo "the dialog's log differs"; exit 1; }
 grep -qx 'Boot Loader changed to 1.2.3' "$scratch/dialog.log"
 grep -qx 'Update Firmware finish.' "$scratch/dialog.log"
 echo "all three stages succeeded headless and through the dialog, with the same log"
