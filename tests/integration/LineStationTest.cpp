@@ -10,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -444,25 +445,32 @@ TEST(LineStations, StationsOfOneNameNeverPutAnAddressOnTwoRouters) {
 TEST(LineStations, AStoppedServerEndsTheRunInTimeAndARestartedOneIsReconnected) {
     Line line(24345, "00:11:22:00:00:00", "00:11:22:00:00:FF");
     ASSERT_TRUE(line.server.ready());
-    routersim::RouterSim router(routerAt("127.0.0.172"));
+    using Clock = std::chrono::steady_clock;
+    // Stopped while the router is written: the assignment meets it. The stop
+    // is made inside the router's handling of the first write, before its
+    // answer leaves, so it is in place before any pacing gets the run to its
+    // assignment (a poll of what the router got lost that race at times).
+    std::atomic<bool> armed{false};
+    std::promise<Clock::time_point> stoppedAt;
+    routersim::Options options = routerAt("127.0.0.172");
+    options.log = [&](const std::string& event) {
+        if (event.find("# echo ethaddr") == std::string::npos || !armed.exchange(false)) return;
+        line.server.signalAll(SIGSTOP);
+        stoppedAt.set_value(Clock::now());
+    };
+    routersim::RouterSim router(options);
     ASSERT_TRUE(router.start());
     const std::string station = line.station("station", "127.0.0.172", "", "Timeout=3\r\n");
     auto when = [&](const std::string& shown, std::function<void()> action) {
         return afterRouterGot(router, shown, std::move(action));
     };
 
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point stoppedAt;
-    // Stopped while the router is written: the assignment meets it. At the
-    // first write, so that the stop (a scan of /proc) is surely in place
-    // before a prompt-paced run gets to its assignment.
-    std::thread stopper = when("echo ethaddr", [&] {
-        line.server.signalAll(SIGSTOP);
-        stoppedAt = Clock::now();
-    });
+    armed = true;
     const test::CliResult stopped = test::runCli(station, "--mac");
-    const double seconds = std::chrono::duration<double>(Clock::now() - stoppedAt).count();
-    stopper.join();
+    const Clock::time_point ended = Clock::now();
+    auto stop = stoppedAt.get_future();
+    ASSERT_EQ(stop.wait_for(std::chrono::seconds(0)), std::future_status::ready) << stopped.out;
+    const double seconds = std::chrono::duration<double>(ended - stop.get()).count();
     line.server.signalAll(SIGCONT);
     EXPECT_EQ(stopped.status, 1);
     EXPECT_NE(stopped.out.find("\nCan't reach the line database: no answer within 3 s\n"), std::string::npos)
