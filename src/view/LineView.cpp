@@ -81,19 +81,25 @@ json share(long long part, long long whole) {
     return whole ? json(static_cast<double>(part) / static_cast<double>(whole)) : json(nullptr);
 }
 
+// A station's or a port's tally, with its first-pass share, beside its own fields.
+json figures(const RunCounts& counts, json fields) {
+    fields["runs"] = counts.runs;
+    fields["succeeded"] = counts.succeeded;
+    fields["failed"] = counts.failed;
+    fields["interrupted"] = counts.interrupted;
+    fields["yield"] = share(counts.succeeded, counts.runs);
+    return fields;
+}
+
 // A gang station's ports, figured as its stations are.
 json portList(const std::vector<PortFigures>& ports) {
     json list = json::array();
     for (const PortFigures& p : ports)
-        list.push_back({{"port", p.port},
-                        {"interface", p.interfaceName},
-                        {"runs", p.runs},
-                        {"succeeded", p.succeeded},
-                        {"failed", p.failed},
-                        {"interrupted", p.interrupted},
-                        {"yield", share(p.succeeded, p.runs)},
-                        {"topFailure", p.topFailureCount ? json{{"line", p.topFailure}, {"count", p.topFailureCount}}
-                                                         : json(nullptr)}});
+        list.push_back(figures(p, {{"port", p.port},
+                                   {"interface", p.interfaceName},
+                                   {"topFailure", p.topFailureCount
+                                                      ? json{{"line", p.topFailure}, {"count", p.topFailureCount}}
+                                                      : json(nullptr)}}));
     return list;
 }
 
@@ -386,14 +392,8 @@ LineView::Answer LineView::summary(const Params& params) {
 
     json stations = json::array();
     for (const StationFigures& f : s.stations)
-        stations.push_back({{"station", f.station},
-                            {"runs", f.runs},
-                            {"succeeded", f.succeeded},
-                            {"failed", f.failed},
-                            {"interrupted", f.interrupted},
-                            {"routers", f.routers},
-                            {"yield", share(f.succeeded, f.runs)},
-                            {"ports", portList(f.ports)}});
+        stations.push_back(
+            figures(f, {{"station", f.station}, {"routers", f.routers}, {"ports", portList(f.ports)}}));
     json hours = json::array();
     for (const HourFigures& h : s.hours)
         hours.push_back({{"hour", utcText(h.hour)}, {"succeeded", h.succeeded}, {"failed", h.failed}});

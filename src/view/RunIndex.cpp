@@ -393,11 +393,9 @@ SpanSummary RunIndex::summarize(Millis from, Millis to) const {
         const Run& run = runs_[*i];
         const long long key = routerKey(*i);
         StationFigures& station = stations[run.station];
-        ++summary.runs;
-        ++station.runs;
+        summary.count(run.result);
+        station.count(run.result);
         const bool succeeded = run.result == Result::Succeeded;
-        (succeeded ? summary.succeeded : run.result == Result::Failed ? summary.failed : summary.interrupted) += 1;
-        (succeeded ? station.succeeded : run.result == Result::Failed ? station.failed : station.interrupted) += 1;
         if (routers.insert(key).second && firstRun[key] == *i && succeeded) ++summary.firstPassRouters;
         stationRouters[run.station].insert(key);
         HourFigures& hour = summary.hours[static_cast<std::size_t>((run.started - firstHour) / hourMs)];
@@ -405,9 +403,7 @@ SpanSummary RunIndex::summarize(Millis from, Millis to) const {
         for (std::uint32_t failure : run.failures) ++failures[failure];
         if (run.port) {
             PortTally& port = ports[{run.station, run.port}];
-            ++port.figures.runs;
-            (succeeded ? port.figures.succeeded : run.result == Result::Failed ? port.figures.failed
-                                                                               : port.figures.interrupted) += 1;
+            port.figures.count(run.result);
             port.interfaceName = run.interfaceName;  // runs come oldest first
             for (std::uint32_t failure : run.failures) ++port.failures[failure];
         }

@@ -129,16 +129,23 @@ private:
     mutable bool ordered_ = true;
 };
 
-struct PortFigures {
+// Runs by how they ended: the span's, a station's and a port's are one tally.
+struct RunCounts {
+    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0;
+    void count(Result result) {
+        ++runs;
+        (result == Result::Succeeded ? succeeded : result == Result::Failed ? failed : interrupted) += 1;
+    }
+};
+struct PortFigures : RunCounts {
     int port = 0;
     std::string interfaceName;  // of the port's latest run in the span
-    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0;
-    std::string topFailure;  // its most frequent failure line, empty when none failed
+    std::string topFailure;     // its most frequent failure line, empty when none failed
     long long topFailureCount = 0;
 };
-struct StationFigures {
+struct StationFigures : RunCounts {
     std::string station;
-    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0, routers = 0;
+    long long routers = 0;
     std::vector<PortFigures> ports;  // a gang station's ports with runs, by port; empty for others
 };
 struct StageFigures {
@@ -149,8 +156,7 @@ struct HourFigures {
     Millis hour = 0;
     long long succeeded = 0, failed = 0;
 };
-struct SpanSummary {
-    long long runs = 0, succeeded = 0, failed = 0, interrupted = 0;
+struct SpanSummary : RunCounts {
     long long routers = 0, firstPassRouters = 0;
     std::vector<StationFigures> stations;
     std::vector<HourFigures> hours;
