@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <optional>
@@ -18,6 +17,7 @@
 #include "app/Station.h"
 #include "app/resource.h"
 #include "cli/HeadlessConsole.h"
+#include "platform/win32/AnsiText.h"
 
 namespace {
 
@@ -26,13 +26,7 @@ std::vector<std::string> arguments() {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return result;
-    for (int i = 0; i < count; ++i) {
-        const int size = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-        if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, &text[0], size, nullptr, nullptr);
-        text.resize(std::strlen(text.c_str()));
-        result.push_back(text);
-    }
+    for (int i = 0; i < count; ++i) result.push_back(vornix::platform::ansiFromWide(wide[i]));
     LocalFree(wide);
     return result;
 }

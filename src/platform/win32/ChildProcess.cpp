@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/AnsiText.h"
 #include "platform/win32/ErrorClause.h"
 
 namespace vornix::platform {
@@ -14,24 +15,6 @@ namespace {
 constexpr DWORD highestStatus = 3;
 // kill()'s exit code: SIGKILL's number, none of ours.
 constexpr UINT killedCode = 9;
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
-    return result;
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
-    std::string result(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr, nullptr);
-    return result;
-}
 
 // One argument as the C runtime's parser (CommandLineToArgvW's rules) gives
 // it back: quoted when empty or holding a blank or a quote; backslashes are
@@ -145,7 +128,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     appendQuoted(line, self);
     for (const std::string& argument : arguments) {
         line += L' ';
-        appendQuoted(line, wide(argument));
+        appendQuoted(line, wideFromAnsi(argument));
     }
 
     Handles handles;
@@ -192,7 +175,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     const DWORD error = GetLastError();
     DeleteProcThreadAttributeList(attributes);
     if (!made) {
-        why = "cannot start " + narrow(self) + errorClause(error);
+        why = "cannot start " + ansiFromWide(self) + errorClause(error);
         return nullptr;
     }
     CloseHandle(started.hThread);

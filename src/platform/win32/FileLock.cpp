@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/win32/ErrorClause.h"
+
 namespace vornix::platform {
 
 namespace {
@@ -18,15 +20,13 @@ private:
     HANDLE file_;
 };
 
-std::string errorText(DWORD code) { return "Windows error " + std::to_string(code); }
-
 }  // namespace
 
 std::unique_ptr<HeldLock> lockFile(const std::string& path, int timeoutMs, std::string& why) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        why = "cannot open " + path + ": " + errorText(GetLastError());
+        why = "cannot open " + path + errorClause(GetLastError());
         return nullptr;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -36,7 +36,7 @@ std::unique_ptr<HeldLock> lockFile(const std::string& path, int timeoutMs, std::
             return std::make_unique<Win32Lock>(file);
         const DWORD error = GetLastError();
         if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
-            why = "cannot lock " + path + ": " + errorText(error);
+            why = "cannot lock " + path + errorClause(error);
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline) {

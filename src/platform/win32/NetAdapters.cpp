@@ -8,20 +8,11 @@
 
 #include <cwchar>
 
+#include "platform/win32/AnsiText.h"
+
 namespace vornix::platform {
 
 namespace {
-
-// setup.ini is read with the ANSI calls: the name is in the ANSI code page.
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &result[0], size);
-    return result;
-}
 
 // A decimal index, 1 to 2^32-1, digits only.
 bool decimalIndex(const std::string& text, unsigned long& index) {
@@ -82,7 +73,7 @@ AdapterLookup findAdapter(const std::string& name, NetAdapter& adapter) {
     if (result != ERROR_SUCCESS) return AdapterLookup::unlisted;
 
     const auto* first = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
-    const std::wstring alias = wide(name);
+    const std::wstring alias = wideFromAnsi(name);
     if (!alias.empty()) {
         for (const IP_ADAPTER_ADDRESSES* at = first; at; at = at->Next) {
             if (at->FriendlyName && alias == at->FriendlyName) {
