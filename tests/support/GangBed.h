@@ -74,7 +74,7 @@ public:
             arguments += " --copy-rate " + std::to_string(port) + ":" + std::to_string(rate);
         for (int port : options.noRouter) arguments += " --no-router " + std::to_string(port);
         for (const auto& [port, password] : options.password)
-            arguments += " --password " + quoted(std::to_string(port) + ":" + password);
+            arguments += " --password " + shellQuoted(std::to_string(port) + ":" + password);
         std::string output;
         const int status = script(arguments, &output);
         ready_ = status == 0;
@@ -114,7 +114,7 @@ public:
 
     // A shell command in the station's namespace (ip link set veth2 down); its exit status.
     int inStation(const std::string& command) const {
-        const int raw = std::system(("ip netns exec " + stationNamespace() + " sh -c " + quoted(command)).c_str());
+        const int raw = std::system(("ip netns exec " + stationNamespace() + " sh -c " + shellQuoted(command)).c_str());
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 
@@ -156,7 +156,7 @@ public:
         for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
             const std::string pid = entry.path().filename().string();
             if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-            if (procFile("/proc/" + pid + "/cmdline").find(wanted) == std::string::npos) continue;
+            if (readAll("/proc/" + pid + "/cmdline").find(wanted) == std::string::npos) continue;
             std::error_code error;
             if (parentOf(pid) == gang || std::filesystem::read_symlink(entry.path() / "cwd", error).string() == station)
                 return std::stoi(pid);
@@ -165,20 +165,9 @@ public:
     }
 
 private:
-    // A file of /proc as it is: empty once its process has gone (where the
-    // stream library would throw).
-    static std::string procFile(const std::string& path) {
-        std::string text;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return text;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-        ::close(fd);
-        return text;
-    }
     // From its stat line, "pid (name) state ppid ...": the name may hold blanks.
     static pid_t parentOf(const std::string& pid) {
-        const std::string stat = procFile("/proc/" + pid + "/stat");
+        const std::string stat = readAll("/proc/" + pid + "/stat");
         const std::size_t close = stat.rfind(')');
         long parent = 0;
         if (close != std::string::npos) std::sscanf(stat.c_str() + close + 1, " %*c %ld", &parent);
@@ -187,7 +176,6 @@ private:
 
     std::string routerRoot(int port) const { return directory_ + "/r" + std::to_string(port) + "/root"; }
 
-    static std::string quoted(const std::string& text) { return shellQuoted(text); }
     int script(const std::string& arguments, std::string* output = nullptr) const {
         return runBashScript(VORNIX_GANG_BED, arguments, directory_ + ".log", output);
     }
