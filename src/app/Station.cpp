@@ -203,7 +203,7 @@ struct Station::Parts {
         if (now.missing || !at || !block || *at != *block || count <= 0) return false;
         MacBlock mac;
         mac.setStartMac(now.text);
-        const std::string next = mac.formatMac(MacBlock::readCounter(mac.startMac()) + count);
+        const std::string next = mac.after(count);
         if (!config.write(keys::startMac, next) || config.read(keys::startMac).text != next) {
             told = "cannot move start_mac past the block " + first + " of the interrupted run " + runId +
                    ": setup.ini cannot be written, and the next router would get that block again";

@@ -1,37 +1,31 @@
 #include "procedures/GangBlockSource.h"
 
-#include "config/ConfigKeys.h"
-#include "config/StationConfig.h"
 #include "procedures/MacBlock.h"
 
 namespace vornix {
 
 MacBlockSource::Reserved GangBlockSource::reserve(int count) {
-    Reserved reserved;
     std::string why;
     const std::shared_ptr<void> held = hold_(why);
     if (!held) {
-        reserved.failureLine = "Can't lock start_mac in " + configPath_ + ": " + why;
-        return reserved;
+        Reserved refused;
+        refused.failureLine = "Can't lock start_mac in " + configPath_ + ": " + why;
+        return refused;
     }
-    const StationConfig config(profile_);
-    const ConfigValue startMac = config.read(keys::startMac);
-    if (startMac.missing || !isMacText(startMac.text) || config.read(keys::startMac, 64).text != startMac.text) {
-        reserved.failureLine = "Can't read start_mac!";
-        return reserved;
-    }
+    // Read and moved past under the lock, as a one-port station does after
+    // its run: the next port reads the moved start_mac.
+    Reserved reserved = file_.reserve(count);
+    if (!reserved.ok) return reserved;
     MacBlock block;
-    block.setStartMac(startMac.text);
-    const std::string next = block.formatMac(MacBlock::readCounter(block.startMac()) + count);
-    // Read back as the next port will read it: anything else hands out a block twice.
-    if (!config.write(keys::startMac, next) || config.read(keys::startMac).text != next) {
-        reserved.failureLine = "Can't write start_mac to " + configPath_;
-        return reserved;
+    block.setStartMac(reserved.startMac);
+    const std::string failed = file_.commit(reserved.startMac, count, block.after(count));
+    if (!failed.empty()) {
+        Reserved unwritten;
+        unwritten.failureLine = failed;
+        return unwritten;
     }
     taken_ = true;
-    reserved.ok = true;
     reserved.taken = true;
-    reserved.startMac = startMac.text;
     return reserved;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/Profile.h"
+#include "procedures/ProfileBlockSource.h"
 #include "station/MacBlockSource.h"
 
 namespace vornix {
@@ -21,7 +22,7 @@ public:
     using Hold = std::function<std::shared_ptr<void>(std::string& why)>;
 
     GangBlockSource(Profile& profile, std::string configPath, Hold hold)
-        : profile_(profile), configPath_(std::move(configPath)), hold_(std::move(hold)) {}
+        : file_(profile, configPath), configPath_(std::move(configPath)), hold_(std::move(hold)) {}
 
     Reserved reserve(int count) override;
     std::string commit(const std::string& startMac, int count, const std::string& next) override;
@@ -32,7 +33,7 @@ public:
     }
 
 private:
-    Profile& profile_;
+    ProfileBlockSource file_;
     std::string configPath_;
     Hold hold_;
     bool taken_ = false, verified_ = false;

@@ -21,6 +21,8 @@ public:
     // startMac's first 8 characters, then the low 24 bits of value as
     // ":XX:XX:XX" in upper case.
     std::string formatMac(long long value) const;
+    // The address count places past startMac: start_mac once the block is used.
+    std::string after(int count) const { return formatMac(readCounter(startMac_) + count); }
 
 private:
     std::string startMac_;
