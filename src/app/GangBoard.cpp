@@ -4,6 +4,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "cli/HeadlessConsole.h"
+#include "procedures/MacBlock.h"
+
 namespace vornix {
 
 namespace {
@@ -15,13 +18,10 @@ bool macWritten(const std::string& line, std::string& address) {
     const std::size_t at = line.find(equals, writing.size());
     if (at == std::string::npos) return false;
     const std::string value = line.substr(at + equals.size(), line.size() - at - equals.size() - 1);
-    // An environment line may look alike; an address is hex digits and separators.
-    const bool looksLikeAddress =
-        value.size() >= 12 && std::all_of(value.begin(), value.end(), [](char c) {
-            return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '-';
-        });
-    if (looksLikeAddress) address = value;
-    return looksLikeAddress;
+    // An environment line may look alike; the addresses written are start_mac's form.
+    if (!isMacText(value)) return false;
+    address = value;
+    return true;
 }
 
 // Empty lines and rules of dashes frame the stages' lines and say nothing.
@@ -71,7 +71,7 @@ void GangBoard::start(bool macWriting, bool bootUpdate, Clock::time_point now) {
 }
 
 void GangBoard::line(int port, const std::string& text) {
-    const std::string exact = logLine(text);
+    const std::string exact = HeadlessConsole::logLineOf(text);
     std::lock_guard<std::mutex> lock(mutex_);
     Port* entry = find(port);
     if (!entry) return;
@@ -163,20 +163,6 @@ std::string GangBoard::busyText(const std::vector<int>& ports) {
         text += std::to_string(ports[i]);
     }
     return text + " are";
-}
-
-std::string GangBoard::logLine(const std::string& text) {
-    std::string line;
-    line.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
-            line += text[i + 1] == 'r' ? '\r' : '\n';
-            ++i;
-        } else {
-            line += text[i];
-        }
-    }
-    return line;
 }
 
 }  // namespace vornix

@@ -52,9 +52,6 @@ public:
     static std::string elapsedText(const Tile& tile, Clock::time_point now);
     // The operator's question when leaving while ports run: "Ports 1, 2 and 4 are".
     static std::string busyText(const std::vector<int>& ports);
-    // A logged line as the run logged it: "\r" and "\n" as written by the
-    // port's process become the characters again.
-    static std::string logLine(const std::string& text);
 
     // A port keeps at most this many log lines (the rest are counted in
     // one last line): a run logs a few hundred.

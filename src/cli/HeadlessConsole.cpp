@@ -17,6 +17,20 @@ std::string HeadlessConsole::outputLine(const std::string& line) {
     return out;
 }
 
+std::string HeadlessConsole::logLineOf(const std::string& output) {
+    std::string line;
+    line.reserve(output.size());
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        if (output[i] == '\\' && i + 1 < output.size() && (output[i + 1] == 'r' || output[i + 1] == 'n')) {
+            line += output[i + 1] == 'r' ? '\r' : '\n';
+            ++i;
+        } else {
+            line += output[i];
+        }
+    }
+    return line;
+}
+
 void HeadlessConsole::appendLog(const std::string& line) {
     const std::string text = outputLine(line);
     std::lock_guard<std::mutex> lock(mutex_);

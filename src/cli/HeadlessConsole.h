@@ -29,6 +29,10 @@ public:
     // it (a logged command keeps its "\r\n") is written as the two
     // characters "\r" or "\n"; everything else exactly as it is.
     static std::string outputLine(const std::string& line);
+    // The log line back from an output line without its line end (a gang
+    // port's, read by the gang window): "\r" and "\n" become the characters
+    // again. A line that held those two characters itself comes back changed.
+    static std::string logLineOf(const std::string& output);
 
 private:
     std::mutex mutex_;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/GangBoard.h"
+#include "cli/HeadlessConsole.h"
 
 namespace vornix {
 namespace {
@@ -64,7 +65,7 @@ TEST(GangBoard, ATilesStageFirstMacAndLastLineFollowTheRunsLines) {
         // The log holds every line as the run logged it, a command's line end included.
         const std::vector<std::string> log = board.log(1);
         ASSERT_EQ(log.size(), c.lines.size()) << c.name;
-        for (std::size_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i], GangBoard::logLine(c.lines[i])) << c.name;
+        for (std::size_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i], HeadlessConsole::logLineOf(c.lines[i])) << c.name;
     }
 }
 
@@ -101,8 +102,8 @@ TEST(GangBoard, TextsForTheOperator) {
     EXPECT_EQ(GangBoard::busyText({4}), "Port 4 is");
     EXPECT_EQ(GangBoard::busyText({1, 2}), "Ports 1 and 2 are");
     EXPECT_EQ(GangBoard::busyText({1, 2, 4}), "Ports 1, 2 and 4 are");
-    EXPECT_EQ(GangBoard::logLine("echo a b > /x\\r\\n"), "echo a b > /x\r\n");
-    EXPECT_EQ(GangBoard::logLine("C:\\temp\\"), "C:\\temp\\");
+    EXPECT_EQ(HeadlessConsole::logLineOf("echo a b > /x\\r\\n"), "echo a b > /x\r\n");
+    EXPECT_EQ(HeadlessConsole::logLineOf("C:\\temp\\"), "C:\\temp\\");
 }
 
 TEST(GangBoard, ALogIsBoundedAndSaysWhatItLeftOut) {
