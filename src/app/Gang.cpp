@@ -112,14 +112,10 @@ void Gang::Stop::now() {
     for (const std::shared_ptr<platform::ChildProcess>& child : children_) child->kill();
 }
 
-bool Gang::Stop::add(const std::shared_ptr<platform::ChildProcess>& child) {
+void Gang::Stop::add(const std::shared_ptr<platform::ChildProcess>& child) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopped_) {
-        child->kill();
-        return false;
-    }
-    children_.push_back(child);
-    return true;
+    if (stopped_) child->kill();
+    else children_.push_back(child);
 }
 
 void Gang::Stop::remove(const std::shared_ptr<platform::ChildProcess>& child) {

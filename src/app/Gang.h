@@ -74,8 +74,8 @@ public:
 
     private:
         friend class Gang;
-        // False when stopped already: the child is ended at once.
-        bool add(const std::shared_ptr<platform::ChildProcess>& child);
+        // Stopped already: the child is ended at once.
+        void add(const std::shared_ptr<platform::ChildProcess>& child);
         void remove(const std::shared_ptr<platform::ChildProcess>& child);
         std::mutex mutex_;
         bool stopped_ = false;

@@ -66,7 +66,6 @@ private:
     bool highContrast_ = false;
     std::thread runner_;
     std::atomic<bool> running_{false};
-    std::vector<Gang::Result> results_;
 };
 
 }  // namespace vornix
