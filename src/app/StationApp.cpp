@@ -55,8 +55,8 @@ std::vector<std::string> arguments() {
     }
     char* end = nullptr;
     const long number = std::strtol(args[2].c_str(), &end, 10);
-    if (*end != '\0' || number < 1 || number > 8) {
-        console.appendLog("Can't use port " + args[2] + ": a port number is 1 to 8");
+    if (*end != '\0' || number < 1 || number > vornix::maxPorts) {
+        console.appendLog("Can't use port " + args[2] + ": a port number is 1 to " + std::to_string(vornix::maxPorts));
         ExitProcess(1);
     }
     vornix::Station::endProcess(vornix::Gang::runPort(static_cast<int>(number), console));

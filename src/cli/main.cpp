@@ -131,8 +131,9 @@ int serveView(int argc, char** argv) {
 // Gang::noRouterStatus when its router did not answer.
 int runGangPort(const char* number, bool mac, bool boot) {
     int port = 0;
-    if (!parseCount(number, port) || port > 8) {
-        std::fprintf(stderr, "vornix-cli: %s takes a port number from 1 to 8\n", vornix::Gang::portArgument);
+    if (!parseCount(number, port) || port > vornix::maxPorts) {
+        std::fprintf(stderr, "vornix-cli: %s takes a port number from 1 to %d\n", vornix::Gang::portArgument,
+                     vornix::maxPorts);
         return 2;
     }
     vornix::HeadlessConsole console(stdout, mac, boot, false);

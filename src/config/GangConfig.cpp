@@ -1,6 +1,7 @@
 #include "config/GangConfig.h"
 
 #include "config/StationConfig.h"
+#include "station/RouterPort.h"
 
 namespace vornix {
 
@@ -37,8 +38,8 @@ GangConfig readGangConfig(Profile& profile) {
     gang.present = !ports.empty();
     if (!gang.present) return gang;
     const int count = parseDecimal(ports);
-    if (count < 1 || count > GangConfig::maxPorts || std::to_string(count) != ports) {
-        gang.problem = "setup.ini's [GANG] Ports=" + ports + " is not a number of ports from 1 to 8";
+    if (count < 1 || count > maxPorts || std::to_string(count) != ports) {
+        gang.problem = "setup.ini's [GANG] Ports=" + ports + " is not a number of ports from 1 to " + std::to_string(maxPorts);
         return gang;
     }
     for (int number = 1; number <= count; ++number) gang.ports.push_back(readGangPort(profile, number));

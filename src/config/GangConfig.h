@@ -19,7 +19,6 @@ struct GangPortConfig {
 };
 
 struct GangConfig {
-    static constexpr int maxPorts = 8;
     static constexpr const char* section = "GANG";
     bool present = false;  // the section has a Ports key
     std::string problem;   // why no port can run (Ports out of range), or empty

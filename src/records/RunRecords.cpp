@@ -8,6 +8,7 @@
 
 #include "link/WireTap.h"
 #include "records/Transcript.h"
+#include "station/RouterPort.h"
 
 namespace vornix {
 
@@ -82,7 +83,7 @@ Recovered readTranscript(const std::string& text) {
     data.interfaceName = field("interface");
     if (fields.contains("port") && fields["port"].is_number_integer()) {
         const long long port = fields["port"].get<long long>();
-        if (port > 0 && port <= 64) data.port = static_cast<int>(port);
+        if (port > 0 && port <= maxPorts) data.port = static_cast<int>(port);
     }
     run.station = {field("station"), field("program")};
     const long long started = fields.contains("startedMs") && fields["startedMs"].is_number_integer()

@@ -8,8 +8,11 @@ namespace vornix {
 // there is none and the routing table decides; on a gang station every
 // router has the same address, so each run's packets must leave by its own
 // port, whatever the routing table says.
+// A gang station's ports are numbered 1 to maxPorts.
+constexpr int maxPorts = 8;
+
 struct RouterPort {
-    int number = 0;             // 1-8 on a gang station, 0 on a one-port station
+    int number = 0;             // 1 to maxPorts on a gang station, 0 on a one-port station
     std::string interfaceName;  // Linux: the interface's name; Windows: the adapter's alias or index
     std::string localAddress;   // this PC's address on that port, dotted IPv4
     bool bound() const { return number > 0; }

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "station/RouterPort.h"
+
 namespace vornix::view {
 
 // Milliseconds since 1970, UTC.
@@ -24,8 +26,6 @@ std::optional<long long> parseAnyMac(std::string_view text);
 enum class Result : std::uint8_t { Succeeded, Failed, Interrupted };
 enum class StageState : std::uint8_t { NotChosen, Succeeded, Failed, NotRun };
 constexpr int stageCount = 3;
-// A gang station's ports are 1 to maxPorts; a run without one is a one-port station's.
-constexpr int maxPorts = 8;
 extern const char* const stageKeys[stageCount];  // "mac", "boot", "firmware"
 
 // What the view keeps of a run: enough for every figure and list; the
