@@ -11,6 +11,7 @@
 #include "config/GangConfig.h"
 #include "link/TelnetChannel.h"
 #include "platform/Adapters.h"
+#include "platform/AtomicReplace.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/FileLock.h"
 #include "platform/FileRecords.h"
@@ -18,7 +19,6 @@
 #include "procedures/BootUpdater.h"
 #include "procedures/MacBlock.h"
 #include "procedures/FirmwareUpdater.h"
-#include "procedures/GangBlockSource.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
 #include "procedures/StageRun.h"
@@ -93,19 +93,26 @@ struct Station::Parts {
     }
     ConfigValue read(const ConfigKey& key) const { return StationConfig(*adapters.profile).read(key); }
 
+    // What every taker of this setup.ini's start_mac shares: its lock and
+    // the blocks one-port runs are writing.
+    StartMacShare startMacShare() const {
+        const std::string claims = path(startMacClaimsName);
+        return {[lock = path(startMacLockName)](std::string& why) {
+                    return std::shared_ptr<void>(platform::lockFile(lock, 10000, why));
+                },
+                [claims](std::string& text) { return readFileBytes(claims, text); },
+                [claims](const std::string& text) { return platform::replaceFileAtomically(claims, text); }, claims};
+    }
+
     void macWriting() {
         const std::string database = read(keys::lineDatabase).text;
-        if (database.empty() && port.bound()) {
-            GangBlockSource blocks(context.profile, settings.configPath, [this](std::string& why) {
-                return std::shared_ptr<void>(platform::lockFile(path(gangLockName), 10000, why));
-            });
+        if (database.empty()) {
+            ProfileBlockSource blocks(context.profile, settings.configPath, startMacShare(),
+                                      port.bound() ? ProfileBlockSource::Moves::AtOnce
+                                                   : ProfileBlockSource::Moves::OnceVerified,
+                                      record->data().runId);
             MacWriter(context, macBlock, blocks).run();
             spentAtEnd(blocks);
-            return;
-        }
-        if (database.empty()) {
-            ProfileBlockSource blocks(*adapters.profile, settings.configPath);
-            MacWriter(context, macBlock, blocks).run();
             return;
         }
         const RunRecord::Data run = record->data();
@@ -189,29 +196,11 @@ struct Station::Parts {
     // Before the first run: the records of runs killed before they wrote theirs.
     void recoverInterrupted() {
         records.recoverInterrupted(secrets(), keeper().get(),
-                                   [this](const std::string& runId, const std::string& first, int count,
-                                          std::string& told) { return moveStartMacPast(runId, first, count, told); });
-    }
-
-    // A run killed while it wrote the block that start_mac still names: the
-    // block may be on that router, so the next router gets the next one.
-    bool moveStartMacPast(const std::string& runId, const std::string& first, int count, std::string& told) {
-        const StationConfig config(*adapters.profile);
-        const ConfigValue now = config.read(keys::startMac);
-        const std::optional<long long> at = parseMac(now.text), block = parseMac(first);
-        // Moved on already (the run got that far) or set by hand since: left as it is.
-        if (now.missing || !at || !block || *at != *block || count <= 0) return false;
-        MacBlock mac;
-        mac.setStartMac(now.text);
-        const std::string next = mac.after(count);
-        if (!config.write(keys::startMac, next) || config.read(keys::startMac).text != next) {
-            told = "cannot move start_mac past the block " + first + " of the interrupted run " + runId +
-                   ": setup.ini cannot be written, and the next router would get that block again";
-            return false;
-        }
-        told = "start_mac moved from " + now.text + " to " + next + ": the interrupted run " + runId +
-               " had begun writing that block to its router";
-        return true;
+                                   [this](const std::string& runId, const std::string& first, int count, bool written,
+                                          std::string& told) {
+                                       return settleKilledBlock(*adapters.profile, startMacShare(), runId, first,
+                                                                count, written, told);
+                                   });
     }
 };
 

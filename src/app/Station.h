@@ -24,9 +24,10 @@ public:
     // this station's runs go through (its runs are that port's).
     static std::unique_ptr<Station> open(OperatorConsole& console, StartRefusal& why, std::string& directory,
                                          const RouterPort& port = RouterPort());
-    // The file the ports of a gang station lock while one of them takes its
-    // block from start_mac.
-    static constexpr const char* gangLockName = "vornix-start_mac.lock";
+    // The file every process locks while it takes a block from start_mac,
+    // and the file of the blocks one-port runs are writing meanwhile.
+    static constexpr const char* startMacLockName = "vornix-start_mac.lock";
+    static constexpr const char* startMacClaimsName = "vornix-start_mac.claims";
     // Waits for a run still going on: its threads use the station.
     ~Station();
     Station(const Station&) = delete;

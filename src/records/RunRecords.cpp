@@ -328,9 +328,9 @@ void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRe
             // (it was told before the first byte went out).
             const std::string notReleased = keeper->release(data.runId, data.spentFirst, data.spentCount);
             if (!notReleased.empty()) log_.appendLog(notReleased);
-        } else if (!keeper && wroteBlock && spendProfileBlock) {
+        } else if (!keeper && data.blockCount > 0 && data.startMacAfter.empty() && spendProfileBlock) {
             std::string told;
-            if (spendProfileBlock(data.runId, data.startMacBefore, data.blockCount, told)) {
+            if (spendProfileBlock(data.runId, data.startMacBefore, data.blockCount, wroteBlock, told) && wroteBlock) {
                 data.spentFirst = data.startMacBefore;
                 data.spentCount = data.blockCount;
             }

@@ -35,11 +35,12 @@ public:
     RunRecords(const RunRecords&) = delete;
     RunRecords& operator=(const RunRecords&) = delete;
 
-    // A killed run that had begun writing its block (first address, size)
-    // from setup.ini's start_mac: moves start_mac past it, so no other
-    // router gets it. True when moved; told: a line for standard error.
+    // A killed run whose block a one-port station took from setup.ini's
+    // start_mac and never verified (first address, size, whether it had
+    // begun writing it): settles the block. True when it is spent (start_mac
+    // moved past it); told: a line for standard error.
     using SpendProfileBlock = std::function<bool(const std::string& runId, const std::string& first, int count,
-                                                 std::string& told)>;
+                                                 bool written, std::string& told)>;
 
     // Before the first run: a record for every run whose process was killed
     // before it wrote its own, and transcripts of runs killed before they

@@ -133,15 +133,24 @@ TEST(MacWriter, WritesVerifiesAndAdvancesTheBlockAtEveryRouterLatency) {
     }
 }
 
-TEST(MacWriter, EntriesTakeConsecutiveAddressesAndWrapInTheirOctets) {
-    const std::string setup = setupFor("127.0.0.102", writeMac("00:11:22:FF:FF:FF", "2", "0=A,B\r\n1=C\r\n"));
-    const MacRun run = runMac("127.0.0.102", setup);
+// The block's last entry may take the address before the range's end; a
+// block that would reach the end is refused with nothing written.
+TEST(MacWriter, EntriesTakeConsecutiveAddressesUpToTheirRangesEnd) {
+    const std::string fits = setupFor("127.0.0.102", writeMac("00:11:22:FF:FF:FD", "2", "0=A,B\r\n1=C\r\n"));
+    const MacRun run = runMac("127.0.0.102", fits);
     EXPECT_EQ(run.result, 1);
-    EXPECT_NE(run.received[0].find("echo A 00:11:22:FF:FF:FF > "), std::string::npos);
-    EXPECT_NE(run.received[0].find("echo B 00:11:22:FF:FF:FF > "), std::string::npos);
-    EXPECT_NE(run.received[0].find("echo C 00:11:22:00:00:00 > "), std::string::npos);
-    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:00:00:01\r\n"), std::string::npos) << run.setupAfter;
-    EXPECT_NE(run.file.find("00:11:22:00:00:00"), std::string::npos) << run.file;
+    EXPECT_NE(run.received[0].find("echo A 00:11:22:FF:FF:FD > "), std::string::npos);
+    EXPECT_NE(run.received[0].find("echo B 00:11:22:FF:FF:FD > "), std::string::npos);
+    EXPECT_NE(run.received[0].find("echo C 00:11:22:FF:FF:FE > "), std::string::npos);
+    EXPECT_NE(run.setupAfter.find("start_mac=00:11:22:FF:FF:FF\r\n"), std::string::npos) << run.setupAfter;
+
+    const std::string past = setupFor("127.0.0.102", writeMac("00:11:22:FF:FF:FE", "3", "0=A\r\n1=B\r\n2=C\r\n"));
+    const MacRun refused = runMac("127.0.0.102", past);
+    EXPECT_EQ(refused.result, 0);
+    EXPECT_EQ(refused.received[0], login) << "nothing written";
+    EXPECT_EQ(refused.log.back(),
+              "Can't take 3 MAC addresses from 00:11:22:FF:FF:FE: the range ends at 00:11:22:FF:FF:FF (1 left)");
+    EXPECT_EQ(refused.setupAfter, past);
 }
 
 TEST(MacWriter, NoEntriesWritesNothingAndNormalisesStartMac) {

@@ -1,14 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <set>
-#include <thread>
 
 #include "app/Gang.h"
 #include "config/GangConfig.h"
 #include "config/StationConfig.h"
 #include "platform/Adapters.h"
-#include "platform/FileLock.h"
-#include "procedures/GangBlockSource.h"
 #include "support/TempDir.h"
 
 namespace vornix {
@@ -68,68 +64,6 @@ TEST(Gang, ExitStatusCountsOnlyPortsWhoseRouterAnswered) {
         {{R::NotRun}, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(Gang::exitStatus(c.results), c.status) << c.results.size();
-}
-
-// setup.ini with start_mac, and the file lock the ports share.
-struct GangStation {
-    test::TempDir dir;
-    std::string path = dir.write("setup.ini", "[WRITE_MAC]\r\nstart_mac=00:11:22:00:00:FE\r\n");
-    std::string lock = dir.file("gang.lock");
-    std::shared_ptr<void> hold(std::string& why) const { return platform::lockFile(lock, 2000, why); }
-    std::string startMac() const { return StationConfig(*platform::makeProfile(path)).read(keys::startMac).text; }
-};
-
-// Each port takes its block and moves start_mac past it at once: a port
-// that fails later leaves a gap, never a block for another router.
-TEST(GangBlockSource, APortsBlockIsTakenAtOnceAndNeverHandedOutAgain) {
-    GangStation station;
-    const std::unique_ptr<Profile> profile = platform::makeProfile(station.path);
-    GangBlockSource failing(*profile, station.path, [&](std::string& why) { return station.hold(why); });
-    const MacBlockSource::Reserved first = failing.reserve(3);
-    ASSERT_TRUE(first.ok) << first.failureLine;
-    EXPECT_TRUE(first.taken);
-    EXPECT_EQ(first.startMac, "00:11:22:00:00:FE");
-    EXPECT_EQ(station.startMac(), "00:11:22:00:01:01");
-    EXPECT_TRUE(failing.spentAtEnd()) << "a run that never verified spends its block";
-
-    GangBlockSource next(*profile, station.path, [&](std::string& why) { return station.hold(why); });
-    const MacBlockSource::Reserved second = next.reserve(3);
-    EXPECT_EQ(second.startMac, "00:11:22:00:01:01");
-    EXPECT_EQ(next.commit(second.startMac, 3, "00:11:22:00:01:04"), "");
-    EXPECT_EQ(next.stageVerified(), "");
-    EXPECT_FALSE(next.spentAtEnd());
-    EXPECT_EQ(station.startMac(), "00:11:22:00:01:04");
-
-    // The lock held elsewhere: nothing is taken.
-    GangBlockSource refused(*profile, station.path, [](std::string& why) {
-        why = "another process has held it for 10 s";
-        return std::shared_ptr<void>();
-    });
-    const MacBlockSource::Reserved none = refused.reserve(3);
-    EXPECT_FALSE(none.ok);
-    EXPECT_EQ(none.failureLine, "Can't lock start_mac in " + station.path + ": another process has held it for 10 s");
-    EXPECT_FALSE(refused.spentAtEnd());
-    EXPECT_EQ(station.startMac(), "00:11:22:00:01:04");
-}
-
-// Eight ports reserving at the same moment, each through its own file
-// handle as its own process has it: eight different blocks.
-TEST(GangBlockSource, PortsReservingAtOnceNeverShareABlock) {
-    GangStation station;
-    constexpr int ports = 8;
-    std::vector<std::string> blocks(ports);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < ports; ++i)
-        threads.emplace_back([&, i] {
-            const std::unique_ptr<Profile> profile = platform::makeProfile(station.path);
-            GangBlockSource source(*profile, station.path, [&](std::string& why) { return station.hold(why); });
-            blocks[static_cast<std::size_t>(i)] = source.reserve(2).startMac;
-        });
-    for (std::thread& thread : threads) thread.join();
-    const std::set<std::string> distinct(blocks.begin(), blocks.end());
-    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(ports));
-    EXPECT_EQ(distinct.count(""), 0u);
-    EXPECT_EQ(station.startMac(), "00:11:22:00:01:0E");
 }
 
 }  // namespace
