@@ -125,6 +125,37 @@ Row runExpectFloor(const vornix::test::BusyBoxRouter& router, int names) {
     return row;
 }
 
+long msSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// Whole processes, as an operator would time them: the expect script
+// (interpreter start included) and vornix-cli --mac with one name in
+// prompt pacing, from its start to its exit.
+Row wholeExpect(const vornix::test::BusyBoxRouter& router) {
+    const auto start = std::chrono::steady_clock::now();
+    Row row = runExpectFloor(router, 1);
+    row.ms = msSince(start);
+    return row;
+}
+
+Row wholeCli(const vornix::test::BusyBoxRouter& router) {
+    const std::string station = directory + "/whole";
+    std::system(("mkdir -p " + station).c_str());
+    std::ofstream(station + "/setup.ini", std::ios::trunc | std::ios::binary)
+        << "[Environment]\r\nPacing=prompt\r\n[SETUP]\r\nCPE_LAN_IP=" << router.address()
+        << "\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n[WRITE_MAC]\r\npath=/proc/ticfg/mac\r\nnumber=1\r\n"
+           "start_mac=00:11:22:00:00:00\r\n0=name0\r\n[WRITE_ENV]\r\npath=/proc/ticfg/mac\r\nnumber=0\r\n";
+    Row row;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(("cd " + station + " && " VORNIX_CLI_PATH " --mac >last.log 2>&1").c_str());
+    row.ms = msSince(start);
+    row.ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!row.ok) row.last = "vornix-cli --mac exited " + std::to_string(status) + " (see " + station + "/last.log)";
+    return row;
+}
+
 long mean(const std::vector<long>& values) {
     long sum = 0;
     for (long v : values) sum += v;
@@ -173,6 +204,29 @@ int busyBoxRows() {
         }
         std::printf("%-15s %12ld %12ld %8.2f   %s\n", label.c_str(), mean(expect), mean(prompt),
                     static_cast<double>(mean(prompt)) / static_cast<double>(std::max(mean(expect), 1L)), each.c_str());
+    }
+    {
+        std::vector<long> expect, cli;
+        std::string failed, each;
+        for (int round = 0; round < rounds && failed.empty(); ++round) {
+            const Row script = wholeExpect(busybox);
+            const Row run = wholeCli(busybox);
+            if (!script.ok || !run.ok) {
+                failed = !script.ok ? "expect: " + script.last : run.last;
+                break;
+            }
+            expect.push_back(script.ms);
+            cli.push_back(run.ms);
+            each += (round ? " " : "") + std::to_string(script.ms) + "/" + std::to_string(run.ms);
+        }
+        if (!failed.empty()) {
+            ++failures;
+            std::printf("%-15s FAILED: %s\n", "whole, 1 name", failed.c_str());
+        } else {
+            std::printf("%-15s %12ld %12ld %8.2f   %s  (processes: python3 expect-floor, vornix-cli --mac)\n",
+                        "whole, 1 name", mean(expect), mean(cli),
+                        static_cast<double>(mean(cli)) / static_cast<double>(std::max(mean(expect), 1L)), each.c_str());
+        }
     }
     std::printf("%-15s %12s %12s %8s\n", "", "fixed ms", "prompt ms", "prompt");
     const Row fixed = runStage(0, 0, false, &busybox);

@@ -24,6 +24,7 @@ struct RunSequencer::Run {
     bool probeDone = false;
     std::atomic<int> found{0};
     RunOutcome outcome;  // under mutex
+    Wake stageEnded[3];  // ends the sequencer's pause after starting that stage
 };
 
 RunSequencer::RunSequencer(StationContext& context, EchoPort& echo, Stages stages, int probeWaitMs)
@@ -139,6 +140,7 @@ void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
                 run->outcome.stageMs[i] =
                     std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
             }
+            run->stageEnded[i].set();
             threadEnded(run);
         });
     } catch (...) {
@@ -147,6 +149,7 @@ void RunSequencer::startStage(const std::shared_ptr<Run>& run, Stage stage) {
         *succeeded[i] = 0;
         context_.console.enableStart(true);
         *busy[i] = 0;
+        run->stageEnded[i].set();
         threadEnded(run);
     }
 }
@@ -210,15 +213,17 @@ void RunSequencer::sequence(std::shared_ptr<Run> run) {
         return true;
     };
 
+    // The pause after a start gives the stage time to count as busy; a
+    // stage that is over by then ends it: the run is not kept waiting.
     if (chosen(Stage::MacWriting)) {
         startStage(run, Stage::MacWriting);
-        context_.pause.sleepMs(500);
+        context_.pause.sleepMsUnless(500, run->stageEnded[0]);
     }
     if (chosen(Stage::BootUpdate)) {
         while (flags.macBusy != 0) context_.pause.sleepMs(20);
         if (flags.macSucceeded == 0) return;
         startStage(run, Stage::BootUpdate);
-        context_.pause.sleepMs(500);
+        context_.pause.sleepMsUnless(500, run->stageEnded[1]);
     }
     if (!chosen(Stage::FirmwareUpdate)) return;
     while (flags.macBusy != 0 || flags.bootBusy != 0) context_.pause.sleepMs(20);

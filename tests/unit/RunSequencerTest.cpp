@@ -128,6 +128,30 @@ TEST(RunSequencer, StartIsDisabledBeforeAStageAndTheStageEnablesIt) {
     EXPECT_EQ(outcome.stage(Stage::BootUpdate), StageResult::NotChosen);
 }
 
+// The pause after a stage's start is over when the stage is: a run whose
+// stages are done ends then, not half a second later.
+TEST(RunSequencer, ThePauseAfterAStageIsOverWhenTheStageIs) {
+    struct UntilWoken : YieldingPause {
+        std::atomic<int> woken{0}, pauses{0};
+        void sleepMsUnless(int milliseconds, Wake& wake) override {
+            ++pauses;
+            EXPECT_EQ(milliseconds, 500);
+            woken += wake.waitMs(60000);
+        }
+    };
+    Station s;
+    UntilWoken pause;
+    StationContext context{s.console, s.profile, s.dir.file("setup.ini"), 500, s.flags, pause};
+    s.console.chosen[0] = s.console.chosen[1] = true;
+    RunSequencer sequencer(context, s.echo,
+                           {s.stage("MAC", s.flags.macBusy, s.flags.macSucceeded, true),
+                            s.stage("BOOT", s.flags.bootBusy, s.flags.bootSucceeded, true), {}});
+    sequencer.startPressed();
+    EXPECT_TRUE(sequencer.waitForRun().succeeded());
+    EXPECT_EQ(pause.pauses, 2);
+    EXPECT_EQ(pause.woken, 2) << "each stage's end ended its pause";
+}
+
 // A stage that gets no thread fails as it would on its own: a line, its
 // success flag 0, Start enabled again, and no later stage.
 TEST(RunSequencer, AStageThatCannotStartFails) {

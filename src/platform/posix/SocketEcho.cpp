@@ -152,9 +152,18 @@ void SocketEcho::flushArp() {
         argv[3] = dev;
         argv[4] = &device[0];
     }
+    // Where iproute2 puts it, looked up once: a PATH without the sbin
+    // directories (a user's) would otherwise lose the flush.
+    static const std::string program = [] {
+        for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"})
+            if (::access(path, X_OK) == 0) return std::string(path);
+        return std::string();
+    }();
     pid_t pid = 0;
     // It takes milliseconds; waiting for it keeps no child behind.
-    if (posix_spawnp(&pid, "ip", &actions, nullptr, argv, environ) == 0) ::waitpid(pid, nullptr, 0);
+    const int spawned = program.empty() ? posix_spawnp(&pid, "ip", &actions, nullptr, argv, environ)
+                                        : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    if (spawned == 0) ::waitpid(pid, nullptr, 0);
     posix_spawn_file_actions_destroy(&actions);
 }
 
