@@ -11,6 +11,7 @@
 #include "platform/Adapters.h"
 #include "platform/ChildProcess.h"
 #include "platform/CurrentDirectory.h"
+#include "platform/FileLock.h"
 #include "platform/FileRecords.h"
 #include "platform/Ports.h"
 #include "app/Station.h"
@@ -82,10 +83,24 @@ bool Gang::configured() {
 }
 
 int Gang::runPort(int number, OperatorConsole& console) {
+    // Its gang gone already: not one step on the router.
+    if (!platform::ChildProcess::endWithStarter()) return interruptedStatus;
     std::string why;
     const std::optional<RouterPort> routerPort = port(number, why);
     if (!routerPort) {
         console.appendLog("Can't use port " + std::to_string(number) + ": " + why);
+        return 1;
+    }
+    // One process a port, held until this one ends: a second one on the
+    // same port (a gang started again beside it) would work its router too.
+    static std::unique_ptr<platform::HeldLock> portLock;
+    const std::optional<std::string> here = platform::currentDirectory();
+    const std::string lockName = "vornix-port" + std::to_string(number) + ".lock";
+    std::string busy;
+    if (here) portLock = platform::lockFile(*here + platform::pathSeparator() + lockName, 0, busy);
+    if (!portLock) {
+        console.appendLog("Can't use port " + std::to_string(number) + " (" + routerPort->interfaceName +
+                          "): another process is running it (" + lockName + " is held)");
         return 1;
     }
     StartRefusal refusal{};
@@ -169,6 +184,9 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
                 results[i] = Result::Passed;
             } else if (end.status == noRouterStatus) {
                 results[i] = Result::NoRouter;
+            } else if (end.status == interruptedStatus) {
+                results[i] = Result::Interrupted;
+                killed = true;
             } else {
                 results[i] = Result::Failed;
             }

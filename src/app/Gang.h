@@ -30,6 +30,9 @@ public:
     static constexpr const char* portArgument = "--gang-port";
     // A port's process exits with this when its router did not answer.
     static constexpr int noRouterStatus = 3;
+    // ... and with this when it ended its run unfinished: its gang, or the
+    // pipe its log goes to, was gone (none of the statuses a run ends with).
+    static constexpr int interruptedStatus = 4;
 
     enum class Result { NotRun, Passed, Failed, NoRouter, Interrupted };
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "app/TestHold.h"
 #include "station/OperatorConsole.h"
 #include "station/RunRecord.h"
 
@@ -11,7 +12,8 @@ namespace vornix {
 // it, and the run log also goes into the record of the run going on.
 class JournalingConsole : public OperatorConsole {
 public:
-    explicit JournalingConsole(OperatorConsole& console) : console_(console) {}
+    // port: the gang port whose runs these are, 0 on a one-port station.
+    JournalingConsole(OperatorConsole& console, int port) : console_(console), hold_(port) {}
 
     // Set between runs, before any thread of the next one exists.
     void setRecord(RunRecord* record) { record_ = record; }
@@ -19,6 +21,7 @@ public:
     void appendLog(const std::string& line) override {
         if (RunRecord* record = record_.load()) record->logLine(line);
         console_.appendLog(line);
+        hold_.after(line);
     }
     void clearLog() override {
         if (RunRecord* record = record_.load()) record->clearLog();
@@ -34,6 +37,7 @@ public:
 private:
     OperatorConsole& console_;
     std::atomic<RunRecord*> record_{nullptr};
+    TestHold hold_;
 };
 
 }  // namespace vornix

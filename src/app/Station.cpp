@@ -63,7 +63,7 @@ struct Station::Parts {
           port(std::move(routerPort)),
           adapters(platform::makeAdapters(settings.configPath, port)),
           profile(port.bound() ? std::make_unique<PortProfile>(*adapters.profile, port.number) : nullptr),
-          console(frontEnd),
+          console(frontEnd, port.number),
           context{console, profile ? *profile : *adapters.profile, settings.configPath, settings.telnetWait, flags, pause},
           station{platform::hostName(), std::string("vornix ") + VORNIX_VERSION},
           records(files, settings.directory, platform::pathSeparator(), station, console) {

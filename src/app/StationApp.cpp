@@ -49,6 +49,7 @@ std::vector<std::string> arguments() {
         else if (args[i] == "--boot") boot = true;
     }
     vornix::HeadlessConsole console(out, mac, boot, false);
+    console.endWhenUnread(vornix::Gang::interruptedStatus);
     if (!socketsStarted) {
         console.appendLog("Windows sockets initialization failed.");
         ExitProcess(1);

@@ -1,5 +1,7 @@
 #include "cli/HeadlessConsole.h"
 
+#include <cstdlib>
+
 namespace vornix {
 
 HeadlessConsole::HeadlessConsole(std::FILE* out, bool macWriting, bool bootUpdate, bool firmwareUpdate)
@@ -34,8 +36,8 @@ std::string HeadlessConsole::logLineOf(const std::string& output) {
 void HeadlessConsole::appendLog(const std::string& line) {
     const std::string text = outputLine(line);
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fflush(out_);
+    const bool written = std::fwrite(text.data(), 1, text.size(), out_) == text.size() && std::fflush(out_) == 0;
+    if (!written && unreadStatus_ >= 0) std::_Exit(unreadStatus_);
 }
 
 bool HeadlessConsole::stageChosen(Stage stage) { return chosen_[static_cast<int>(stage)]; }

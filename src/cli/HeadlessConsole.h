@@ -16,6 +16,11 @@ class HeadlessConsole : public OperatorConsole {
 public:
     HeadlessConsole(std::FILE* out, bool macWriting, bool bootUpdate, bool firmwareUpdate);
 
+    // A gang port's log goes to its gang: once nobody reads it (the gang
+    // ended), the run ends at once, unfinished, with this exit status; the
+    // next start records it as interrupted.
+    void endWhenUnread(int status) { unreadStatus_ = status; }
+
     void appendLog(const std::string& line) override;
     void clearLog() override {}
     void enableStart(bool) override {}  // no button
@@ -37,6 +42,7 @@ public:
 private:
     std::mutex mutex_;
     std::FILE* out_;
+    int unreadStatus_ = -1;
     bool chosen_[3];
     std::vector<std::string> scratch_;
 };

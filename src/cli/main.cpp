@@ -14,6 +14,7 @@
 #include "app/Gang.h"
 #include "app/Station.h"
 #include "cli/HeadlessConsole.h"
+#include "cli/QueuedOutput.h"
 #include "vornix/Version.h"
 #ifdef VORNIX_LINE_VIEW
 #include "view/ViewServer.h"
@@ -137,6 +138,7 @@ int runGangPort(const char* number, bool mac, bool boot) {
         return 2;
     }
     vornix::HeadlessConsole console(stdout, mac, boot, false);
+    console.endWhenUnread(vornix::Gang::interruptedStatus);
     vornix::Station::endProcess(vornix::Gang::runPort(port, console));
 }
 
@@ -148,10 +150,11 @@ int runGang(bool mac, bool boot) {
         std::fprintf(stderr, "vornix-cli: --gang: %s\n", why.c_str());
         return 1;
     }
-    auto prefixed = [](int port, const std::string& line) {
-        const std::string text = "[" + std::to_string(port) + "] " + line + "\n";
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+    // A stalled standard output (a console in selection mode, a pipe read
+    // slowly) must never hold a port's reader, and so its router dialogue.
+    vornix::QueuedOutput output(stdout);
+    auto prefixed = [&output](int port, const std::string& line) {
+        output.write("[" + std::to_string(port) + "] " + line + "\n");
     };
     for (const vornix::Gang::Port& port : *ports)
         if (!port.problem.empty()) prefixed(port.port.number, vornix::Gang::problemLine(port));
@@ -164,9 +167,11 @@ int runGang(bool mac, bool boot) {
         vornix::Gang::runAll(*ports, stages, {prefixed, nullptr}, recovery);
     for (std::size_t i = 0; i < ports->size(); ++i) {
         const vornix::RouterPort& port = (*ports)[i].port;
-        std::printf("Port %d (%s): %s\n", port.number, port.interfaceName.c_str(), vornix::Gang::resultText(results[i]));
+        output.write("Port " + std::to_string(port.number) + " (" + port.interfaceName +
+                     "): " + vornix::Gang::resultText(results[i]) + "\n");
     }
-    std::fflush(stdout);
+    if (const std::size_t dropped = output.finish())
+        std::fprintf(stderr, "vornix-cli: %zu lines were not shown: standard output was not read\n", dropped);
     return vornix::Gang::exitStatus(results);
 }
 

@@ -8,7 +8,10 @@
 namespace vornix::platform {
 
 // Another process of this program, as a gang station runs one per port: its
-// standard output comes back through a pipe, its standard error is ours.
+// standard output comes back through a pipe, its standard error is ours. A
+// child never outlives the process that started it: on Windows it is in a
+// job that ends with that process, on Linux it asks for that itself
+// (endWithStarter).
 class ChildProcess {
 public:
     // How it ended: exited with a status, or ended from outside (a signal,
@@ -22,6 +25,11 @@ public:
     // program's name), in the current directory. nullptr and why when not.
     static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments, std::string& why);
     virtual ~ChildProcess() = default;
+
+    // Called first thing in a process that start() started: from here on
+    // it ends at once when its starter does. False when the starter is
+    // gone already (the caller ends); true too when not started by start().
+    static bool endWithStarter();
 
     // Its next line of standard output, without its line end (a carriage
     // return before the line feed is dropped too); false once the output has

@@ -26,6 +26,8 @@
 namespace vornix::test {
 
 struct GangBedOptions {
+    GangBedOptions() = default;
+    explicit GangBedOptions(int portCount) : ports(portCount) {}
     int ports = 4;
     std::map<int, long> copyRate;         // port: bytes a second of its router's cp to the boot partition
     std::set<int> noRouter;               // ports whose cable leads to nothing at 192.168.1.1
@@ -57,6 +59,9 @@ struct GangStation {
     int telnetWaitMs = 100, bootCopyMs = 300, waitBootMs = 300;
     std::string startMac = "00:11:22:00:00:0A";
     std::string line;  // the [LINE] section's keys; empty: setup.ini's start_mac
+    // [WRITE_MAC]'s entries: ethaddr and lan_mac on a block's first address, wan_mac on the next.
+    std::string macEntries = "number=2\r\n0=ethaddr,lan_mac\r\n1=wan_mac\r\n";
+    std::string envEntries = "number=1\r\n0=ProductID,VX100\r\n";  // [WRITE_ENV]'s
 
     std::string setupIni() const;
 };
@@ -122,21 +127,26 @@ public:
     CliResult runCli(const std::string& directory, const std::vector<std::string>& arguments) const {
         return startCli(directory, arguments).finish();
     }
-    // The same, not waited for: the pid is vornix-cli's own (ip execs it).
-    StartedCli startCli(const std::string& directory, const std::vector<std::string>& arguments) const {
+    // The same, not waited for: the pid is vornix-cli's own (ip and env
+    // exec it). environment: NAME=VALUE settings for it; output: the
+    // descriptor its standard output goes to, instead of a file.
+    StartedCli startCli(const std::string& directory, const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& environment = {}, int output = -1) const {
         static int counter = 0;
         StartedCli started;
         const std::string base = directory + "-" + std::to_string(++counter);
         started.out = base + "-out.txt";
         started.err = base + "-err.txt";
-        std::vector<std::string> argv = {"ip", "netns", "exec", stationNamespace(), VORNIX_CLI_PATH};
+        std::vector<std::string> argv = {"ip", "netns", "exec", stationNamespace(), "env"};
+        argv.insert(argv.end(), environment.begin(), environment.end());
+        argv.push_back(VORNIX_CLI_PATH);
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> pointers;
         for (std::string& a : argv) pointers.push_back(a.data());
         pointers.push_back(nullptr);
         started.pid = ::fork();
         if (started.pid != 0) return started;
-        const int out = ::open(started.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = output >= 0 ? output : ::open(started.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(started.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = ::open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || in < 0 || ::chdir(directory.c_str()) != 0) ::_exit(99);
@@ -196,8 +206,8 @@ inline std::string GangStation::setupIni() const {
                       "\r\nTIME2WAITBOOT(ms)=" + std::to_string(waitBootMs) +
                       "\r\nENV_PATH=/proc/ticfg/env\r\nBOOTCODENAME=BUILD_VERSION\r\nBOOTVERSION=1.2.3\r\nCHIP=7200\r\n"
                       "\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\nstart_mac=" + (line.empty() ? startMac : "NULL") +
-                      "\r\nnumber=2\r\n0=ethaddr,lan_mac\r\n1=wan_mac\r\n\r\n[WRITE_ENV]\r\npath=/proc/ticfg/env\r\n"
-                      "number=1\r\n0=ProductID,VX100\r\n\r\n[GANG]\r\nPorts=" + std::to_string(ports) + "\r\n";
+                      "\r\n" + macEntries + "\r\n[WRITE_ENV]\r\npath=/proc/ticfg/env\r\n" + envEntries +
+                      "\r\n[GANG]\r\nPorts=" + std::to_string(ports) + "\r\n";
     for (int k = 1; k <= ports; ++k)
         ini += "Port" + std::to_string(k) + "=" + GangBed::interface(k) + "\r\nPort" + std::to_string(k) +
                "_PC_IP=" + GangBed::pcAddress(k) + "\r\n";

@@ -338,7 +338,7 @@ struct KeptRecords : LineRecordKeeper {
 struct StationRecords {
     std::string directory;
     test::RecordingConsole screen;
-    JournalingConsole console{screen};
+    JournalingConsole console{screen, 0};
     RunRecords records;
     StationRecords(RecordFiles& files, std::string station)
         : directory(std::move(station)),

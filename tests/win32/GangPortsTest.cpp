@@ -135,6 +135,42 @@ TEST(ChildProcess, InheritsOnlyItsOwnHandlesAndIsKilled) {
     EXPECT_FALSE(child->readLine(line));
 }
 
+// A supervisor that dies (Task Manager, a crash) takes its port processes
+// with it: none goes on with its router. The supervisor is this program
+// started with --supervise; it starts a sleeping child and names it.
+TEST(ChildProcess, ChildrenEndWithTheirStarter) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, &inheritable, 0));
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string line = std::string("\"") + self + "\" --supervise";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION supervisor{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &supervisor));
+    CloseHandle(write);
+    std::string said;
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(read, &c, 1, &got, nullptr) && got == 1 && c != '\n') said += c;
+    CloseHandle(read);
+    ASSERT_EQ(said.rfind("child ", 0), 0u) << said;
+    HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::atol(said.c_str() + 6)));
+    ASSERT_TRUE(child);
+    EXPECT_EQ(WaitForSingleObject(child, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the child runs";
+    TerminateProcess(supervisor.hProcess, 9);
+    WaitForSingleObject(supervisor.hProcess, INFINITE);
+    EXPECT_EQ(WaitForSingleObject(child, 30000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the child outlived its starter";
+    CloseHandle(child);
+    CloseHandle(supervisor.hThread);
+    CloseHandle(supervisor.hProcess);
+}
+
 // The operator leaves while the ports run: every port's process ends at
 // once, and a port started after that is ended as it starts. The ports'
 // processes are this program (main), which never ends its run by itself.
@@ -161,6 +197,19 @@ TEST(Gang, StopEndsEveryPortsRunAndAnyStartedAfter) {
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "--child") return vornix::childMain(argc, argv);
+    if (argc == 2 && std::string(argv[1]) == "--supervise") {
+        std::string why;
+        auto child = vornix::platform::ChildProcess::start({"--child", "sleep"}, why);
+        std::string line;
+        if (!child || !child->readLine(line)) {
+            std::printf("no child: %s\n", why.c_str());
+            return 1;
+        }
+        std::printf("child %lld\n", child->id());
+        std::fflush(stdout);
+        Sleep(60000);
+        return 0;
+    }
     if (argc >= 3 && std::string(argv[1]) == vornix::Gang::portArgument) {
         std::printf("port %s running\n", argv[2]);
         std::fflush(stdout);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,13 +10,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 extern char** environ;
 
 namespace vornix::platform {
 
 namespace {
+
+// The starter's process id, handed to its children.
+constexpr const char* starterVariable = "VORNIX_STARTER=";
 
 class PosixChild : public ChildProcess {
 public:
@@ -82,11 +88,19 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     std::vector<char*> argv;
     for (std::string& text : texts) argv.push_back(&text[0]);
     argv.push_back(nullptr);
+    // Our environment, and who started the child.
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, starterVariable, std::strlen(starterVariable)) != 0) environment.emplace_back(*entry);
+    environment.push_back(starterVariable + std::to_string(::getpid()));
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(&entry[0]);
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
     pid_t pid = 0;
-    const int failed = ::posix_spawn(&pid, self, &actions, nullptr, argv.data(), environ);
+    const int failed = ::posix_spawn(&pid, self, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe[1]);
     if (failed != 0) {
@@ -95,6 +109,16 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         return nullptr;
     }
     return std::make_unique<PosixChild>(pid, pipe[0]);
+}
+
+bool ChildProcess::endWithStarter() {
+    const char* starter = std::getenv("VORNIX_STARTER");
+    if (!starter) return true;
+    // The signal comes when the thread that started us ends: the starter
+    // keeps that thread until its children are over.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return true;
+    // Gone before we asked: we belong to another process now.
+    return ::getppid() == static_cast<pid_t>(std::atol(starter));
 }
 
 }  // namespace vornix::platform

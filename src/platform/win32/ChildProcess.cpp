@@ -95,6 +95,30 @@ private:
     End end_;
 };
 
+// The job every child goes into: ended, and every process in it, when its
+// last handle closes, which the system does when this process ends however
+// it ends. nullptr and why when the system gives none.
+HANDLE childrenJob(std::string& why) {
+    static std::string problem;
+    static const HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        if (!made) {
+            problem = "cannot make a job for it" + errorClause(GetLastError());
+            return HANDLE(nullptr);
+        }
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            problem = "cannot make its job end with this program" + errorClause(GetLastError());
+            CloseHandle(made);
+            return HANDLE(nullptr);
+        }
+        return made;
+    }();
+    if (!job) why = problem;
+    return job;
+}
+
 // Closes what start() opened on every way out.
 struct Handles {
     HANDLE read = nullptr, write = nullptr, error = nullptr, input = nullptr;
@@ -169,8 +193,15 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     startup.StartupInfo.hStdError = handles.error;
     startup.lpAttributeList = attributes;
     PROCESS_INFORMATION started{};
+    const HANDLE job = childrenJob(why);
+    if (!job) {
+        DeleteProcThreadAttributeList(attributes);
+        why = "cannot start " + ansiFromWide(self) + ": " + why;
+        return nullptr;
+    }
+    // Suspended until it is in the job: not one instruction runs outside it.
     const BOOL made = CreateProcessW(self.c_str(), &line[0], nullptr, nullptr, TRUE,
-                                     EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW,
+                                     EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW | CREATE_SUSPENDED,
                                      nullptr, nullptr, &startup.StartupInfo, &started);
     const DWORD error = GetLastError();
     DeleteProcThreadAttributeList(attributes);
@@ -178,11 +209,23 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         why = "cannot start " + ansiFromWide(self) + errorClause(error);
         return nullptr;
     }
+    if (!AssignProcessToJobObject(job, started.hProcess)) {
+        why = "cannot put " + ansiFromWide(self) + " in the job that ends it with this program" +
+              errorClause(GetLastError());
+        TerminateProcess(started.hProcess, killedCode);
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+        return nullptr;
+    }
+    ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     // Our copy of the write end goes, so that the child's end is the output's end.
     HANDLE output = handles.read;
     handles.read = nullptr;
     return std::make_unique<Win32Child>(started.hProcess, started.dwProcessId, output);
 }
+
+// The job start() put us in ends us with our starter.
+bool ChildProcess::endWithStarter() { return true; }
 
 }  // namespace vornix::platform
