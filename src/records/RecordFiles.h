@@ -32,8 +32,9 @@ public:
     virtual ~RecordFiles() = default;
     // Appends line and a line end in one write to the file at path (made
     // when missing), starting on a fresh line when an earlier process left a
-    // torn one, and flushed to the disk before it returns. False and why
-    // when not.
+    // torn one, and flushed to the disk before it returns. Processes
+    // appending at once take turns (each waits a while for its own); readers
+    // are never kept out. False and why when not.
     virtual bool appendLine(const std::string& path, const std::string& line, std::string& why) = 0;
     // A new file with bytes, its directory made when missing, flushed to
     // the disk. False and why when not.

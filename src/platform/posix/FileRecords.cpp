@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <dirent.h>
@@ -11,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/TestHold.h"
 #include "platform/posix/WriteAll.h"
 
 namespace vornix::platform {
@@ -77,6 +77,50 @@ private:
     std::string directory_, name_;
 };
 
+// Waits up to wait for the file's lock; the system lets it go with the file.
+bool takeTurn(int fd, std::chrono::milliseconds wait, std::string& why) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            why = reason();
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            why = "another process has held it for " + std::to_string(wait.count() / 1000) + " s";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Where unnamed files are not to be had: made under its ".new" name first,
+// then locked. A start in between could take it for a killed run's.
+std::unique_ptr<HeldFile> createNamedFirst(const std::string& directory, const std::string& name,
+                                           const std::string& heading, std::string& why) {
+    const std::string fresh = name + ".new";
+    const int fd = ::open((directory + "/" + fresh).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = reason();
+        return nullptr;
+    }
+    auto file = std::make_unique<PosixHeldFile>(fd, directory, fresh);
+    holdForTest("VORNIX_TEST_HOLD_BEFORE_LOCK");
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        why = reason();
+        ::unlink((directory + "/" + fresh).c_str());
+        return nullptr;
+    }
+    holdForTest("VORNIX_TEST_HOLD_BEFORE_HEADING");
+    // The heading on the disk before the name: a run's .open transcript
+    // always tells which run it was.
+    if (!file->append(heading, why) || !file->sync(why) || !file->rename(name, why)) {
+        ::unlink((directory + "/" + fresh).c_str());
+        return nullptr;
+    }
+    return file;
+}
+
 }  // namespace
 
 bool FileRecords::appendLine(const std::string& path, const std::string& line, std::string& why) {
@@ -85,6 +129,13 @@ bool FileRecords::appendLine(const std::string& path, const std::string& line, s
         why = reason();
         return false;
     }
+    // Appends take turns (a gang's ports end together): the look at the
+    // last byte and the write belong to one writer. Readers take no lock.
+    if (!takeTurn(fd, journalWait_, why)) {
+        ::close(fd);
+        return false;
+    }
+    holdForTest("VORNIX_TEST_HOLD_JOURNAL_TURN");
     // A process killed in the middle of its write left a torn last line:
     // the new record starts a line of its own.
     std::string bytes = line + "\n";
@@ -119,26 +170,29 @@ bool FileRecords::writeNew(const std::string& directory, const std::string& name
 std::unique_ptr<HeldFile> FileRecords::create(const std::string& directory, const std::string& name,
                                               const std::string& heading, std::string& why) {
     if (!makeDirectory(directory, why)) return nullptr;
-    // Held before it has its name: another process never finds it unheld.
-    const std::string fresh = name + ".new";
-    const int fd = ::open((directory + "/" + fresh).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // Made without a name, locked, its heading on the disk, and only then
+    // named: no other process ever finds it unheld or without its heading,
+    // and a process killed before that leaves nothing.
+    const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
+        return createNamedFirst(directory, name, heading, why);
     if (fd < 0) {
         why = reason();
         return nullptr;
     }
-    auto file = std::make_unique<PosixHeldFile>(fd, directory, fresh);
+    auto file = std::make_unique<PosixHeldFile>(fd, directory, name);
+    holdForTest("VORNIX_TEST_HOLD_BEFORE_LOCK");
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         why = reason();
-        ::unlink((directory + "/" + fresh).c_str());
         return nullptr;
     }
-    // Tests widen the moment before the heading, to kill a station in it.
-    if (const char* pause = std::getenv("VORNIX_TEST_PAUSE_BEFORE_HEADING_MS"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(pause)));
-    // The heading on the disk before the name: a run's .open transcript
-    // always tells which run it was.
-    if (!file->append(heading, why) || !file->sync(why) || !file->rename(name, why)) {
-        ::unlink((directory + "/" + fresh).c_str());
+    holdForTest("VORNIX_TEST_HOLD_BEFORE_HEADING");
+    if (!file->append(heading, why) || !file->sync(why)) return nullptr;
+    // linkat through /proc: naming an unnamed file by its descriptor alone
+    // (AT_EMPTY_PATH) takes a privilege a station may not have.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, (directory + "/" + name).c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        why = reason();
         return nullptr;
     }
     return file;

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
+
+#include "platform/TestHold.h"
 
 namespace vornix::platform {
 
@@ -33,27 +37,54 @@ bool makeDirectory(const std::string& directory, std::string& why) {
 
 // Every sharing allowed (a reader may look at a live transcript, and its
 // owner may rename it while it is open); the hold is a lock on one byte far
-// past any data, which no read or write of the file touches.
+// past any data, which no read or write of the file touches. The journal's
+// writers take turns by the same byte.
 constexpr DWORD heldByteHigh = 0x40000000;
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-HANDLE openShared(const std::string& path, DWORD disposition) {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+HANDLE openShared(const std::string& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool hold(HANDLE file) {
+bool lockHeldByte(HANDLE file, DWORD flags) {
     OVERLAPPED at{};
     at.OffsetHigh = heldByteHigh;
-    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
+    return LockFileEx(file, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
+}
+
+bool hold(HANDLE file) { return lockHeldByte(file, LOCKFILE_EXCLUSIVE_LOCK); }
+
+// The system lets a lock go with its handle, but not always at once.
+void letGo(HANDLE file) {
+    OVERLAPPED at{};
+    at.OffsetHigh = heldByteHigh;
+    UnlockFileEx(file, 0, 1, 0, &at);
+    CloseHandle(file);
+}
+
+// Waits up to wait for the held byte.
+bool takeTurn(HANDLE file, std::chrono::milliseconds wait, std::string& why) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (hold(file)) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
+            why = reason();
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            why = "another process has held it for " + std::to_string(wait.count() / 1000) + " s";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 class Win32HeldFile : public HeldFile {
 public:
     Win32HeldFile(HANDLE file, std::string directory, std::string name)
         : file_(file), directory_(std::move(directory)), name_(std::move(name)) {}
-    // Closing the handle releases its lock.
-    ~Win32HeldFile() override { CloseHandle(file_); }
+    ~Win32HeldFile() override { letGo(file_); }
 
     bool append(const std::string& bytes, std::string& why) override {
         LARGE_INTEGER end{};
@@ -111,12 +142,19 @@ private:
 }  // namespace
 
 bool FileRecords::appendLine(const std::string& path, const std::string& line, std::string& why) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for writing: a gang's ports end together and append at once,
+    // taking turns by the held byte, so that the look at the last byte and
+    // the write belong to one writer. Readers take no turn.
+    HANDLE file = openShared(path, FILE_APPEND_DATA | GENERIC_READ, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         why = reason();
         return false;
     }
+    if (!takeTurn(file, journalWait_, why)) {
+        CloseHandle(file);
+        return false;
+    }
+    holdForTest("VORNIX_TEST_HOLD_JOURNAL_TURN");
     // A process killed in the middle of its write left a torn last line:
     // the new record starts a line of its own.
     std::string bytes = line + "\n";
@@ -132,7 +170,7 @@ bool FileRecords::appendLine(const std::string& path, const std::string& line, s
     }
     const bool ok = writeWhole(file, bytes);
     if (!ok) why = reason();
-    CloseHandle(file);
+    letGo(file);
     return ok;
 }
 
@@ -154,20 +192,38 @@ bool FileRecords::writeNew(const std::string& directory, const std::string& name
 std::unique_ptr<HeldFile> FileRecords::create(const std::string& directory, const std::string& name,
                                               const std::string& heading, std::string& why) {
     if (!makeDirectory(directory, why)) return nullptr;
-    // Held before it has its name: another process never finds it unheld.
+    // Another process never finds it unheld: until it is locked, it is open
+    // without sharing for deleting, and a claim asks for delete access, so
+    // no start can open it, let alone take it for a killed run's.
     const std::string fresh = name + ".new";
-    HANDLE handle = openShared(directory + "\\" + fresh, CREATE_NEW);
-    if (handle == INVALID_HANDLE_VALUE) {
+    const std::string path = directory + "\\" + fresh;
+    HANDLE made = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (made == INVALID_HANDLE_VALUE) {
         why = reason();
         return nullptr;
     }
-    auto file = std::make_unique<Win32HeldFile>(handle, directory, fresh);
+    holdForTest("VORNIX_TEST_HOLD_BEFORE_LOCK");
+    // The hold passes to a handle that shares deleting (the run renames the
+    // file by its name): both hold the byte shared until the first lets go.
+    HANDLE kept = INVALID_HANDLE_VALUE;
+    const bool held = lockHeldByte(made, 0) &&
+                      (kept = openShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING)) != INVALID_HANDLE_VALUE &&
+                      lockHeldByte(kept, 0);
+    if (!held) why = reason();
+    letGo(made);
+    if (!held) {
+        if (kept != INVALID_HANDLE_VALUE) CloseHandle(kept);
+        DeleteFileA(path.c_str());
+        return nullptr;
+    }
+    auto file = std::make_unique<Win32HeldFile>(kept, directory, fresh);
+    holdForTest("VORNIX_TEST_HOLD_BEFORE_HEADING");
     // The heading on the disk before the name: a run's .open transcript
     // always tells which run it was.
-    if (!hold(handle) || !file->append(heading, why) || !file->sync(why) || !file->rename(name, why)) {
-        if (why.empty()) why = reason();
+    if (!file->append(heading, why) || !file->sync(why) || !file->rename(name, why)) {
         file.reset();
-        DeleteFileA((directory + "\\" + fresh).c_str());
+        DeleteFileA(path.c_str());
         return nullptr;
     }
     return file;
@@ -191,7 +247,8 @@ std::vector<std::string> FileRecords::names(const std::string& directory, const 
 
 std::unique_ptr<HeldFile> FileRecords::claim(const std::string& directory, const std::string& name) {
     const std::string path = directory + "\\" + name;
-    HANDLE handle = openShared(path, OPEN_EXISTING);
+    // With delete access: a file still being made is not opened at all.
+    HANDLE handle = openShared(path, GENERIC_READ | GENERIC_WRITE | DELETE, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     auto file = std::make_unique<Win32HeldFile>(handle, directory, name);
     if (!hold(handle)) return nullptr;  // its run is live
