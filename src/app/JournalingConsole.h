@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/TestHold.h"
+#include "platform/TestHold.h"
 #include "station/OperatorConsole.h"
 #include "station/RunRecord.h"
 
@@ -37,7 +37,7 @@ public:
 private:
     OperatorConsole& console_;
     std::atomic<RunRecord*> record_{nullptr};
-    TestHold hold_;
+    platform::LineHold hold_;
 };
 
 }  // namespace vornix

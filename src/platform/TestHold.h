@@ -20,4 +20,23 @@ inline void holdForTest(const char* variable) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// The same at a line of a run's log: with VORNIX_TEST_HOLD_AT naming the
+// start of a line and VORNIX_TEST_HOLD_PORT the port whose run holds (0 or
+// unset: a one-port station's), the run holds right after logging the first
+// such line, at the gate VORNIX_TEST_HOLD_GATE names.
+class LineHold {
+public:
+    explicit LineHold(int port) {
+        const char* at = std::getenv("VORNIX_TEST_HOLD_AT");
+        const char* which = std::getenv("VORNIX_TEST_HOLD_PORT");
+        if (at && *at && std::atoi(which ? which : "0") == port) at_ = at;
+    }
+    void after(const std::string& line) const {
+        if (!at_.empty() && line.compare(0, at_.size(), at_) == 0) holdForTest("VORNIX_TEST_HOLD_GATE");
+    }
+
+private:
+    std::string at_;
+};
+
 }  // namespace vornix::platform

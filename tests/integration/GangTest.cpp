@@ -294,11 +294,11 @@ TEST_F(GangEndToEnd, SoakKilledPortsNeverPutAnAddressOnTwoRouters) {
         for (int k = 1; k <= 4; ++k) bed.setTicfg(k, "env", "bootloaderVersion 1.0.0\nBUILD_VERSION 1.0.0\n");
         const int victim = 1 + static_cast<int>(random() % 4);
         const std::string moment = moments[random() % (sizeof moments / sizeof *moments)];
-        const std::string held = dir.file("held-" + std::to_string(round));
+        const std::string gate = dir.file("gate-" + std::to_string(round)), held = gate + ".held";
         const test::StartedCli gang =
             bed.startCli(path, {"--gang", "--mac"},
                          {"VORNIX_TEST_HOLD_AT=" + moment, "VORNIX_TEST_HOLD_PORT=" + std::to_string(victim),
-                          "VORNIX_TEST_HOLD_FILE=" + held});
+                          "VORNIX_TEST_HOLD_GATE=" + gate});
         const std::string tag = "round " + std::to_string(round) + " (port " + std::to_string(victim) +
                                 " killed at \"" + moment + "\")";
         pid_t child = 0;
@@ -344,10 +344,10 @@ TEST_F(GangEndToEnd, AKilledGangLeavesNoPortProcessAndAPortRunsOnce) {
     Station setup;
     setup.ports = 2;
     const std::string path = station("station", setup);
-    const std::string held = dir.file("held");
+    const std::string gate = dir.file("gate"), held = gate + ".held";
     const test::StartedCli gang = bed.startCli(
         path, {"--gang", "--mac"},
-        {"VORNIX_TEST_HOLD_AT=Writing lan_mac", "VORNIX_TEST_HOLD_PORT=1", "VORNIX_TEST_HOLD_FILE=" + held});
+        {"VORNIX_TEST_HOLD_AT=Writing lan_mac", "VORNIX_TEST_HOLD_PORT=1", "VORNIX_TEST_HOLD_GATE=" + gate});
     for (int i = 0; i < 3000 && !std::filesystem::exists(held); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(std::filesystem::exists(held)) << show(gang.finish());

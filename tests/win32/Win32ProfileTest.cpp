@@ -81,5 +81,28 @@ TEST(Win32Profile, TerminatedWriterLeavesACompleteFile) {
     EXPECT_GT(moved, 0);
 }
 
+// Another process reads setup.ini while start_mac is replaced (a gang's
+// ports read their keys as they go): the replacement waits for the reader
+// instead of failing the run that writes it.
+TEST(Win32Profile, AWriteBesideReadersOfOtherProcessesSucceeds) {
+    test::TempDir dir;
+    const std::string path = dir.write("setup.ini", test::crashImage(0));
+    const std::string helper = exeDirectory() + "profile_write_loop.exe";
+    std::string command = "\"" + helper + "\" \"" + path + "\" 1";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION writer{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &writer));
+    platform::Win32Profile profile(path);
+    for (int i = 0; i < 300; ++i) profile.read("WRITE_MAC", "start_mac", "NULL", 18);
+    DWORD code = 0;
+    GetExitCodeProcess(writer.hProcess, &code);
+    EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE)) << "the writer gave up (exit " << code << ")";
+    TerminateProcess(writer.hProcess, 9);
+    WaitForSingleObject(writer.hProcess, INFINITE);
+    CloseHandle(writer.hThread);
+    CloseHandle(writer.hProcess);
+}
+
 }  // namespace
 }  // namespace vornix

@@ -20,9 +20,18 @@ bool replaceFileAtomically(const std::string& path, const std::string& bytes) {
     }
     if (ok) ok = FlushFileBuffers(file) != 0;
     if (!CloseHandle(file)) ok = false;
-    if (ok)
-        ok = MoveFileExA(temporary.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // Another process reading the file (GetPrivateProfileString opens it
+    // without sharing it for deleting) holds the replacement off for a
+    // moment: tried again for a while, never given up on at the first refusal.
+    for (int tries = 0; ok; ++tries) {
+        if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+        const DWORD error = GetLastError();
+        if (tries >= 2000 ||
+            (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION))
+            ok = false;
+        else
+            Sleep(5);
+    }
     if (!ok) DeleteFileA(temporary.c_str());
     return ok;
 }
