@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <cstdio>
 #include <mutex>
+#include <random>
 #include <thread>
 
+#include "app/GangRouters.h"
 #include "config/GangConfig.h"
 #include "records/Journal.h"
 #include "records/RunRecords.h"
@@ -82,7 +85,7 @@ bool Gang::configured() {
     return profile && readGangConfig(*profile).present;
 }
 
-int Gang::runPort(int number, OperatorConsole& console) {
+int Gang::runPort(int number, OperatorConsole& console, const std::string& gangRun) {
     // Its gang gone already: not one step on the router.
     if (!platform::ChildProcess::endWithStarter()) return interruptedStatus;
     std::string why;
@@ -103,9 +106,11 @@ int Gang::runPort(int number, OperatorConsole& console) {
                           "): another process is running it (" + lockName + " is held)");
         return 1;
     }
+    RouterPort runPort = *routerPort;
+    runPort.gangRun = gangRun;
     StartRefusal refusal{};
     std::string directory;
-    const std::unique_ptr<Station> station = Station::open(console, refusal, directory, *routerPort);
+    const std::unique_ptr<Station> station = Station::open(console, refusal, directory, runPort);
     if (!station) {
         console.appendLog("Can't start the station of port " + std::to_string(number) + " in " + directory);
         return 1;
@@ -150,14 +155,29 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
     std::mutex tell;  // one event at a time, so lines never interleave inside a line
     std::vector<std::thread> readers;
     bool killed = false;
+    // Where the ports tell each other which router they reached.
+    const std::string tag = [] {
+        char text[12];
+        std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(std::random_device()()));
+        return std::string(text);
+    }();
+    const std::optional<std::string> here = platform::currentDirectory();
+    GangRouters routers(here.value_or("."), platform::pathSeparator(), tag);
+    std::vector<int> running;
+    for (const Port& port : ports)
+        if (port.problem.empty()) running.push_back(port.port.number);
+    std::string unshared;
+    const bool shared = routers.begin(running, unshared);
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const Port& port = ports[i];
         if (!port.problem.empty()) continue;
         std::vector<std::string> arguments{portArgument, std::to_string(port.port.number)};
+        if (shared) arguments.insert(arguments.end(), {runArgument, tag});
         arguments.insert(arguments.end(), stageArguments.begin(), stageArguments.end());
         std::string why;
         std::shared_ptr<platform::ChildProcess> child = platform::ChildProcess::start(arguments, why);
         if (!child) {
+            routers.ended(port.port.number);
             std::lock_guard<std::mutex> lock(tell);
             if (events.line) events.line(port.port.number, "Can't start the run of port " +
                                                                std::to_string(port.port.number) + ": " + why);
@@ -176,6 +196,7 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
             // process id, once waited for, may be another process's.
             if (stop) stop->remove(child);
             const platform::ChildProcess::End end = child->wait();
+            routers.ended(number);
             std::lock_guard<std::mutex> lock(tell);
             if (!end.exited) {
                 results[i] = Result::Interrupted;
@@ -194,6 +215,7 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
         });
     }
     for (std::thread& reader : readers) reader.join();
+    routers.remove();
     // A run that ended its way named its transcript .log. One still .open was
     // killed, whatever its exit status says (on Windows a process ended
     // from outside exits with any status its killer chose).

@@ -28,6 +28,8 @@ class Gang {
 public:
     // The argument that makes this program one port's run: "--gang-port K".
     static constexpr const char* portArgument = "--gang-port";
+    // ... and the one that names the gang run it is part of: "--gang-run TAG".
+    static constexpr const char* runArgument = "--gang-run";
     // A port's process exits with this when its router did not answer.
     static constexpr int noRouterStatus = 3;
     // ... and with this when it ended its run unfinished: its gang, or the
@@ -56,7 +58,9 @@ public:
     // station whose sockets go through that port, reporting to console.
     // Its exit status: as a one-router run's, and noRouterStatus when its
     // router did not answer.
-    static int runPort(int number, OperatorConsole& console);
+    // gangRun: the tag of the gang run, which its ports share (empty when
+    // started by hand).
+    static int runPort(int number, OperatorConsole& console, const std::string& gangRun = std::string());
     // Makes the records of runs killed before they ended (as a station's
     // start does), reporting to console.
     static void recover(OperatorConsole& console);

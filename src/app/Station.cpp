@@ -3,12 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 
+#include "app/GangRouters.h"
 #include "app/JournalingConsole.h"
 #include "app/RunSequencer.h"
 #include "automation/ToolLauncher.h"
 #include "config/GangConfig.h"
+#include "link/Net.h"
 #include "link/TelnetChannel.h"
 #include "platform/Adapters.h"
 #include "platform/AtomicReplace.h"
@@ -16,6 +19,7 @@
 #include "platform/FileLock.h"
 #include "platform/FileRecords.h"
 #include "platform/HostName.h"
+#include "platform/Ports.h"
 #include "procedures/BootUpdater.h"
 #include "procedures/MacBlock.h"
 #include "procedures/FirmwareUpdater.h"
@@ -68,6 +72,7 @@ struct Station::Parts {
           station{platform::hostName(), std::string("vornix ") + VORNIX_VERSION},
           records(files, settings.directory, platform::pathSeparator(), station, console) {
         context.port = port;
+        context.routerReached = [this] { return routerReached(); };
     }
 
     StationSettings settings;
@@ -87,6 +92,10 @@ struct Station::Parts {
 
     // The run going on, or the last one.
     std::shared_ptr<RunRecord> record;
+    // What its first connection found out about the router it reached.
+    std::mutex reachedMutex;
+    bool reachedAsked = false;
+    std::string reachedLine;
 
     std::string path(const std::string& name) const {
         return settings.directory + platform::pathSeparator() + name;
@@ -138,6 +147,33 @@ struct Station::Parts {
         FirmwareUpdater(context, *adapters.echo, launcher, *adapters.windows, toolHandles, settings.directory).run();
     }
 
+    // Once a run's first connection to its router is made: the router's
+    // hardware address goes into the record, and a gang port makes sure the
+    // router is the one behind its own port, and no other port's.
+    std::string routerReached() {
+        std::lock_guard<std::mutex> lock(reachedMutex);
+        if (reachedAsked) return reachedLine;
+        reachedAsked = true;
+        std::string router = read(keys::cpeLanIp).text;
+        std::uint32_t address = 0;
+        if (net::resolveIPv4(router, address)) {
+            const auto* octet = reinterpret_cast<const unsigned char*>(&address);
+            router = std::to_string(octet[0]) + "." + std::to_string(octet[1]) + "." + std::to_string(octet[2]) + "." +
+                     std::to_string(octet[3]);
+        }
+        const std::string hardware = platform::neighbourAddress(port, router);
+        if (!hardware.empty()) context.note([&](RunRecord& run) { run.routerHardware(hardware); });
+        // A one-port station reaches its router as the routing table says.
+        if (!port.bound()) return reachedLine;
+        if (port.gangRun.empty()) {
+            if (hardware.empty()) reachedLine = GangRouters::elsewhereLine(port.number, port.interfaceName, router);
+            return reachedLine;
+        }
+        GangRouters routers(settings.directory, platform::pathSeparator(), port.gangRun);
+        reachedLine = routers.reached(port.number, port.interfaceName, router, hardware, pause);
+        return reachedLine;
+    }
+
     // The passwords setup.ini holds now, masked in every record.
     Secrets secrets() const {
         Secrets secrets;
@@ -176,6 +212,11 @@ struct Station::Parts {
 
     // A new record and transcript for the run about to start.
     void runStarting() {
+        {
+            std::lock_guard<std::mutex> lock(reachedMutex);
+            reachedAsked = false;
+            reachedLine.clear();
+        }
         RunRecord::Data start;
         start.started = std::chrono::system_clock::now();
         const ConfigValue router = read(keys::cpeLanIp);

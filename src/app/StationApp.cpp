@@ -44,9 +44,11 @@ std::vector<std::string> arguments() {
     if (!out) ExitProcess(1);
     _setmode(_fileno(out), _O_BINARY);
     bool mac = false, boot = false;
+    std::string gangRun;
     for (std::size_t i = 3; i < args.size(); ++i) {
         if (args[i] == "--mac") mac = true;
         else if (args[i] == "--boot") boot = true;
+        else if (args[i] == vornix::Gang::runArgument && i + 1 < args.size()) gangRun = args[++i];
     }
     vornix::HeadlessConsole console(out, mac, boot, false);
     console.endWhenUnread(vornix::Gang::interruptedStatus);
@@ -60,7 +62,7 @@ std::vector<std::string> arguments() {
         console.appendLog("Can't use port " + args[2] + ": a port number is 1 to " + std::to_string(vornix::maxPorts));
         ExitProcess(1);
     }
-    vornix::Station::endProcess(vornix::Gang::runPort(static_cast<int>(number), console));
+    vornix::Station::endProcess(vornix::Gang::runPort(static_cast<int>(number), console, gangRun));
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ int serveView(int argc, char** argv) {
 // A port's own run on a gang station: a one-port station whose sockets go
 // through that port; exit status as a one-router run's, and
 // Gang::noRouterStatus when its router did not answer.
-int runGangPort(const char* number, bool mac, bool boot) {
+int runGangPort(const char* number, const char* gangRun, bool mac, bool boot) {
     int port = 0;
     if (!parseCount(number, port) || port > vornix::maxPorts) {
         std::fprintf(stderr, "vornix-cli: %s takes a port number from 1 to %d\n", vornix::Gang::portArgument,
@@ -139,7 +139,7 @@ int runGangPort(const char* number, bool mac, bool boot) {
     }
     vornix::HeadlessConsole console(stdout, mac, boot, false);
     console.endWhenUnread(vornix::Gang::interruptedStatus);
-    vornix::Station::endProcess(vornix::Gang::runPort(port, console));
+    vornix::Station::endProcess(vornix::Gang::runPort(port, console, gangRun ? gangRun : ""));
 }
 
 // vornix-cli --gang: every port at once, each port's lines prefixed "[K] ".
@@ -193,6 +193,7 @@ int main(int argc, char** argv) {
 
     bool mac = false, boot = false, firmware = false, history = false, json = false, gang = false;
     const char* gangPort = nullptr;
+    const char* gangRun = nullptr;
     int count = 20;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--history")) {
@@ -202,6 +203,8 @@ int main(int argc, char** argv) {
             gang = true;
         } else if (!std::strcmp(argv[i], vornix::Gang::portArgument) && i + 1 < argc) {
             gangPort = argv[++i];
+        } else if (!std::strcmp(argv[i], vornix::Gang::runArgument) && i + 1 < argc) {
+            gangRun = argv[++i];
         } else if (!std::strcmp(argv[i], "--json")) {
             json = true;
         } else if (!std::strcmp(argv[i], "--mac")) mac = true;
@@ -240,7 +243,7 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    if (gangPort) return runGangPort(gangPort, mac, boot);
+    if (gangPort) return runGangPort(gangPort, gangRun, mac, boot);
     if (gang) return runGang(mac, boot);
 
     vornix::HeadlessConsole console(stdout, mac, boot, firmware);

@@ -57,6 +57,13 @@ bool StageRun::openRouter(const std::string& address, const std::string& noConne
         fail(noConnection);
         return false;
     }
+    if (context_.routerReached) {
+        const std::string elsewhere = context_.routerReached();
+        if (!elsewhere.empty()) {
+            fail(elsewhere);
+            return false;
+        }
+    }
     if (!RouterLogin(context_.profile, context_.telnetWait, context_.pause, &pacer_).login(channel_)) {
         fail(noLogin);
         return false;

@@ -80,6 +80,7 @@ ordered heading(const RunRecord::Data& data, const Station& station, const Secre
         record["port"] = data.port;
         record["interface"] = text(data.interfaceName);
     }
+    if (!data.routerHardware.empty()) record["routerHardware"] = text(data.routerHardware);
     return record;
 }
 

@@ -15,6 +15,7 @@ struct RouterPort {
     int number = 0;             // 1 to maxPorts on a gang station, 0 on a one-port station
     std::string interfaceName;  // Linux: the interface's name; Windows: the adapter's alias or index
     std::string localAddress;   // this PC's address on that port, dotted IPv4
+    std::string gangRun = "";   // the tag of the gang run the port's run is part of, or empty
     bool bound() const { return number > 0; }
 };
 

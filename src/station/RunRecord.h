@@ -24,7 +24,7 @@ class RunRecord {
 public:
     // what: "log", "log cleared", "mac block", "start_mac after", "mac
     // written", "reused block of", "mac block writing", "mac block taken",
-    // "mac block spent";
+    // "mac block spent", "router hardware";
     // text: what was noted, as one line of text.
     using Listener = std::function<void(const std::string& what, const std::string& text)>;
 
@@ -55,6 +55,9 @@ public:
         std::string spentFirst;
         int spentCount = 0;
         std::string interruption;  // why an interrupted run's record is incomplete, or empty
+        // The router's hardware address, as the neighbour table of the
+        // run's port (or the station's) held it once connected; empty when unknown.
+        std::string routerHardware;
     };
 
     explicit RunRecord(Data start) : data_(std::move(start)) {}
@@ -125,6 +128,9 @@ public:
             d.bootExpected = expected;
             d.bootFound = found;
         });
+    }
+    void routerHardware(const std::string& address) {
+        with([&](Data& d) { d.routerHardware = address; }, "router hardware", address);
     }
     void firmwareVariant(const std::string& variant) { with([&](Data& d) { d.firmwareVariant = variant; }); }
     void ended() { with([](Data& d) { d.ended = std::chrono::system_clock::now(); }); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "config/Profile.h"
@@ -24,6 +25,11 @@ struct StationContext {
     RunRecord* record = nullptr;
     // The network port the router is on (a gang station's), or none.
     RouterPort port = RouterPort();
+    // Asked when a stage has connected to the router, before it writes
+    // anything: empty while the router may be written, else the stage's
+    // failure line (a gang port whose packets reached another port's
+    // router, or a router another port reached too). None: always empty.
+    std::function<std::string()> routerReached = nullptr;
 
     template <typename Note>
     void note(Note note) {

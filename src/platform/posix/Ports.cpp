@@ -5,6 +5,11 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 namespace vornix::platform {
 
 std::string portProblem(const RouterPort& port) {
@@ -28,6 +33,28 @@ std::string portProblem(const RouterPort& port) {
     if (!found) return "there is no interface " + name;
     if (!up) return "the interface " + name + " is down (no link)";
     if (!holds) return "the interface " + name + " does not hold its PC address " + port.localAddress;
+    return std::string();
+}
+
+unsigned long portInterfaceIndex(const RouterPort& port) {
+    return port.interfaceName.empty() ? 0 : ::if_nametoindex(port.interfaceName.c_str());
+}
+
+std::string neighbourAddress(const RouterPort& port, const std::string& address) {
+    // IP address, HW type, Flags, HW address, Mask, Device: one entry a line.
+    std::ifstream table("/proc/net/arp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string ip, type, flags, hardware, mask, device;
+        if (!(fields >> ip >> type >> flags >> hardware >> mask >> device)) continue;
+        // ATF_COM: resolved; an entry still being looked up holds zeros.
+        if (ip != address || !(std::strtoul(flags.c_str(), nullptr, 16) & 0x2) || hardware.size() != 17) continue;
+        if (port.bound() && device != port.interfaceName) continue;
+        for (char& c : hardware) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return hardware;
+    }
     return std::string();
 }
 
