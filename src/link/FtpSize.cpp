@@ -46,11 +46,10 @@ Taken takeReply(std::string& received, Reply& reply) {
 }
 
 std::optional<std::uint64_t> sizeIn(const Reply& reply) {
-    if (reply.code != 213 || reply.line.compare(0, 4, "213 ") != 0) return std::nullopt;
-    std::size_t end = reply.line.size();
-    while (end > 4 && reply.line[end - 1] == ' ') --end;
-    // 19 digits always fit; a size that needs more is no file of ours.
-    if (end == 4 || end - 4 > 19) return std::nullopt;
+    // RFC 3659: "213" SP 1*DIGIT. 19 digits always fit; a size that needs
+    // more is no file of ours.
+    const std::size_t end = reply.line.size();
+    if (reply.code != 213 || reply.line.compare(0, 4, "213 ") != 0 || end == 4 || end - 4 > 19) return std::nullopt;
     std::uint64_t size = 0;
     for (std::size_t i = 4; i < end; ++i) {
         if (!isDigit(reply.line[i])) return std::nullopt;

@@ -4,7 +4,6 @@
 
 #include "config/ConfigKeys.h"
 #include "link/FtpSize.h"
-#include "link/Pacer.h"
 #include "link/ReachabilityProbe.h"
 #include "procedures/Listing.h"
 #include "procedures/StageRun.h"
@@ -21,14 +20,13 @@ std::optional<std::string> BootUpdater::foundVersion(const std::string& text, co
 }
 
 BootUpdater::SizeOnRouter BootUpdater::sizeOnRouter(const std::string& answer, const std::string& path) {
-    const std::string text = withoutControlSequences(answer);
     const std::string complaint = "wc: " + path + ": ";
     std::size_t start = 0;
-    for (std::size_t end = text.find_first_of("\r\n"); end != std::string::npos;
-         start = end + 1, end = text.find_first_of("\r\n", start)) {
-        const std::size_t first = text.find_first_not_of(" \t", start);
+    for (std::size_t end = answer.find_first_of("\r\n"); end != std::string::npos;
+         start = end + 1, end = answer.find_first_of("\r\n", start)) {
+        const std::size_t first = answer.find_first_not_of(" \t", start);
         if (first >= end) continue;
-        const std::string line = text.substr(first, text.find_last_not_of(" \t", end - 1) + 1 - first);
+        const std::string line = answer.substr(first, answer.find_last_not_of(" \t", end - 1) + 1 - first);
         if (line == complaint + "No such file or directory") return {SizeOnRouter::known, 0};
         if (line.compare(0, complaint.size(), complaint) == 0 ||
             (line.size() >= 13 && line.compare(line.size() - 13, 13, "wc: not found") == 0))
