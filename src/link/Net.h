@@ -30,6 +30,11 @@ bool resolveIPv4(const std::string& host, std::uint32_t& address);
 bool bindToPort(SocketHandle socket, const std::string& interfaceName, std::uint32_t localAddress, std::string& why);
 // Blocking, with the system's own time-out.
 bool connectTo(SocketHandle socket, std::uint32_t address, int port);
+// The same, given up after timeoutMs; the socket stays blocking.
+bool connectWithin(SocketHandle socket, std::uint32_t address, int port, int timeoutMs);
+// Waits at most timeoutMs for something to receive (or the peer's close):
+// 1 when there is, 0 on the time-out, -1 on an error.
+int waitReadable(SocketHandle socket, int timeoutMs);
 // One send, no signal on a closed peer; the count sent or -1.
 int sendBytes(SocketHandle socket, const char* data, int size);
 // One receive; 0 when the peer closed, -1 on an error.

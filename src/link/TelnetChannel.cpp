@@ -152,6 +152,12 @@ bool TelnetChannel::connected() const {
     return !connection_->closed;
 }
 
+bool TelnetChannel::closedByRouter() const {
+    if (!connection_) return false;
+    std::lock_guard<std::mutex> lock(connection_->mutex);
+    return connection_->peerClosed;
+}
+
 int TelnetChannel::send(const std::string& text) const {
     if (!connection_ || connection_->handle == net::noSocket) return -1;
     {

@@ -28,6 +28,8 @@ public:
     // never connected. Collectors on it end; none reads the socket afterwards.
     void close();
     bool connected() const;
+    // The router ended the connection: a receive on it saw the end.
+    bool closedByRouter() const;
 
 private:
     friend int collectUntil(const TelnetChannel& channel, int milliseconds, const std::function<bool()>& done);

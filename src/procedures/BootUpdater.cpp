@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/ConfigKeys.h"
+#include "link/FtpSize.h"
 #include "link/ReachabilityProbe.h"
 #include "procedures/Listing.h"
 #include "procedures/StageRun.h"
@@ -16,6 +17,28 @@ std::optional<std::string> BootUpdater::foundVersion(const std::string& text, co
     std::size_t position = line->name + name.size();
     for (int skipped = 0; skipped < 30 && position < line->end && text[position] == ' '; ++skipped) ++position;
     return text.substr(position, std::min(length, line->end - position));
+}
+
+BootUpdater::SizeOnRouter BootUpdater::sizeOnRouter(const std::string& answer, const std::string& path) {
+    const std::string complaint = "wc: " + path + ": ";
+    std::size_t start = 0;
+    for (std::size_t end = answer.find_first_of("\r\n"); end != std::string::npos;
+         start = end + 1, end = answer.find_first_of("\r\n", start)) {
+        const std::size_t first = answer.find_first_not_of(" \t", start);
+        if (first >= end) continue;
+        const std::string line = answer.substr(first, answer.find_last_not_of(" \t", end - 1) + 1 - first);
+        if (line == complaint + "No such file or directory") return {SizeOnRouter::known, 0};
+        if (line.compare(0, complaint.size(), complaint) == 0 ||
+            (line.size() >= 13 && line.compare(line.size() - 13, 13, "wc: not found") == 0))
+            return {SizeOnRouter::unreadable, 0};
+        // 19 digits always fit; an image is far smaller.
+        const std::size_t digits = line.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string::npos || digits > 19) continue;
+        const std::size_t name = line.find_first_not_of(" \t", digits);
+        if (name == digits || line.compare(name, std::string::npos, path) != 0) continue;
+        return {SizeOnRouter::known, std::stoull(line.substr(0, digits))};
+    }
+    return {};
 }
 
 int BootUpdater::waitForRouter(const std::string& address, int waitMs) {
@@ -61,7 +84,28 @@ int BootUpdater::run() {
 
     const ConfigValue partition = config.read(keys::bootPartition);
     if (partition.missing) return run.fail("Can't read BOOT_PARTITION");
-    if (!run.sendCommand("cp " + directory.text + "/" + image.text + " " + partition.text + "\r\n", true)) return 0;
+
+    // A download cut short leaves part of the image, and a part copied onto
+    // the boot partition leaves a router that no longer boots.
+    std::string why;
+    const std::optional<std::uint64_t> served =
+        FtpSize(serverSizeLimitMs).of(pcIp.text, 21, {user.text, password.text}, image.text, why);
+    if (!served)
+        return run.fail("Can't get the size of " + image.text + " from the FTP server " + pcIp.text + ": " + why);
+    const std::string fetched = directory.text + "/" + image.text;
+    const std::optional<std::string> counted =
+        run.answerTo("wc -c " + fetched + "\r\n", downloadLimitMs, [&](const std::string& text) {
+            return sizeOnRouter(text, fetched).state != SizeOnRouter::pending;
+        });
+    if (!counted) return 0;
+    const SizeOnRouter arrived = sizeOnRouter(*counted, fetched);
+    if (arrived.state != SizeOnRouter::known) return run.fail("Can't read the size of " + fetched + " on the router");
+    context_.note([&](RunRecord& record) { record.bootImage(*served, arrived.bytes); });
+    if (arrived.bytes != *served)
+        return run.fail("Boot image incomplete: " + std::to_string(arrived.bytes) + " of " + std::to_string(*served) +
+                        " bytes arrived, not copied");
+
+    if (!run.sendCommand("cp " + fetched + " " + partition.text + "\r\n", true)) return 0;
     const ConfigValue copyTime = config.read(keys::time2BootCopy);
     if (copyTime.missing) return run.fail("Can't read TIME2BOOTCOPY");
     // A reboot during the copy leaves half a boot loader: paced by the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,22 @@ public:
     // connection after "reboot".
     static constexpr int copyLimitMs = 600000;
     static constexpr int rebootCloseLimitMs = 120000;
+    // How long the router may take to tell the size of the image it
+    // fetched (a download still running holds the answer back), and how
+    // long the station's FTP server may take to tell the size it serves.
+    static constexpr int downloadLimitMs = 600000;
+    static constexpr int serverSizeLimitMs = 10000;
+
+    // What the router's answer to "wc -c path" says so far.
+    struct SizeOnRouter {
+        enum State { pending, known, unreadable } state = pending;
+        std::uint64_t bytes = 0;  // when known; a missing file has 0
+    };
+    // Only whole lines count: "BYTES path" (blanks before it allowed), or
+    // wc's own "wc: path: No such file or directory" (0 bytes). Any other
+    // complaint of wc about path, or no wc at all, is unreadable. The
+    // command's echo and a download's messages before the answer say nothing.
+    static SizeOnRouter sizeOnRouter(const std::string& answer, const std::string& path);
 
     // The version the boot environment shows on name's own line: past at
     // most 30 plain spaces, as many characters as the expected version has

@@ -95,6 +95,15 @@ std::optional<std::string> StageRun::readBack(const std::string& command, int pa
     return capture.arrivedText();
 }
 
+std::optional<std::string> StageRun::answerTo(const std::string& command, int limitMs,
+                                              const std::function<bool(const std::string&)>& done) {
+    if (!sendCommand(command)) return std::nullopt;
+    ResponseCapture& capture = ResponseCapture::instance();
+    capture.clear();
+    waitOnChannel(channel_, limitMs, [&] { return channel_.closedByRouter() || done(capture.arrivedText()); });
+    return capture.arrivedText();
+}
+
 void StageRun::closeRouter() {
     if (channelOpen_) channel_.close();
     channelOpen_ = false;

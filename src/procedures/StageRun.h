@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -64,6 +65,13 @@ public:
     // 2000 ms more, the connection closed. The answer as it stood then;
     // nullopt when the command could not be sent (the stage has failed).
     std::optional<std::string> readBack(const std::string& command, int pauseMs, int collectMs);
+    // A command that is not logged, and its answer: the capture cleared as
+    // it goes, then up to limitMs until done() holds for what arrived since
+    // (the command's echo may be in it), or the router closed the
+    // connection. The answer as it stood then; nullopt when the command
+    // could not be sent (the stage has failed).
+    std::optional<std::string> answerTo(const std::string& command, int limitMs,
+                                        const std::function<bool(const std::string&)>& done);
 
 private:
     StationContext& context_;

@@ -136,8 +136,13 @@ std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, c
         mac["environment"] = environment;
         record["mac"] = mac;
     }
-    if (outcome.stages[1] != StageResult::NotChosen)
-        record["boot"] = {{"expected", text(data.bootExpected)}, {"found", text(data.bootFound)}};
+    if (outcome.stages[1] != StageResult::NotChosen) {
+        auto bytes = [](long long count) { return count < 0 ? ordered() : ordered(count); };
+        record["boot"] = {{"expected", text(data.bootExpected)},
+                          {"found", text(data.bootFound)},
+                          {"imageBytes", bytes(data.bootImageBytes)},
+                          {"arrivedBytes", bytes(data.bootArrivedBytes)}};
+    }
     if (outcome.stages[2] != StageResult::NotChosen) record["firmware"] = {{"variant", data.firmwareVariant}};
 
     return ending(record, data, transcript, secrets);

@@ -45,6 +45,9 @@ public:
         std::vector<MacName> macs;
         std::vector<std::pair<std::string, std::string>> environment;
         std::string bootExpected, bootFound;
+        // The boot image's bytes on the station's FTP server and on the
+        // router after its download; -1 until both are known.
+        long long bootImageBytes = -1, bootArrivedBytes = -1;
         std::string firmwareVariant;
         std::string reusedBlockOf;  // the unfinished run whose block this run wrote again
         int blockCount = 0;         // the MAC block's size, when told
@@ -131,6 +134,12 @@ public:
     }
     void routerHardware(const std::string& address) {
         with([&](Data& d) { d.routerHardware = address; }, "router hardware", address);
+    }
+    void bootImage(unsigned long long served, unsigned long long arrived) {
+        with([&](Data& d) {
+            d.bootImageBytes = static_cast<long long>(served);
+            d.bootArrivedBytes = static_cast<long long>(arrived);
+        });
     }
     void firmwareVariant(const std::string& variant) { with([&](Data& d) { d.firmwareVariant = variant; }); }
     void ended() { with([](Data& d) { d.ended = std::chrono::system_clock::now(); }); }

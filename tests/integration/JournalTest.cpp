@@ -308,8 +308,9 @@ TEST(Journal, AStationKilledBeforeItsTranscriptsHeadingLeavesNothingBehind) {
     EXPECT_TRUE(fixture.router.received().empty());
 }
 
-// The boot stage's record: the versions expected and found, and the failure
-// line of a boot loader that did not change to the one expected.
+// The boot stage's record: the versions expected and found, the image's
+// bytes on the server and on the router, and the failure line of a boot
+// loader that did not change to the one expected.
 TEST(Journal, TheBootStagesRecordNamesTheVersions) {
     test::TempDir dir;
     const std::string station = dir.file("station");
@@ -339,9 +340,11 @@ TEST(Journal, TheBootStagesRecordNamesTheVersions) {
     const std::vector<json> records = journal(station);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0]["ticked"], json::array({"boot"}));
-    EXPECT_EQ(records[0]["boot"], (json{{"expected", "1.2.3"}, {"found", "1.2.3"}}));
+    EXPECT_EQ(records[0]["boot"],
+              (json{{"expected", "1.2.3"}, {"found", "1.2.3"}, {"imageBytes", 24}, {"arrivedBytes", 24}}));
     EXPECT_EQ(records[0]["stages"]["boot"]["result"], "succeeded");
-    EXPECT_EQ(records[1]["boot"], (json{{"expected", "9.9.9"}, {"found", "1.2.3"}}));
+    EXPECT_EQ(records[1]["boot"],
+              (json{{"expected", "9.9.9"}, {"found", "1.2.3"}, {"imageBytes", 24}, {"arrivedBytes", 24}}));
     EXPECT_EQ(records[1]["stages"]["boot"]["failure"], "BUILD_VERSION = 1.2.3 != 9.9.9");
     for (const json& record : records)
         EXPECT_EQ(record.dump().find("ftp-pass"), std::string::npos) << "the FTP password stays out of the journal";

@@ -393,6 +393,24 @@ TEST(RouterSimWget, FetchesIntoTheCurrentDirectoryOrReportsWhyNot) {
     EXPECT_EQ(ftp.sessions, 3);
 }
 
+// The fault switch: BusyBox's wget, cut short, says so and keeps what came;
+// wc -c counts it as BusyBox's does.
+TEST(RouterSimWget, ACutDownloadKeepsWhatCameAndWcCountsIt) {
+    FtpServer ftp("127.0.0.70", {{"u-boot.bin", "BOOTVERSION=1.2.3 and more"}});
+    auto options = quick("127.0.0.70");
+    options.ftpPort = ftp.port();
+    options.wgetCutBytes = 11;
+    Router router(options);
+    auto c = router.shell();
+    run(*c, "cd /var/tmp");
+    const std::string out = run(*c, "wget ftp://station:pw@127.0.0.70/u-boot.bin");
+    EXPECT_NE(out.find("\r\nwget: connection closed prematurely\r\n"), std::string::npos) << out;
+    EXPECT_EQ(router.sim.file("/var/tmp/u-boot.bin"), "BOOTVERSION");
+    EXPECT_EQ(run(*c, "wc -c /var/tmp/u-boot.bin"), "11 /var/tmp/u-boot.bin\r\n");
+    EXPECT_EQ(run(*c, "wc -c u-boot.bin"), "11 u-boot.bin\r\n");
+    EXPECT_EQ(run(*c, "wc -c none.bin"), "wc: none.bin: No such file or directory\r\n");
+}
+
 TEST(RouterSimWget, UnreachableServer) {
     const int closedPort = [] {
         const int fd = listenOn("127.0.0.60");

@@ -1,7 +1,8 @@
 #pragma once
 
 // The station PC's FTP server for tests: Debian's pyftpdlib on a loopback
-// address, serving one directory to one account.
+// address, serving one directory to one account; or support/cutting-ftp-server,
+// the same server cutting every download short.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,12 +20,25 @@ namespace vornix::test {
 
 class FtpServer {
 public:
+    // A download's data connection closed after bytes; ending: what the
+    // control connection says then (426, 226 or drop, see the script).
+    struct Cut {
+        std::string script;
+        long bytes = 0;
+        std::string ending = "426";
+    };
+
     FtpServer(const std::string& address, int port, const std::string& user, const std::string& password,
-              const std::string& directory) {
+              const std::string& directory, const Cut* cut = nullptr) {
         if (::access("/usr/bin/python3", X_OK) != 0) return;
         std::string portText = std::to_string(port);
-        const char* argv[] = {"python3", "-m", "pyftpdlib", "-i", address.c_str(), "-p", portText.c_str(),
-                              "-u", user.c_str(), "-P", password.c_str(), "-d", directory.c_str(), nullptr};
+        const std::string bytes = cut ? std::to_string(cut->bytes) : "";
+        const char* served[] = {"python3", "-m", "pyftpdlib", "-i", address.c_str(), "-p", portText.c_str(),
+                                "-u", user.c_str(), "-P", password.c_str(), "-d", directory.c_str(), nullptr};
+        const char* cutting[] = {"python3", cut ? cut->script.c_str() : "", address.c_str(), portText.c_str(),
+                                 user.c_str(), password.c_str(), directory.c_str(), bytes.c_str(),
+                                 cut ? cut->ending.c_str() : "", nullptr};
+        const char** argv = cut ? cutting : served;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);

@@ -1,5 +1,6 @@
 // The boot stage's wait for the rebooted router (scripted echo, recorded
-// pauses: nothing is waited for) and its reading of the version.
+// pauses: nothing is waited for), its reading of the version and of the
+// image's size on the router.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -97,6 +98,37 @@ TEST(BootUpdaterVersion, ReadFromTheNamesOwnLinePastAtMostThirtySpaces) {
         {"case-sensitive name", "build_version 1.2.3", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(BootUpdater::foundVersion(c.text, "BUILD_VERSION", 5), c.found) << c.what;
+}
+
+TEST(BootUpdaterImageSize, OnlyTheWholeLineOfWcAboutTheImageCounts) {
+    using S = BootUpdater::SizeOnRouter;
+    const std::string path = "/var/tmp/u-boot.bin";
+    const struct {
+        const char* what;
+        std::string answer;
+        S::State state;
+        std::uint64_t bytes;
+    } cases[] = {
+        {"the count", "65536 /var/tmp/u-boot.bin\r\n/var/tmp # ", S::known, 65536},
+        {"after the echo", "wc -c /var/tmp/u-boot.bin\r\n65536 /var/tmp/u-boot.bin\r\n", S::known, 65536},
+        {"blanks before it", "   65536 /var/tmp/u-boot.bin\n", S::known, 65536},
+        {"typed ahead of a download that failed",
+         "wc -c /var/tmp/u-boot.bin\r\nu-boot.bin  45% |**    | 30000  0:00:01 ETA\rwget: connection closed "
+         "prematurely\r\n/var/tmp # wc -c /var/tmp/u-boot.bin\r\n30000 /var/tmp/u-boot.bin\r\n",
+         S::known, 30000},
+        {"no such file", "wc: /var/tmp/u-boot.bin: No such file or directory\r\n", S::known, 0},
+        {"the line still arriving", "65536 /var/tmp/u-boot.bin", S::pending, 0},
+        {"another file's count", "65536 /var/tmp/u-boot.bin.old\r\n", S::pending, 0},
+        {"twenty digits", "12345678901234567890 /var/tmp/u-boot.bin\r\n", S::pending, 0},
+        {"wc's other complaint first", "wc: /var/tmp/u-boot.bin: Is a directory\r\n0 /var/tmp/u-boot.bin\r\n",
+         S::unreadable, 0},
+        {"no wc", "sh: wc: not found\r\n/var/tmp # ", S::unreadable, 0},
+    };
+    for (const auto& c : cases) {
+        const S size = BootUpdater::sizeOnRouter(c.answer, path);
+        EXPECT_EQ(size.state, c.state) << c.what;
+        EXPECT_EQ(size.bytes, c.bytes) << c.what;
+    }
 }
 
 }  // namespace

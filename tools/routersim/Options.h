@@ -27,6 +27,7 @@ struct Options {
     int rebootMs = 3000;                 // after "reboot": connections dropped, telnet refused this long (0: never)
     std::string ftpAddress = "";         // where wget's FTP connections go; "" = the URL's host
     int ftpPort = 21;
+    long wgetCutBytes = -1;              // >=0: wget keeps this many bytes of a file and fails as if cut short
     std::string bootloaderName = "BUILD_VERSION";  // label of the boot loader version in the environment
     std::string bootloaderVersionText = "0.9.0";   // boot loader version at start
     // Files present from the start, path -> content, as "echo ... > path" would
@@ -35,6 +36,9 @@ struct Options {
     // What the router does, one line per event; called from any of its
     // threads, never with its lock held. Empty: silent.
     std::function<void(const std::string&)> log;
+    // Called by wget on its connection's thread once the file has come,
+    // before it is stored: a test holds a download in progress here.
+    std::function<void(const std::string& path)> wgetArrived;
 };
 
 }  // namespace routersim

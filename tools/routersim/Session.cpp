@@ -367,6 +367,8 @@ std::string Session::shellCommand(const std::string& line) {
         tty = wget(command.args);
     } else if (name == "cp") {
         tty = cp(operands);
+    } else if (name == "wc") {
+        tty = wc(command.args, out);
     } else if (name == "reboot") {
         host_.log("connection " + std::to_string(id_) + ": reboot");
         closing_ = true;
@@ -376,7 +378,7 @@ std::string Session::shellCommand(const std::string& line) {
         closing_ = true;
         return "";
     } else if (name == "help") {
-        out = "Built-in commands:\n\tcat cd cp echo exit help ls pwd reboot wget\n";
+        out = "Built-in commands:\n\tcat cd cp echo exit help ls pwd reboot wc wget\n";
     } else {
         tty = "sh: " + name + ": not found\n";
     }
@@ -444,16 +446,50 @@ std::string Session::wget(const std::vector<std::string>& args) {
         return out + "wget: " + error + "\n";
     }
     const std::string path = RouterState::resolve(cwd_, outputName);
+    if (options_.wgetArrived) options_.wgetArrived(path);
+    // Cut short: what came stays in the file, as BusyBox's wget leaves it.
+    const bool cut = options_.wgetCutBytes >= 0 && data.size() > static_cast<std::size_t>(options_.wgetCutBytes);
+    if (cut) data.resize(static_cast<std::size_t>(options_.wgetCutBytes));
     RouterState::WriteResult result = RouterState::WriteResult::ok;
     host_.withState([&](RouterState& state) { result = state.write(path, data, false); });
     if (result != RouterState::WriteResult::ok) {
         host_.log(who + ": cannot store " + printable(path));
         return out + "wget: can't open '" + outputName + "': No such file or directory\n";
     }
+    if (cut) {
+        host_.log(who + ": cut short after " + std::to_string(data.size()) + " bytes into " + printable(path));
+        return out + "saving to '" + outputName + "'\nwget: connection closed prematurely\n";
+    }
     host_.log(who + ": " + std::to_string(data.size()) + " bytes into " + printable(path));
     std::string label = outputName.substr(0, 20);
     label.resize(21, ' ');
     return out + label + "100% |*******************************| " + std::to_string(data.size()) + "  0:00:00 ETA\n";
+}
+
+std::string Session::wc(const std::vector<std::string>& args, std::string& out) {
+    std::vector<std::string> files;
+    bool bytes = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "-c") bytes = true;
+        else if (!args[i].empty() && args[i][0] == '-') return "wc: invalid option -- '" + args[i].substr(1) + "'\n";
+        else files.push_back(args[i]);
+    }
+    // Only what a station asks: the bytes of one file, as BusyBox shows them.
+    if (!bytes || files.size() != 1) return "Usage: wc -c FILE\n";
+    const std::string& file = files[0];
+    const std::string path = RouterState::resolve(cwd_, file);
+    std::string tty;
+    host_.withState([&](RouterState& state) {
+        if (state.isDirectory(path)) {
+            tty = "wc: " + file + ": Is a directory\n";
+            out = "0 " + file + "\n";
+        } else if (!state.isFile(path)) {
+            tty = "wc: " + file + ": No such file or directory\n";
+        } else {
+            out = std::to_string(state.read(path).size()) + " " + file + "\n";
+        }
+    });
+    return tty;
 }
 
 std::string Session::cp(const std::vector<std::string>& operands) {

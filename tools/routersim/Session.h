@@ -65,6 +65,7 @@ private:
     std::string shellCommand(const std::string& line);
     std::string wget(const std::vector<std::string>& args);
     std::string cp(const std::vector<std::string>& args);
+    std::string wc(const std::vector<std::string>& args, std::string& out);
     // Router text ("\n" line ends) as it goes on the wire.
     std::string encode(const std::string& text) const;
 

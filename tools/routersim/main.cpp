@@ -41,6 +41,8 @@ const char* const usage =
     "  --reboot-ms MS          telnet refused this long after reboot (3000)\n"
     "  --ftp-address ADDR      wget connects here instead of the URL's host\n"
     "  --ftp-port N            FTP port for wget (21)\n"
+    "  --wget-cut BYTES        wget keeps only BYTES of a file and fails as a\n"
+    "                          download cut short does\n"
     "  --bootloader-name NAME  label of the boot loader version (BUILD_VERSION)\n"
     "  --bootloader-version V  boot loader version at start (0.9.0)\n"
     "  --dump-dir DIR          at exit, write every file under DIR/files/ and\n"
@@ -148,6 +150,8 @@ int main(int argc, char** argv) {
             options.ftpAddress = text();
         } else if (arg == "--ftp-port") {
             options.ftpPort = needs(1, 65535);
+        } else if (arg == "--wget-cut") {
+            options.wgetCutBytes = needs(0, 256 << 20);
         } else if (arg == "--bootloader-name") {
             options.bootloaderName = text();
         } else if (arg == "--bootloader-version") {

@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,6 +77,32 @@ bool connectTo(SocketHandle socket, std::uint32_t address, int port) {
     peer.sin_port = htons(static_cast<unsigned short>(port));
     peer.sin_addr.s_addr = address;
     return ::connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+bool connectWithin(SocketHandle socket, std::uint32_t address, int port, int timeoutMs) {
+    const int fd = static_cast<int>(socket);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<unsigned short>(port));
+    peer.sin_addr.s_addr = address;
+    bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        pollfd wanted{fd, POLLOUT, 0};
+        int error = ETIMEDOUT;
+        socklen_t size = sizeof error;
+        if (::poll(&wanted, 1, timeoutMs < 0 ? 0 : timeoutMs) == 1)
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        connected = error == 0;
+    }
+    return ::fcntl(fd, F_SETFL, flags) == 0 && connected;
+}
+
+int waitReadable(SocketHandle socket, int timeoutMs) {
+    pollfd wanted{static_cast<int>(socket), POLLIN, 0};
+    const int ready = ::poll(&wanted, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    return ready < 0 ? -1 : ready == 0 ? 0 : 1;
 }
 
 int sendBytes(SocketHandle socket, const char* data, int size) {

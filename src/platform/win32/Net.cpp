@@ -110,6 +110,43 @@ bool connectTo(SocketHandle socket, std::uint32_t address, int port) {
     return true;
 }
 
+bool connectWithin(SocketHandle socket, std::uint32_t address, int port, int timeoutMs) {
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(raw(socket), FIONBIO, &nonBlocking) != 0) return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<unsigned short>(port));
+    peer.sin_addr.s_addr = address;
+    bool connected = ::connect(raw(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+        // A refused connect shows in the exception set, not the write set.
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(raw(socket), &writable);
+        FD_SET(raw(socket), &failed);
+        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        if (timeoutMs < 0) wait = timeval{0, 0};
+        int error = WSAETIMEDOUT;
+        int size = sizeof error;
+        if (::select(0, nullptr, &writable, &failed, &wait) > 0)
+            ::getsockopt(raw(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+        connected = error == 0;
+    }
+    u_long blocking = 0;
+    return ::ioctlsocket(raw(socket), FIONBIO, &blocking) == 0 && connected;
+}
+
+int waitReadable(SocketHandle socket, int timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(raw(socket), &readable);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (timeoutMs < 0) wait = timeval{0, 0};
+    const int ready = ::select(0, &readable, nullptr, nullptr, &wait);
+    return ready == SOCKET_ERROR ? -1 : ready == 0 ? 0 : 1;
+}
+
 int sendBytes(SocketHandle socket, const char* data, int size) { return ::send(raw(socket), data, size, 0); }
 int receive(SocketHandle socket, char* buffer, int size) { return ::recv(raw(socket), buffer, size, 0); }
 void shutdownBoth(SocketHandle socket) { ::shutdown(raw(socket), SD_BOTH); }
