@@ -101,9 +101,13 @@ int BootUpdater::run() {
     const SizeOnRouter arrived = sizeOnRouter(*counted, fetched);
     if (arrived.state != SizeOnRouter::known) return run.fail("Can't read the size of " + fetched + " on the router");
     context_.note([&](RunRecord& record) { record.bootImage(*served, arrived.bytes); });
-    if (arrived.bytes != *served)
+    if (arrived.bytes != *served) {
+        // BusyBox's wget never writes over a file that is there: the part
+        // goes, or every later try of this router would find it again.
+        if (run.sendCommand("rm -f " + fetched + "\r\n")) run.afterCommand(context_.telnetWait);
         return run.fail("Boot image incomplete: " + std::to_string(arrived.bytes) + " of " + std::to_string(*served) +
                         " bytes arrived, not copied");
+    }
 
     if (!run.sendCommand("cp " + fetched + " " + partition.text + "\r\n", true)) return 0;
     const ConfigValue copyTime = config.read(keys::time2BootCopy);

@@ -59,6 +59,7 @@ struct StationRun {
     std::string pacing;
     test::CliResult cli;
     std::string setup, setupAfter, env, flash, transcript;
+    bool imageLeft = false;  // the downloaded image is still in the router's /var/tmp
 };
 
 // For a failure message: the run's output and how its dialogue began and ended.
@@ -120,6 +121,7 @@ private:
         run.setupAfter = test::readAll(dir.file("station/setup.ini"));
         run.env = router.ticfg("env");
         run.flash = router.flash();
+        run.imageLeft = router.has("/var/tmp/u-boot.bin");
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(dir.file("station/transcripts"), ignored))
             run.transcript += test::readAll(entry.path().string());
@@ -309,6 +311,7 @@ TEST_F(BusyBoxStation, BootStageCopiesNoImageCutShort) {
                                        "Boot image incomplete: 20000 of 65536 bytes arrived, not copied"});
         EXPECT_TRUE(sameLines(run.cli.out, "Found 127.0.0.222\n" + log));
         EXPECT_EQ(run.flash, "") << "the cut image reached the flash";
+        EXPECT_FALSE(run.imageLeft) << "the router's wget would never write over the part";
         EXPECT_TRUE(sameLines(run.env, envFile("1.0.0", {})));
     }
 }

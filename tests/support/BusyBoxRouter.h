@@ -60,6 +60,8 @@ public:
     std::string ticfg(const std::string& name) const { return readAll(directory_ + "/root/proc/ticfg/" + name); }
     // What has reached the flash behind /dev/mtdblock0.
     std::string flash() const { return readAll(directory_ + "/root/var/flash/mtdblock0"); }
+    // Whether the router's file at path (absolute in the router) is there.
+    bool has(const std::string& path) const { return std::filesystem::exists(directory_ + "/root" + path); }
 
 private:
     static std::string quoted(const std::string& text) { return shellQuoted(text); }

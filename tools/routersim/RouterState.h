@@ -35,6 +35,9 @@ public:
     // every line "NAME VALUE" sets one variable of that file's store.
     WriteResult write(const std::string& path, const std::string& content, bool append);
 
+    // rm: a plain file goes; false when there is none at path.
+    bool remove(const std::string& path) { return files_.erase(path) != 0; }
+
     std::map<std::string, std::string> variables(const std::string& path) const;
     std::vector<std::string> files() const;
 

@@ -369,6 +369,18 @@ std::string Session::shellCommand(const std::string& line) {
         tty = cp(operands);
     } else if (name == "wc") {
         tty = wc(command.args, out);
+    } else if (name == "rm") {
+        // rm [-f] FILE...: plain files only, as the station uses it.
+        bool force = false;
+        for (const auto& arg : command.args) force = force || arg == "-f";
+        host_.withState([&](RouterState& state) {
+            for (const auto& operand : operands) {
+                const std::string path = RouterState::resolve(cwd_, operand);
+                if (state.isDirectory(path)) tty += "rm: '" + operand + "' is a directory\n";
+                else if (!state.remove(path) && !force)
+                    tty += "rm: can't remove '" + operand + "': No such file or directory\n";
+            }
+        });
     } else if (name == "reboot") {
         host_.log("connection " + std::to_string(id_) + ": reboot");
         closing_ = true;
