@@ -371,6 +371,32 @@ TEST_F(GangEndToEnd, AKilledGangLeavesNoPortProcessAndAPortRunsOnce) {
     EXPECT_EQ(results[1], "interrupted");
 }
 
+// Two ports cabled to one router (a switch between): both see its hardware
+// address in their own interface's table and both stop before writing,
+// naming each other; nothing reaches the router and start_mac stays.
+TEST_F(GangEndToEnd, TwoPortsOnOneRouterBothStopBeforeWriting) {
+    Bed::Options options(2);
+    options.bridge[2] = 1;
+    Bed bed("gbridge", options);
+    BED_OR_SKIP(bed);
+    Station setup;
+    setup.ports = 2;
+    const std::string path = station("station", setup);
+    const test::CliResult run = bed.runCli(path, {"--gang", "--mac"});
+    EXPECT_EQ(run.status, 1) << show(run);
+    const std::vector<json> records = journal(path);
+    ASSERT_EQ(records.size(), 2u) << show(run);
+    const std::string hardware = records[0].value("routerHardware", "");
+    EXPECT_EQ(hardware.size(), 17u);
+    const std::string line = "Ports 1 and 2 reach the same router (" + hardware + "): nothing is written";
+    const GangOutput out = split(run.out);
+    for (int k = 1; k <= 2; ++k)
+        EXPECT_EQ(out.port.at(k), "Found 192.168.1.1\nprocess login procedure .....\n\n" + line + "\n") << k;
+    EXPECT_EQ(records[1].value("routerHardware", ""), hardware);
+    EXPECT_EQ(addressesIn(bed.ticfg(1, "env")), std::set<std::string>());
+    EXPECT_NE(test::readAll(path + "/setup.ini").find("start_mac=" + setup.startMac + "\r\n"), std::string::npos);
+}
+
 // Standard output that nobody reads (its pipe full from the start): every
 // port's run still ends, its log is not lost, and it all comes out once read.
 TEST_F(GangEndToEnd, AStalledStandardOutputStallsNoPort) {

@@ -32,6 +32,7 @@ struct GangBedOptions {
     std::map<int, long> copyRate;         // port: bytes a second of its router's cp to the boot partition
     std::set<int> noRouter;               // ports whose cable leads to nothing at 192.168.1.1
     std::map<int, std::string> password;  // port: its router's password other than admin
+    std::map<int, int> bridge;            // port K: the lower port J whose router K's cable leads to too
 };
 
 // vornix-cli started without waiting: its pid, and where its output goes.
@@ -80,6 +81,8 @@ public:
         for (int port : options.noRouter) arguments += " --no-router " + std::to_string(port);
         for (const auto& [port, password] : options.password)
             arguments += " --password " + shellQuoted(std::to_string(port) + ":" + password);
+        for (const auto& [port, other] : options.bridge)
+            arguments += " --bridge " + std::to_string(port) + ":" + std::to_string(other);
         std::string output;
         const int status = script(arguments, &output);
         ready_ = status == 0;

@@ -2,6 +2,7 @@
 
 
 #include "app/Gang.h"
+#include "app/GangRouters.h"
 #include "config/GangConfig.h"
 #include "config/StationConfig.h"
 #include "platform/Adapters.h"
@@ -64,6 +65,41 @@ TEST(Gang, ExitStatusCountsOnlyPortsWhoseRouterAnswered) {
         {{R::NotRun}, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(Gang::exitStatus(c.results), c.status) << c.results.size();
+}
+
+// What one port concludes from what the others of its run said, waiting
+// (in the pause's steps) until each has said its router or ended.
+TEST(GangRouters, APortStopsOnlyForARouterAnotherPortReached) {
+    struct CountingPause : Pause {
+        int waited = 0;
+        void sleepMs(int ms) override { waited += ms; }
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> said;  // by the gang and the others, before port 1 says its own
+        std::string hardware;           // what port 1's interface reached
+        std::string line;
+    } cases[] = {
+        {"its own router", {"runs 1 2 3", "reached 2 02:00:00:00:00:02", "ended 3"}, "02:00:00:00:00:01", ""},
+        {"one router, two ports",
+         {"runs 1 2 4", "ended 2", "reached 4 02:00:00:00:00:01"},
+         "02:00:00:00:00:01",
+         "Ports 1 and 4 reach the same router (02:00:00:00:00:01): nothing is written"},
+        {"no router on its own interface", {"runs 1 2"}, "",
+         "Port 1's packets left by another port: the neighbour table of eth1 holds no address for 192.168.1.1; "
+         "nothing is written"},
+        {"a port that never says", {"runs 1 2 3", "reached 3 -"}, "02:00:00:00:00:01",
+         "Port 1 can't learn within 1 s which router port 2 reached: nothing is written"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        GangRouters routers(dir.file(""), '/', "t");
+        std::string text;
+        for (const std::string& line : c.said) text += line + "\n";
+        dir.write("vornix-gang-t.routers", text);
+        CountingPause pause;
+        EXPECT_EQ(routers.reached(1, "eth1", "192.168.1.1", c.hardware, pause, 1000), c.line) << c.name;
+    }
 }
 
 }  // namespace

@@ -47,9 +47,11 @@ echo "== vornix-cli.exe --gang --mac: exit status $status"
 cat "$scratch/out.txt" "$scratch/err.txt"
 [ "$status" -eq 0 ] || { echo "the gang must exit 0 when both ports that ran passed"; exit 1; }
 
-/usr/bin/python3 - "$scratch/out.txt" "$(awk '$1 == "dir" { print $2 }' "$scratch/bed.log")" "$index" <<'PY'
-import os, re, sys
-out, bed, index = sys.argv[1:]
+hardware() { ip netns exec "$bed-r$1" cat /sys/class/net/eth0/address; }
+/usr/bin/python3 - "$scratch/out.txt" "$(awk '$1 == "dir" { print $2 }' "$scratch/bed.log")" "$index" \
+  "$scratch/station/vornix-journal.jsonl" "$(hardware 1)" "$(hardware 2)" <<'PY'
+import json, os, re, sys
+out, bed, index, journal, first, second = sys.argv[1:]
 lines = open(out, encoding="utf-8").read().splitlines()
 assert lines[-4:] == ["Port 1 (veth1): passed", "Port 2 (%s): passed" % index, "Port 3 (veth3): not run",
                       "Port 4 (vxw-none): not run"], lines[-4:]
@@ -63,4 +65,8 @@ def addresses(router):  # the MAC addresses in router K's store
 assert addresses(1) | addresses(2) == {"00:11:22:00:00:0%d" % i for i in range(4)}, (addresses(1), addresses(2))
 assert len(addresses(1)) == len(addresses(2)) == 2 and not addresses(3)
 print("routers 1 and 2 each hold a block of their own; ports 3 and 4 said why they did not run")
+# Wine's GetIpNetTable2 lists each port's router on that port's interface.
+seen = {r["port"]: r.get("routerHardware") for r in map(json.loads, open(journal).read().splitlines())}
+assert seen == {1: first.upper(), 2: second.upper()}, (seen, first, second)
+print("each port's record names its own router's hardware address:", seen)
 PY
