@@ -56,6 +56,21 @@ std::optional<std::vector<Gang::Port>> Gang::ports(std::string& why) {
     }
     std::vector<Port> ports;
     for (const GangPortConfig& config : gang.ports) ports.push_back(checked(config));
+    // Two ports on one adapter (by one name twice, or by its alias and its
+    // index) would run two routers' dialogues through one cable.
+    std::vector<unsigned long> adapters;
+    for (const Port& port : ports) adapters.push_back(port.problem.empty() ? platform::portInterfaceIndex(port.port) : 0);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        std::vector<int> others;
+        for (std::size_t j = 0; j < ports.size(); ++j)
+            if (j != i && adapters[i] != 0 && adapters[j] == adapters[i]) others.push_back(ports[j].port.number);
+        if (others.empty()) continue;
+        std::string names = std::to_string(others[0]);
+        for (std::size_t k = 1; k < others.size(); ++k)
+            names += (k + 1 == others.size() ? " and " : ", ") + std::to_string(others[k]);
+        ports[i].problem = (others.size() == 1 ? "port " + names + " names" : "ports " + names + " name") +
+                           " the same network adapter";
+    }
     return ports;
 }
 

@@ -75,6 +75,20 @@ TEST(Cli, AGangWithoutUsablePortsSaysWhyAndFails) {
         << none.out;
     EXPECT_NE(none.out.find("\nPort 1 (nosuch0): not run\nPort 2 (nosuch1): not run\n"), std::string::npos)
         << none.out;
+
+    // Two ports on one adapter: the loopback, by its name here, by its index on Windows.
+#ifdef _WIN32
+    const std::string loopback = "1";
+#else
+    const std::string loopback = "lo";
+#endif
+    dir.write("setup.ini", "[SETUP]\r\nCPE_LAN_IP=127.0.0.1\r\n[GANG]\r\nPorts=2\r\nPort1=" + loopback +
+                               "\r\nPort1_PC_IP=127.0.0.1\r\nPort2=" + loopback + "\r\nPort2_PC_IP=127.0.0.1\r\n");
+    const Result shared = runCli(dir, "--gang --mac");
+    EXPECT_EQ(shared.status, 1);
+    EXPECT_EQ(shared.out, "[1] Can't use port 1 (" + loopback + "): port 2 names the same network adapter\n[2] Can't use port 2 (" +
+                              loopback + "): port 1 names the same network adapter\nPort 1 (" + loopback +
+                              "): not run\nPort 2 (" + loopback + "): not run\n");
 }
 
 TEST(Cli, VersionIsTheProjectVersion) {
