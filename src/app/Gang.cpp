@@ -135,10 +135,10 @@ int Gang::runPort(int number, OperatorConsole& console, const std::string& gangR
     return outcome.succeeded() ? 0 : outcome.routerFound ? 1 : noRouterStatus;
 }
 
-void Gang::recover(OperatorConsole& console) {
+void Gang::recover(OperatorConsole& console, const Tell& tell) {
     StartRefusal refusal{};
     std::string directory;
-    Station::open(console, refusal, directory);
+    Station::open(console, refusal, directory, RouterPort(), tell);
 }
 
 void Gang::Stop::now() {
@@ -159,9 +159,9 @@ void Gang::Stop::remove(const std::shared_ptr<platform::ChildProcess>& child) {
 }
 
 std::vector<Gang::Result> Gang::runAll(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
-                                       const Events& events, OperatorConsole& console, Stop* stop) {
-    recover(console);
-    return run(ports, stageArguments, events, [&console] { recover(console); }, stop);
+                                       const Events& events, OperatorConsole& console, Stop* stop, const Tell& tell) {
+    recover(console, tell);
+    return run(ports, stageArguments, events, [&console, &tell] { recover(console, tell); }, stop);
 }
 
 std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,

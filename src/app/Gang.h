@@ -62,8 +62,10 @@ public:
     // started by hand).
     static int runPort(int number, OperatorConsole& console, const std::string& gangRun = std::string());
     // Makes the records of runs killed before they ended (as a station's
-    // start does), reporting to console.
-    static void recover(OperatorConsole& console);
+    // start does), reporting to console; tell: where lines about the
+    // station's files go (standard error when none).
+    using Tell = std::function<void(const std::string&)>;
+    static void recover(OperatorConsole& console, const Tell& tell = Tell());
 
     struct Events {
         // A port's log line, exactly as its run logged it (any thread, one call at a time).
@@ -99,7 +101,8 @@ public:
     // run, as both front ends use it: killed runs of earlier gangs get their
     // records first, then every port runs; recovery reports to console.
     static std::vector<Result> runAll(const std::vector<Port>& ports, const std::vector<std::string>& stageArguments,
-                                      const Events& events, OperatorConsole& console, Stop* stop = nullptr);
+                                      const Events& events, OperatorConsole& console, Stop* stop = nullptr,
+                                      const Tell& tell = Tell());
 
     static const char* resultText(Result result);
     // 0 when every port whose router answered passed and one did at least.

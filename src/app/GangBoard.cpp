@@ -44,6 +44,12 @@ GangBoard::GangBoard(const std::vector<Gang::Port>& ports) {
     }
 }
 
+void GangBoard::reset(const std::vector<Gang::Port>& ports) {
+    GangBoard fresh(ports);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ports_ = std::move(fresh.ports_);
+}
+
 GangBoard::Port* GangBoard::find(int port) {
     for (Port& entry : ports_)
         if (entry.tile.number == port) return &entry;

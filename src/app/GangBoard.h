@@ -32,6 +32,9 @@ public:
     };
 
     explicit GangBoard(const std::vector<Gang::Port>& ports);
+    // The gang as setup.ini gives it now (read again at every Start): every
+    // tile afresh, a port that cannot run not run.
+    void reset(const std::vector<Gang::Port>& ports);
 
     // A Start press: every port that can run is running, its log empty.
     void start(bool macWriting, bool bootUpdate, Clock::time_point now);

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <utility>
 
 #include "app/resource.h"
-#include "cli/HeadlessConsole.h"
 
 namespace vornix {
 
@@ -85,6 +86,23 @@ INT_PTR CALLBACK logProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
         return FALSE;
     }
 }
+
+// The recovery's console: its lines go to the window's list of what it told.
+class ToldConsole : public OperatorConsole {
+public:
+    explicit ToldConsole(std::function<void(const std::string&)> tell) : tell_(std::move(tell)) {}
+    void appendLog(const std::string& line) override { tell_(line); }
+    void clearLog() override {}
+    void enableStart(bool) override {}
+    bool stageChosen(Stage) override { return false; }
+    void clearScratch() override {}
+    void appendScratch(const std::string&) override {}
+    int scratchCount() override { return 0; }
+    std::string scratchItem(int) override { return std::string(); }
+
+private:
+    std::function<void(const std::string&)> tell_;
+};
 
 }  // namespace
 
@@ -230,7 +248,30 @@ void GangWindow::initialise() {
     SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
-    tiles_.resize(ports_.size());  // never again: each tile's window points to its entry
+    makeTiles();
+    dpi_ = dpi > 0 ? dpi : 96;
+    layout(dpi_);
+    showAll();
+    SetTimer(window, clockTimer, 1000, nullptr);
+    SetFocus(GetDlgItem(window, IDC_MAC_WRITING));  // Enter still presses Start, the default button
+    // Runs killed before this start get their records now, as a station's
+    // start makes them; off the window's thread (in line mode it may wait
+    // for the database), with Start held until it is done.
+    running_ = true;
+    EnableWindow(GetDlgItem(window, IDC_START), FALSE);
+    runner_ = std::thread([this] {
+        ToldConsole recovery([this](const std::string& line) { told(line); });
+        Gang::recover(recovery, [this](const std::string& line) { told(line); });
+        post(WM_GANG_DONE, 0);
+    });
+}
+
+void GangWindow::makeTiles() {
+    HWND window = window_.load();
+    for (const Tile& tile : tiles_)
+        if (tile.window) DestroyWindow(tile.window);
+    tiles_.clear();
+    tiles_.resize(ports_.size());  // never again until the next: each tile's window points to its entry
     for (std::size_t i = 0; i < ports_.size(); ++i) {
         Tile& tile = tiles_[i];
         tile.owner = this;
@@ -253,20 +294,6 @@ void GangWindow::initialise() {
         tile.elapsed = label(IDC_TILE_ELAPSED, SS_LEFTNOWORDWRAP, bodyFont_);
         tile.line = label(IDC_TILE_LINE, SS_LEFT | SS_EDITCONTROL, lineFont_);
     }
-    layout(dpi > 0 ? dpi : 96);
-    showAll();
-    SetTimer(window, clockTimer, 1000, nullptr);
-    SetFocus(GetDlgItem(window, IDC_MAC_WRITING));  // Enter still presses Start, the default button
-    // Runs killed before this start get their records now, as a station's
-    // start makes them; off the window's thread (in line mode it may wait
-    // for the database), with Start held until it is done.
-    running_ = true;
-    EnableWindow(GetDlgItem(window, IDC_START), FALSE);
-    runner_ = std::thread([this] {
-        HeadlessConsole recovery(stderr, false, false, false);
-        Gang::recover(recovery);
-        post(WM_GANG_DONE, 0);
-    });
 }
 
 void GangWindow::layout(int dpi) {
@@ -333,6 +360,7 @@ INT_PTR GangWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         running_ = false;
         showAll();
         EnableWindow(GetDlgItem(window_.load(), IDC_START), TRUE);
+        showTold();
         return TRUE;
     case WM_GANG_LOG:
         showLog(static_cast<int>(wParam));
@@ -364,6 +392,24 @@ void GangWindow::post(UINT message, WPARAM wParam) {
 void GangWindow::startPressed() {
     if (running_) return;
     HWND window = window_.load();
+    // setup.ini as it is now, each port checked afresh, as vornix-cli --gang
+    // does: a cable plugged in since, or a [GANG] section changed, counts.
+    std::string why;
+    const std::optional<std::vector<Gang::Port>> now = Gang::ports(why);
+    if (!now) {
+        const std::string text = "Vornix cannot run the gang station of setup.ini: " + why + ".\n\nNothing was started.";
+        MessageBoxA(window, text.c_str(), "Vornix", MB_OK | MB_ICONSTOP);
+        return;
+    }
+    bool sameTiles = now->size() == ports_.size();
+    for (std::size_t i = 0; sameTiles && i < now->size(); ++i)
+        sameTiles = (*now)[i].port.number == ports_[i].port.number;
+    ports_ = *now;
+    board_.reset(ports_);
+    if (!sameTiles) {
+        makeTiles();
+        layout(dpi_);
+    }
     auto ticked = [window](int id) { return SendDlgItemMessageA(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED; };
     // The firmware stage is not a gang's: its box stays as the dialog's, never enabled.
     const bool mac = ticked(IDC_MAC_WRITING), boot = ticked(IDC_BOOT_UPDATE);
@@ -385,8 +431,8 @@ void GangWindow::startPressed() {
             board_.ended(port, result, GangBoard::Clock::now());
             post(WM_GANG_PORT, static_cast<WPARAM>(port));
         };
-        HeadlessConsole recovery(stderr, false, false, false);
-        Gang::runAll(ports_, stages, events, recovery, &stop_);
+        ToldConsole recovery([this](const std::string& line) { told(line); });
+        Gang::runAll(ports_, stages, events, recovery, &stop_, [this](const std::string& line) { told(line); });
         post(WM_GANG_DONE, 0);
     });
 }
@@ -449,6 +495,25 @@ void GangWindow::showSummary() {
                            " " + part.second;
     }
     setText(GetDlgItem(window_.load(), IDC_GANG_SUMMARY), summary);
+}
+
+void GangWindow::told(const std::string& line) {
+    std::lock_guard<std::mutex> lock(toldMutex_);
+    told_.push_back(line);
+}
+
+void GangWindow::showTold() {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> lock(toldMutex_);
+        lines.swap(told_);
+    }
+    if (lines.empty()) return;
+    constexpr std::size_t shown = 20;
+    std::string text = "Runs that were killed before they ended are recorded now:\n\n";
+    for (std::size_t i = 0; i < lines.size() && i < shown; ++i) text += lines[i] + "\n";
+    if (lines.size() > shown) text += "... and " + std::to_string(lines.size() - shown) + " lines more\n";
+    MessageBoxA(window_.load(), text.c_str(), "Vornix", MB_OK | MB_ICONINFORMATION);
 }
 
 void GangWindow::showLog(int port) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,8 @@ private:
     static LRESULT CALLBACK tileProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     void initialise();
+    // The tiles for ports_, made anew (the gang's ports changed).
+    void makeTiles();
     void makeFonts(int dpi);
     void layout(int dpi);
     void startPressed();
@@ -49,6 +52,10 @@ private:
     void showAll();
     void showSummary();
     void showLog(int port);
+    // What the recovery of killed runs said, shown to the operator once
+    // the recovery is over (a window program has no standard error).
+    void told(const std::string& line);
+    void showTold();
     void post(UINT message, WPARAM wParam);
     // The state's colours: background, text.
     COLORREF background(GangBoard::State state) const;
@@ -66,6 +73,9 @@ private:
     bool highContrast_ = false;
     std::thread runner_;
     std::atomic<bool> running_{false};
+    int dpi_ = 96;
+    std::mutex toldMutex_;
+    std::vector<std::string> told_;
 };
 
 }  // namespace vornix

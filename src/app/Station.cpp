@@ -246,7 +246,7 @@ struct Station::Parts {
 };
 
 std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& why, std::string& directory,
-                                       const RouterPort& port) {
+                                       const RouterPort& port, const std::function<void(const std::string&)>& tell) {
     const std::optional<std::string> current = platform::currentDirectory();
     directory = current.value_or(std::string());
     const std::optional<StationSettings> settings =
@@ -261,6 +261,7 @@ std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& w
     // A gang's port leaves that to its gang, before and after its ports
     // run: a port starting beside its siblings would take a sibling's
     // transcript, made but not yet held, for a killed run's.
+    if (tell) p.records.tellOn(tell);
     if (!port.bound()) p.recoverInterrupted();
     return std::unique_ptr<Station>(new Station(std::move(parts)));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,8 +23,11 @@ public:
     // must outlive it). nullptr, why and the directory (when there is one)
     // when it cannot start there. port: on a gang station, the one port
     // this station's runs go through (its runs are that port's).
+    // tell: where lines about the station's files that belong to no run go
+    // (standard error when none).
     static std::unique_ptr<Station> open(OperatorConsole& console, StartRefusal& why, std::string& directory,
-                                         const RouterPort& port = RouterPort());
+                                         const RouterPort& port = RouterPort(),
+                                         const std::function<void(const std::string&)>& tell = {});
     // The file every process locks while it takes a block from start_mac,
     // and the file of the blocks one-port runs are writing meanwhile.
     static constexpr const char* startMacLockName = "vornix-start_mac.lock";

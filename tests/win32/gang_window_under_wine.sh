@@ -8,7 +8,9 @@
 # and first MAC, as the journal says; port 3's tile shows its failure line,
 # and a double click shows its whole log; Escape with nothing running ends
 # the program unasked. A second run left with Yes ends every port's process;
-# the next start records the killed runs as interrupted. Screenshots, mid-run and finished, go to
+# the next start records the killed runs as interrupted. The window opens
+# with [GANG] naming one port fewer; the last is added before Start, which
+# reads the section again and runs every port. Screenshots, mid-run and finished, go to
 # BUILD_DIR/screenshots/gang-N-running.png and gang-N-finished.png.
 # VORNIX_WINE_DPI=144 shows it at that DPI (96 unless told; shots then named
 # gang-N-DPI-*.png).
@@ -54,7 +56,10 @@ in_station "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWOR
 
 mkdir "$scratch/station"
 cp "$source_dir/samples/setup.ini" "$scratch/station/setup.ini"
-printf '[GANG]\nPorts=%d\n' "$ports" >>"$scratch/station/setup.ini"
+# The window opens with one port fewer; the last is added to [GANG] before
+# Start, which reads the section again and runs every port.
+opened=$((ports > 1 ? ports - 1 : ports))
+printf '[GANG]\nPorts=%d\n' "$opened" >>"$scratch/station/setup.ini"
 for k in $(seq "$ports"); do printf 'Port%d=veth%d\nPort%d_PC_IP=192.168.1.%d\n' "$k" "$k" "$k" $((100 + k)); done \
   >>"$scratch/station/setup.ini"
 
@@ -76,6 +81,7 @@ shoot() {
 }
 
 driver wait >"$scratch/idle.txt"
+sed -i "s/^Ports=$opened\r\?\$/Ports=$ports/" "$scratch/station/setup.ini"
 driver start >"$scratch/running.txt"
 driver escape-no >"$scratch/question.txt"
 driver wait-mac >/dev/null
@@ -104,7 +110,7 @@ gone || { echo "vornix.exe did not end after Escape"; exit 1; }
 cp "$scratch/station/vornix-journal.jsonl" "$scratch/first-journal.jsonl"
 
 # Again, left while the ports write: Yes ends them all; the next start
-# records them.
+# records them. (setup.ini has every port from now on.)
 (cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
 program=$!
 driver start >/dev/null
@@ -117,9 +123,9 @@ driver close
 gone || { echo "vornix.exe did not end after Escape"; exit 1; }
 for f in idle running question done log3 leave; do echo "== $f"; cat "$scratch/$f.txt"; done
 
-/usr/bin/python3 - "$scratch" "$ports" <<'PY'
+/usr/bin/python3 - "$scratch" "$ports" "$opened" <<'PY'
 import json, re, sys
-scratch, ports = sys.argv[1], int(sys.argv[2])
+scratch, ports, opened = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 def tiles(name):
     rows = {}
     for line in open("%s/%s.txt" % (scratch, name), encoding="cp1252").read().splitlines():
@@ -127,7 +133,8 @@ def tiles(name):
         if fields[0].isdigit(): rows[int(fields[0])] = fields[1:]
     return rows
 idle, running, done = tiles("idle"), tiles("running"), tiles("done")
-assert sorted(idle) == list(range(1, ports + 1)), idle
+assert sorted(idle) == list(range(1, opened + 1)), idle
+assert sorted(running) == list(range(1, ports + 1)), running
 for k, (title, state, stage, mac, time, last) in idle.items():
     assert (title, state, stage, time) == ("Port %d: veth%d" % (k, k), "IDLE", "", ""), idle[k]
 assert all(row[1].startswith("RUNNING") or row[1] == "FAILED" for row in running.values()), running
