@@ -36,16 +36,14 @@ struct ChromiumRun {
 // own, stdout and stderr kept. virtualMs: how long the page's timers may run
 // (Chromium's virtual time, which waits for fetches); bound: the wall-clock
 // limit of the whole call.
-inline ChromiumRun runChromium(const std::vector<std::string>& arguments, int virtualMs,
-                               std::chrono::seconds bound = std::chrono::seconds(90)) {
-    TempDir scratch;
-    const std::string profile = scratch.file("profile"), out = scratch.file("out"), err = scratch.file("err");
+// Chromium started with the fixed arguments and these, in a process group of
+// its own; its pid (0 when it could not start).
+inline pid_t startChromium(const std::vector<std::string>& arguments, const std::string& profile,
+                           const std::string& out, const std::string& err) {
     std::vector<std::string> args = {chromiumPath(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                                      "--disable-background-networking", "--disable-component-update",
-                                     "--hide-scrollbars", "--user-data-dir=" + profile,
-                                     "--virtual-time-budget=" + std::to_string(virtualMs)};
+                                     "--hide-scrollbars", "--user-data-dir=" + profile};
     args.insert(args.end(), arguments.begin(), arguments.end());
-
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);  // its own group: the renderers and helpers go with it
@@ -58,9 +56,26 @@ inline ChromiumRun runChromium(const std::vector<std::string>& arguments, int vi
         ::execv(argv[0], argv.data());
         ::_exit(98);
     }
-    ChromiumRun run;
-    if (pid < 0) return run;
+    if (pid < 0) return 0;
     ::setpgid(pid, pid);
+    return pid;
+}
+
+// Ends a Chromium that startChromium started, with every process of its group.
+inline void stopChromium(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+inline ChromiumRun runChromium(const std::vector<std::string>& arguments, int virtualMs,
+                               std::chrono::seconds bound = std::chrono::seconds(90)) {
+    TempDir scratch;
+    const std::string profile = scratch.file("profile"), out = scratch.file("out"), err = scratch.file("err");
+    std::vector<std::string> args = {"--virtual-time-budget=" + std::to_string(virtualMs)};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    const pid_t pid = startChromium(args, profile, out, err);
+    ChromiumRun run;
+    if (pid == 0) return run;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     int raw = 0;
     for (;;) {
