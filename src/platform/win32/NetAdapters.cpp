@@ -60,14 +60,22 @@ AdapterLookup findAdapter(const std::string& name, NetAdapter& adapter) {
     const GetAdaptersFn getAdaptersAddresses = adaptersFunction();
     if (!getAdaptersAddresses) return AdapterLookup::unlisted;
     const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    // The list can grow between the size query and the call: a few tries.
     std::vector<unsigned char> buffer(16 * 1024);
     ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        ULONG size = static_cast<ULONG>(buffer.size());
-        result = getAdaptersAddresses(AF_UNSPEC, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-        if (result == ERROR_BUFFER_OVERFLOW) buffer.resize(size + 4096);
+    // Under Wine the list comes from a driver its services load as the
+    // first program of a new server starts: a gang started then asks before
+    // it is there. Asked again for a while before the list counts as none.
+    for (int wait = 0; wait < 100; ++wait) {
+        // The list can grow between the size query and the call: a few tries.
+        result = ERROR_BUFFER_OVERFLOW;
+        for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+            ULONG size = static_cast<ULONG>(buffer.size());
+            result = getAdaptersAddresses(AF_UNSPEC, flags, nullptr,
+                                          reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+            if (result == ERROR_BUFFER_OVERFLOW) buffer.resize(size + 4096);
+        }
+        if (result == ERROR_SUCCESS || result == ERROR_NO_DATA || result == ERROR_BUFFER_OVERFLOW) break;
+        Sleep(100);
     }
     if (result == ERROR_NO_DATA) return AdapterLookup::missing;
     if (result != ERROR_SUCCESS) return AdapterLookup::unlisted;
