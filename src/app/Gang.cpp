@@ -125,7 +125,12 @@ int Gang::runPort(int number, OperatorConsole& console, const std::string& gangR
     runPort.gangRun = gangRun;
     StartRefusal refusal{};
     std::string directory;
-    const std::unique_ptr<Station> station = Station::open(console, refusal, directory, runPort);
+    // Kept to the process's end, as a one-port vornix-cli keeps its own: the
+    // run is over for its gang once its outcome is known, and a probe still
+    // waiting for a silent router is not waited for (the other ports wait for
+    // this one to end before they write).
+    static std::unique_ptr<Station> station;
+    station = Station::open(console, refusal, directory, runPort);
     if (!station) {
         console.appendLog("Can't start the station of port " + std::to_string(number) + " in " + directory);
         return 1;
