@@ -24,7 +24,7 @@ struct RunSequencer::Run {
     bool probeDone = false;
     std::atomic<int> found{0};
     RunOutcome outcome;  // under mutex
-    Wake stageEnded[3];  // ends the sequencer's pause after starting that stage
+    Event stageEnded[3];  // ends the sequencer's pause after starting that stage
 };
 
 RunSequencer::RunSequencer(StationContext& context, EchoPort& echo, Stages stages, int probeWaitMs)

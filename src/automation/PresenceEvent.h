@@ -1,35 +1,11 @@
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include "station/Event.h"
 
 namespace vornix {
 
-// A manual-reset event: once set it stays set. Shared by the watcher that
-// sets it and the search that waits on it, so it stays valid for whoever
-// still holds it after the watcher is gone.
-class PresenceEvent {
-public:
-    void set() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-        changed_.notify_all();
-    }
-    bool isSet() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return set_;
-    }
-    // True when set within timeoutMs.
-    bool waitFor(int timeoutMs) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return set_; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    bool set_ = false;
-};
+// Set by the device watcher once the device is present; the window search
+// waits on it.
+using PresenceEvent = Event;
 
 }  // namespace vornix

@@ -133,10 +133,10 @@ TEST(RunSequencer, StartIsDisabledBeforeAStageAndTheStageEnablesIt) {
 TEST(RunSequencer, ThePauseAfterAStageIsOverWhenTheStageIs) {
     struct UntilWoken : YieldingPause {
         std::atomic<int> woken{0}, pauses{0};
-        void sleepMsUnless(int milliseconds, Wake& wake) override {
+        void sleepMsUnless(int milliseconds, const Event& wake) override {
             ++pauses;
             EXPECT_EQ(milliseconds, 500);
-            woken += wake.waitMs(60000);
+            woken += wake.waitFor(60000);
         }
     };
     Station s;
