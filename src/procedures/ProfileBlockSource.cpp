@@ -39,8 +39,9 @@ bool parseClaims(const std::string& text, std::vector<StartMacClaim>& claims) {
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(at, end - at);
+        std::string line = text.substr(at, end - at);
         at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // edited on Windows
         if (line.empty()) continue;
         // FIRST COUNT RUN: the run's id may hold blanks.
         const std::size_t countAt = line.find(' '), runAt = countAt == std::string::npos ? countAt : line.find(' ', countAt + 1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -46,9 +47,15 @@ private:
     std::filesystem::path path_;
 };
 
+// Empty when it cannot be read, also when it goes while it is read (a
+// /proc file of a process that ends).
 inline std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        return std::string();
+    }
 }
 
 }  // namespace vornix::test
