@@ -609,8 +609,11 @@ TEST_F(LineView, APageOfAnotherSiteReadsNothingThroughItsName) {
         if (answer) response.set_content(answer->body, answer->get_header_value("Content-Type").c_str());
     });
     // One request per connection: the browser's idle connections never hold
-    // the proxy's few threads while the page's own request waits.
+    // the proxy's one thread while the page's own request waits. One thread:
+    // the browser's requests side by side (its icon) would race inside
+    // the HTTP library's client, as ThreadSanitizer saw.
     rebinding.set_keep_alive_max_count(1);
+    rebinding.new_task_queue = [] { return new httplib::ThreadPool(1); };
     const std::string proxyHost = "127.0.0.231";
     const int proxyPort = rebinding.bind_to_any_port(proxyHost);
     ASSERT_GT(proxyPort, 0);
