@@ -39,7 +39,10 @@ struct Site {
 
 // The keys of samples/setup.ini, pointed at the site.
 std::string setupIni(const Site& site, const std::string& pacing) {
-    std::string ini = "[Environment]\r\nTELNETWAITTIME(ms)=100\r\nTempDirectory=/var/tmp\r\nPacing=" + pacing +
+    // Prompt pacing's waits end at the prompt: a long limit costs nothing
+    // and holds on a loaded machine.
+    const std::string wait = pacing == "prompt" ? "1000" : "100";
+    std::string ini = "[Environment]\r\nTELNETWAITTIME(ms)=" + wait + "\r\nTempDirectory=/var/tmp\r\nPacing=" + pacing +
                       "\r\n\r\n[SETUP]\r\nCPE_LAN_IP=" + site.router + "\r\nTelnet Username=" + site.account.user +
                       "\r\nTelnet Password=" + site.account.password + "\r\nPC_IP=" + site.ftp +
                       "\r\nPC_FTP_ID=station\r\nPC_FTP_PWD=station\r\nBOOTCODE=u-boot.bin\r\n"

@@ -318,13 +318,16 @@ TEST_F(GangEndToEnd, SoakKilledPortsNeverPutAnAddressOnTwoRouters) {
             }
         // This round's records: one per port, the victim's interrupted.
         const std::vector<json> records = journal(path);
-        std::map<int, std::string> perPort;
-        for (std::size_t i = seen; i < records.size(); ++i)
+        std::map<int, std::string> perPort, dialogue;
+        for (std::size_t i = seen; i < records.size(); ++i) {
             perPort[portOf(records[i])] += records[i].value("result", "") + " ";
+            dialogue[portOf(records[i])] += transcriptOf(path, records[i]);
+        }
         seen = records.size();
         for (int k = 1; k <= 4; ++k)
             if (perPort[k] != (k == victim ? "interrupted " : "succeeded "))
-                problems.push_back(tag + ": port " + std::to_string(k) + "'s records: " + perPort[k] + show(result));
+                problems.push_back(tag + ": port " + std::to_string(k) + "'s records: " + perPort[k] + show(result) +
+                                   "its transcript:\n" + dialogue[k]);
     }
     // Every run id once in the whole journal.
     std::map<std::string, int> ids;
@@ -409,7 +412,6 @@ TEST_F(GangEndToEnd, AStalledStandardOutputStallsNoPort) {
     setup.envEntries = "number=" + std::to_string(entries) + "\r\n";
     for (int e = 0; e < entries; ++e)
         setup.envEntries += std::to_string(e) + "=v" + std::to_string(e) + "," + std::string(400, 'a' + e % 26) + "\r\n";
-    setup.telnetWaitMs = 300;
     const std::string path = station("station", setup);
     int pipe[2];
     ASSERT_EQ(::pipe(pipe), 0);
@@ -438,7 +440,7 @@ TEST_F(GangEndToEnd, AStalledStandardOutputStallsNoPort) {
     const GangOutput parsed = split(out.substr(static_cast<std::size_t>(filled)));
     EXPECT_EQ(parsed.summary, (std::vector<std::string>{"Port 1 (veth1): passed", "Port 2 (veth2): passed"}));
     for (const json& record : records) {
-        EXPECT_EQ(record.value("result", ""), "succeeded") << record["log"].back();
+        EXPECT_EQ(record.value("result", ""), "succeeded") << record["log"].back() << "\n" << transcriptOf(path, record);
         std::string log;
         for (const json& line : record["log"]) log += line.get<std::string>() + "\n";
         EXPECT_EQ(parsed.port.at(portOf(record)), log) << "port " << portOf(record) << "'s lines, whole";

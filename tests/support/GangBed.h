@@ -57,7 +57,10 @@ struct StartedCli {
 struct GangStation {
     int ports = 4;
     std::string pacing = "prompt";
-    int telnetWaitMs = 100, bootCopyMs = 300, waitBootMs = 300;
+    // 0: by pacing. A run passes only if each router answers within the
+    // wait, so the wait leaves room for a loaded machine; prompt pacing's
+    // waits end at the prompt and cost nothing while the routers answer.
+    int telnetWaitMs = 0, bootCopyMs = 300, waitBootMs = 300;
     std::string startMac = "00:11:22:00:00:0A";
     std::string line;  // the [LINE] section's keys; empty: setup.ini's start_mac
     // [WRITE_MAC]'s entries: ethaddr and lan_mac on a block's first address, wan_mac on the next.
@@ -201,7 +204,8 @@ private:
 };
 
 inline std::string GangStation::setupIni() const {
-    std::string ini = "[Environment]\r\nTELNETWAITTIME(ms)=" + std::to_string(telnetWaitMs) +
+    const int wait = telnetWaitMs > 0 ? telnetWaitMs : pacing == "prompt" ? 1000 : 300;
+    std::string ini = "[Environment]\r\nTELNETWAITTIME(ms)=" + std::to_string(wait) +
                       "\r\nTempDirectory=/var/tmp\r\nPacing=" + pacing +
                       "\r\n\r\n[SETUP]\r\nCPE_LAN_IP=192.168.1.1\r\nTelnet Username=admin\r\nTelnet Password=admin\r\n"
                       "PC_IP=NULL\r\nPC_FTP_ID=station\r\nPC_FTP_PWD=station\r\nBOOTCODE=u-boot.bin\r\n"

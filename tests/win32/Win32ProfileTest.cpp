@@ -59,7 +59,17 @@ TEST(Win32Profile, TerminatedWriterLeavesACompleteFile) {
         PROCESS_INFORMATION process{};
         ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                    &startup, &process));
-        Sleep(static_cast<DWORD>(delay(random)));
+        // The first round waits for a write to land: a slow start of the
+        // helper must not leave the test proving nothing.
+        if (round == 0) {
+            for (int i = 0; i < 6000; ++i) {
+                const std::optional<std::string> mac = IniDocument(test::readAll(path)).find("WRITE_MAC", "start_mac");
+                if (mac && *mac != test::macFor(current)) break;
+                Sleep(10);
+            }
+        } else {
+            Sleep(static_cast<DWORD>(delay(random)));
+        }
         TerminateProcess(process.hProcess, 9);
         WaitForSingleObject(process.hProcess, INFINITE);
         CloseHandle(process.hThread);

@@ -50,7 +50,8 @@ run() {  # name pacing vornix-cli arguments...
   echo "script" >"$scratch/$name/7200/script.txt"
   echo "image" >"$scratch/$name/app_firmware/nsp.firmware.img"
   sed -e "s/^CPE_LAN_IP=.*/CPE_LAN_IP=$router_address/" -e "s/^PC_IP=.*/PC_IP=$ftp_address/" \
-    -e 's/^TELNETWAITTIME(ms)=.*/TELNETWAITTIME(ms)=100/' -e "s/^Pacing=.*/Pacing=$pacing/" \
+    -e "s/^TELNETWAITTIME(ms)=.*/TELNETWAITTIME(ms)=$([ "$pacing" = prompt ] && echo 1000 || echo 100)/" \
+    -e "s/^Pacing=.*/Pacing=$pacing/" \
     -e 's/^TIME2BOOTCOPY(ms)=.*/TIME2BOOTCOPY(ms)=500/' -e 's/^TIME2WAITBOOT(ms)=.*/TIME2WAITBOOT(ms)=3000/' \
     -e 's/^TiApp_register_path=.*/TiApp_register_path=Software\\Vornix\\FlashSim/' \
     -e 's/^TiApp_filename=.*/TiApp_filename=flashsim.exe/' \

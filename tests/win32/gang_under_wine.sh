@@ -35,7 +35,7 @@ WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 in_station env WINEPREFIX="$prefix" wineserver -p </dev/null >/dev/null 2>&1
 
 mkdir "$scratch/station"
-sed -e 's/^TELNETWAITTIME(ms)=.*/TELNETWAITTIME(ms)=150/' -e 's/^Pacing=.*/Pacing=prompt/' \
+sed -e 's/^TELNETWAITTIME(ms)=.*/TELNETWAITTIME(ms)=1000/' -e 's/^Pacing=.*/Pacing=prompt/' \
   "$source_dir/samples/setup.ini" >"$scratch/station/setup.ini"
 printf '[GANG]\nPorts=4\nPort1=veth1\nPort2=%s\nPort3=veth3\nPort4=vxw-none\n' "$index" >>"$scratch/station/setup.ini"
 for k in 1 2 3 4; do echo "Port${k}_PC_IP=192.168.1.10$k" >>"$scratch/station/setup.ini"; done

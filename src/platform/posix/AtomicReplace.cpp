@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/TestHold.h"
 #include "platform/posix/WriteAll.h"
 
 namespace vornix::platform {
@@ -41,11 +42,13 @@ bool replaceFileAtomically(const std::string& path, const std::string& bytes) {
     if (ok && existed) ok = ::fchmod(fd, info.st_mode & 07777) == 0;
     if (ok) ok = ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;
+    if (ok) holdForTest("VORNIX_TEST_HOLD_BEFORE_RENAME");
     if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temporary.c_str());
         return false;
     }
+    holdForTest("VORNIX_TEST_HOLD_AFTER_RENAME");
     // The rename itself must reach the disk too.
     const int dir = ::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
