@@ -254,7 +254,7 @@ TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
     Line line(24342, "00:11:22:00:00:00", "00:11:22:00:00:FF");
     ASSERT_TRUE(line.server.ready());
     routersim::Options options = routerAt("127.0.0.167");
-    routersim::RouterSim router(options);  // replaced by a slow one below
+    routersim::RouterSim router(options);
     ASSERT_TRUE(router.start());
     const std::string station = line.station("station", "127.0.0.167", "", "Timeout=3\r\n");
 
@@ -268,14 +268,20 @@ TEST(LineStations, ADatabaseThatIsDownWritesNothingAndLosesNothing) {
 
     ASSERT_TRUE(line.server.start());
     // Down once the router has been written and before the block is kept:
-    // the slow router's read-back gives the server time to go.
-    router.stop();
-    options.latencyMs = 80;  // below the station's TELNETWAITTIME of 100 ms
-    routersim::RouterSim slow(options);
-    ASSERT_TRUE(slow.start());
-    std::thread stopper = afterRouterGot(slow, "echo wan_mac", [&] { line.server.stop(); });
+    // the run is held at its read-back while the server goes.
+    const std::string gate = line.dir.file("verify-gate");
+    ::setenv("VORNIX_TEST_HOLD_AT", "Verifying", 1);
+    ::setenv("VORNIX_TEST_HOLD_GATE", gate.c_str(), 1);
+    std::thread stopper([&] {
+        for (int i = 0; i < 60000 && !std::filesystem::exists(gate + ".held"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        line.server.stop();
+        std::ofstream(gate).close();
+    });
     const test::CliResult middle = test::runCli(station, "--mac");
     stopper.join();
+    ::unsetenv("VORNIX_TEST_HOLD_AT");
+    ::unsetenv("VORNIX_TEST_HOLD_GATE");
     EXPECT_EQ(middle.status, 1);
     EXPECT_NE(middle.out.find("Can't write start_mac to the line database: "), std::string::npos) << middle.out;
 
