@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "station/OperatorConsole.h"
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix {
 

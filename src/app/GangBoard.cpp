@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 #include "procedures/MacBlock.h"
 
 namespace vornix {

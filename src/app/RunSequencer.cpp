@@ -6,7 +6,7 @@
 #include "config/ConfigKeys.h"
 #include "config/StationConfig.h"
 #include "link/ReachabilityProbe.h"
-#include "platform/DetachedThread.h"
+#include "link/DetachedThread.h"
 
 namespace vornix {
 

@@ -16,7 +16,7 @@
 #include "app/MainDialog.h"
 #include "app/Station.h"
 #include "app/resource.h"
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 #include "platform/win32/AnsiText.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "app/Gang.h"
 #include "app/Station.h"
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 #include "cli/QueuedOutput.h"
 #include "vornix/Version.h"
 #ifdef VORNIX_LINE_VIEW

@@ -77,7 +77,7 @@ inline constexpr ConfigKey lineStation{"LINE", "Station", nullptr, 128, Reading:
 // Seconds any one call to the line database may take, connecting included.
 inline constexpr ConfigKey lineTimeout{"LINE", "Timeout", "10", 32, Reading::Decimal, false};
 
-// Every single key, in the order the README documents them.
+// Every single key, in the order docs/station-setup.md documents them.
 inline constexpr const ConfigKey* all[] = {
     &telnetWaitTime, &tiAppRegisterPath, &tiAppFilename, &tempDirectory,
     &cpeLanIp, &telnetUsername, &telnetPassword, &pcIp, &pcFtpId, &pcFtpPwd,

@@ -1,7 +1,7 @@
 #include "config/GangConfig.h"
 
 #include "config/StationConfig.h"
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix {
 

@@ -10,7 +10,7 @@
 
 #include "link/Net.h"
 #include "link/ResponseCapture.h"
-#include "platform/DetachedThread.h"
+#include "link/DetachedThread.h"
 #include "link/WireTap.h"
 
 namespace vornix {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix {
 

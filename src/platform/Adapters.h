@@ -8,7 +8,7 @@
 #include "automation/WindowSystem.h"
 #include "config/Profile.h"
 #include "link/EchoPort.h"
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix::platform {
 

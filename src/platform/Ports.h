@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix::platform {
 

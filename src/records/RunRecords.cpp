@@ -8,7 +8,7 @@
 
 #include "link/WireTap.h"
 #include "records/Transcript.h"
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix {
 

@@ -7,7 +7,7 @@
 #include "station/OperatorConsole.h"
 #include "station/Pause.h"
 #include "station/RunFlags.h"
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 #include "station/RunRecord.h"
 
 namespace vornix {

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix::view {
 

@@ -42,7 +42,7 @@ bool loopback(const std::string& address) {
     return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
 }
 
-// What one client may take of the view (README, The line view).
+// What one client may take of the view (docs/line.md, The line view).
 constexpr ConnectionLimits limits{512, 16384, 10, 15, 10, 100, 8};
 
 // Set by a refusal that leaves a request's body unread: the connection

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/GangBoard.h"
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 
 namespace vornix {
 namespace {

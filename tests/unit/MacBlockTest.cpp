@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 #include "procedures/MacBlock.h"
 
 namespace vornix {

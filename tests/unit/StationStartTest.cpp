@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 #include "config/IniProfile.h"
 #include "station/StationStart.h"
 #include "support/TempDir.h"

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "link/EchoPort.h"
-#include "station/RouterPort.h"
+#include "config/RouterPort.h"
 
 namespace vornix::platform {
 

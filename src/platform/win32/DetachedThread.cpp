@@ -1,4 +1,4 @@
-#include "platform/DetachedThread.h"
+#include "link/DetachedThread.h"
 
 #include <windows.h>
 #include <process.h>

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+// Declared here for the link's collectors, implemented for each system in
+// src/platform like the socket calls of link/Net.h.
 namespace vornix::platform {
 
 // Runs work on a thread of its own that nobody joins; throws

@@ -1,4 +1,4 @@
-#include "cli/HeadlessConsole.h"
+#include "app/HeadlessConsole.h"
 
 #include <cstdlib>
 
