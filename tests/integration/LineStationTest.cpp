@@ -161,6 +161,20 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
     EXPECT_EQ(view.stop(), 0) << "SIGTERM ends the view as a stop";
 }
 
+// A thread that acts once the router has received shown once more than now
+// (on any of its connections: a prompt-paced one may be over in a moment).
+std::thread afterRouterGot(const routersim::RouterSim& router, const std::string& shown, std::function<void()> action) {
+    auto seen = [&router, shown] {
+        const auto received = router.received();
+        return std::count_if(received.begin(), received.end(),
+                             [&](const std::string& r) { return r.find(shown) != std::string::npos; });
+    };
+    return std::thread([seen, action = std::move(action), before = seen()] {
+        for (int i = 0; i < 10000 && seen() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        action();
+    });
+}
+
 // Every run of the station has exactly one record, killed ones included:
 // each transcript is named by one journal record, none is left open, and
 // the line's database holds as many records. Empty when so.
@@ -206,7 +220,10 @@ TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
             std::mt19937 random(static_cast<unsigned>(s + 11));
             for (int k = 0; k < 25; ++k) {
                 const pid_t pid = test::startCli(station, "--mac");
-                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1100));
+                // At any moment, or surely once it writes (a loaded machine
+                // may start no run within the random kills' reach).
+                if (k % 5 == 2) afterRouterGot(router, "echo ", [pid] { ::kill(pid, SIGKILL); }).join();
+                else std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1100));
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, nullptr, 0);
             }
@@ -231,20 +248,6 @@ TEST(LineStationsSoak, KilledStationsNeverHandOutAnAddressTwice) {
     for (auto& t : stations) t.join();
     EXPECT_EQ(problems, std::vector<std::string>(2));
     line.expectConsistent(0x001122000000LL, 0x001122000FFFLL);
-}
-
-// A thread that acts once the router has received shown once more than now
-// (on any of its connections: a prompt-paced one may be over in a moment).
-std::thread afterRouterGot(const routersim::RouterSim& router, const std::string& shown, std::function<void()> action) {
-    auto seen = [&router, shown] {
-        const auto received = router.received();
-        return std::count_if(received.begin(), received.end(),
-                             [&](const std::string& r) { return r.find(shown) != std::string::npos; });
-    };
-    return std::thread([seen, action = std::move(action), before = seen()] {
-        for (int i = 0; i < 10000 && seen() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        action();
-    });
 }
 
 // A database that cannot be reached: nothing is written to the router. One
