@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
+
+#include "config/Profile.h"
 
 namespace vornix {
 
@@ -21,6 +24,15 @@ struct SerialRules {
 // Serials longer than this are refused (and no Format may make one).
 inline constexpr std::size_t maxSerialLength = 64;
 
+// [SERIAL] of setup.ini. False and one operator line ("Can't read
+// SERIAL->Key...") when a value cannot be used. Source absent or empty: true,
+// Off, and nothing else is read.
+bool readSerialRules(Profile& profile, SerialRules& rules, std::string& problem);
+
+// [SERIAL] next_serial, the counter of the next assigned serial: decimal
+// digits only, at most 18. False and the operator line otherwise.
+bool readNextSerial(Profile& profile, long long& counter, std::string& problem);
+
 // What a barcode scanner typed, without the CR, LF and Tab it ends with.
 std::string scannedSerial(std::string typed);
 
@@ -37,5 +49,13 @@ char mod37_36Check(const std::string& body);
 // The serial's last character is the check character of what precedes it,
 // which must hold at least one character the check counts.
 bool checkCharacterValid(SerialCheck check, const std::string& serial);
+
+// Source=assign: rules.format with counter and date's fields filled in, and
+// the check character appended unless rules.check is None. Fields: {YYYY}
+// {YY} {MM} {DD} {WW} (ISO 8601 week) {YYWW} (ISO week-based year's last two
+// digits and its week) {N:k} (counter, zero-padded to k digits). Only the
+// date's year, month and day are used. False and why when it cannot.
+bool formatSerial(const SerialRules& rules, long long counter, const std::tm& date, std::string& serial,
+                  std::string& problem);
 
 }  // namespace vornix
