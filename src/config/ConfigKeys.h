@@ -77,6 +77,16 @@ inline constexpr ConfigKey lineStation{"LINE", "Station", nullptr, 128, Reading:
 // Seconds any one call to the line database may take, connecting included.
 inline constexpr ConfigKey lineTimeout{"LINE", "Timeout", "10", 32, Reading::Decimal, false};
 
+// Each router's serial number (config/SerialRules.h). Off while Source is
+// absent or empty. next_serial is text, not a number by atoi rules: a counter
+// read as 0 from a typo would hand out serials twice.
+inline constexpr ConfigKey serialSource{"SERIAL", "Source", nullptr, 256, Reading::Text, false};
+inline constexpr ConfigKey serialName{"SERIAL", "Name", nullptr, 256, Reading::Text, false};
+inline constexpr ConfigKey serialPattern{"SERIAL", "Pattern", nullptr, 1024, Reading::Text, false};
+inline constexpr ConfigKey serialCheck{"SERIAL", "Check", nullptr, 256, Reading::Text, false};
+inline constexpr ConfigKey serialFormat{"SERIAL", "Format", nullptr, 256, Reading::Text, false};
+inline constexpr ConfigKey nextSerial{"SERIAL", "next_serial", nullptr, 256, Reading::Text, false};
+
 // Every single key, in the order docs/station-setup.md documents them.
 inline constexpr const ConfigKey* all[] = {
     &telnetWaitTime, &tiAppRegisterPath, &tiAppFilename, &tempDirectory,
@@ -85,6 +95,7 @@ inline constexpr const ConfigKey* all[] = {
     &bootVersion, &bootCodeName, &chip, &formatMtd3,
     &writeMacPath, &writeMacNumber, &startMac, &writeEnvPath, &writeEnvNumber,
     &pacing, &lineDatabase, &linePool, &lineStation, &lineTimeout,
+    &serialSource, &serialName, &serialPattern, &serialCheck, &serialFormat, &nextSerial,
 };
 
 }  // namespace keys
