@@ -9,6 +9,7 @@
 
 #include "app/GangRouters.h"
 #include "config/GangConfig.h"
+#include "config/SerialRules.h"
 #include "records/Journal.h"
 #include "records/RunRecords.h"
 #include "platform/Adapters.h"
@@ -35,7 +36,7 @@ std::unique_ptr<Profile> currentProfile(std::string& why) {
 }
 
 Gang::Port checked(const GangPortConfig& config) {
-    Gang::Port port{RouterPort{config.number, config.interfaceName, config.pcIp}, config.problem};
+    Gang::Port port{RouterPort{config.number, config.interfaceName, config.pcIp}, config.problem, std::string()};
     if (port.problem.empty()) port.problem = platform::portProblem(port.port);
     return port;
 }
@@ -94,13 +95,46 @@ std::string Gang::problemLine(const Port& port) {
     return "Can't use port " + std::to_string(port.port.number) + " (" + port.port.interfaceName + "): " + port.problem;
 }
 
+bool Gang::giveSerials(std::vector<Port>& ports, const std::vector<std::pair<int, std::string>>& serials,
+                       std::string& why) {
+    const std::unique_ptr<Profile> profile = currentProfile(why);
+    if (!profile) return false;
+    SerialRules rules;
+    if (!readSerialRules(*profile, rules, why)) return false;
+    if (rules.source == SerialSource::Off) {
+        if (serials.empty()) return true;
+        why = "setup.ini has no [SERIAL] section: serials are not used";
+        return false;
+    }
+    for (const auto& [number, typed] : serials) {
+        const auto port = std::find_if(ports.begin(), ports.end(), [&](const Port& p) { return p.port.number == number; });
+        if (port == ports.end()) {
+            why = "--serial " + std::to_string(number) + "=...: setup.ini's [GANG] section has no port " +
+                  std::to_string(number);
+            return false;
+        }
+        port->serial = scannedSerial(typed);
+        const std::string refused = serialRefusal(rules, port->serial);
+        if (!refused.empty() && port->problem.empty()) port->problem = refused;
+    }
+    for (Port& port : ports) {
+        if (port.problem.empty() && port.serial.empty())
+            port.problem = "no serial given (--serial " + std::to_string(port.port.number) + "=SN): it does not run";
+        // One unit is one router: two ports given one serial run neither.
+        for (const Port& other : ports)
+            if (&other != &port && !port.serial.empty() && other.serial == port.serial)
+                port.problem = "port " + std::to_string(other.port.number) + " was given the same serial " + port.serial;
+    }
+    return true;
+}
+
 bool Gang::configured() {
     std::string why;
     const std::unique_ptr<Profile> profile = currentProfile(why);
     return profile && readGangConfig(*profile).present;
 }
 
-int Gang::runPort(int number, OperatorConsole& console, const std::string& gangRun) {
+int Gang::runPort(int number, OperatorConsole& console, const std::string& gangRun, const std::string& serial) {
     // Its gang gone already: not one step on the router.
     if (!platform::ChildProcess::endWithStarter()) return interruptedStatus;
     std::string why;
@@ -134,6 +168,13 @@ int Gang::runPort(int number, OperatorConsole& console, const std::string& gangR
     if (!station) {
         console.appendLog("Can't start the station of port " + std::to_string(number) + " in " + directory);
         return 1;
+    }
+    if (!serial.empty()) {
+        const std::string refused = station->useSerial(serial);
+        if (!refused.empty()) {
+            console.appendLog(refused);
+            return 1;
+        }
     }
     station->startPressed();
     const RunOutcome outcome = station->waitForRun();
@@ -193,6 +234,7 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
         if (!port.problem.empty()) continue;
         std::vector<std::string> arguments{portArgument, std::to_string(port.port.number)};
         if (shared) arguments.insert(arguments.end(), {runArgument, tag});
+        if (!port.serial.empty()) arguments.insert(arguments.end(), {"--serial", port.serial});
         arguments.insert(arguments.end(), stageArguments.begin(), stageArguments.end());
         std::string why;
         std::shared_ptr<platform::ChildProcess> child = platform::ChildProcess::start(arguments, why);

@@ -41,7 +41,13 @@ public:
     struct Port {
         RouterPort port;
         std::string problem;  // why it does not run, or empty
+        std::string serial = std::string();  // its unit's, on a station with serials
     };
+    // The serials given for the ports (port, serial), on a station whose
+    // setup.ini has [SERIAL]: a port that needs one and has none does not
+    // run, and says so. false and why for serials that cannot be used.
+    static bool giveSerials(std::vector<Port>& ports, const std::vector<std::pair<int, std::string>>& serials,
+                            std::string& why);
 
     // setup.ini's gang in the current directory, each port checked (its
     // interface there, up and holding its address). nullopt and why when
@@ -60,7 +66,9 @@ public:
     // router did not answer.
     // gangRun: the tag of the gang run, which its ports share (empty when
     // started by hand).
-    static int runPort(int number, OperatorConsole& console, const std::string& gangRun = std::string());
+    // serial: its unit's (empty: none given).
+    static int runPort(int number, OperatorConsole& console, const std::string& gangRun = std::string(),
+                       const std::string& serial = std::string());
     // Makes the records of runs killed before they ended (as a station's
     // start does), reporting to console; tell: where lines about the
     // station's files go (standard error when none).

@@ -395,7 +395,9 @@ void GangWindow::startPressed() {
     // setup.ini as it is now, each port checked afresh, as vornix-cli --gang
     // does: a cable plugged in since, or a [GANG] section changed, counts.
     std::string why;
-    const std::optional<std::vector<Gang::Port>> now = Gang::ports(why);
+    std::optional<std::vector<Gang::Port>> now = Gang::ports(why);
+    // With serials, a port runs only for a unit whose serial it was given.
+    if (now && !Gang::giveSerials(*now, {}, why)) now.reset();
     if (!now) {
         const std::string text = "Vornix cannot run the gang station of setup.ini: " + why + ".\n\nNothing was started.";
         MessageBoxA(window, text.c_str(), "Vornix", MB_OK | MB_ICONSTOP);

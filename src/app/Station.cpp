@@ -9,6 +9,7 @@
 #include "app/GangRouters.h"
 #include "app/JournalingConsole.h"
 #include "app/RunSequencer.h"
+#include "app/UnitPage.h"
 #include "automation/ToolLauncher.h"
 #include "config/GangConfig.h"
 #include "link/Net.h"
@@ -84,6 +85,7 @@ struct Station::Parts {
     RealPause pause;
     StationContext context;
     MacBlock macBlock;         // start_mac's text stays here between runs
+    std::string serial;        // the unit's the runs are for, on a station with serials
     ToolHandles toolHandles;   // the flashing tool's windows, as the last launch left them
     platform::FileRecords files;
     journal::Station station;
@@ -104,23 +106,54 @@ struct Station::Parts {
 
     // What every taker of this setup.ini's start_mac shares: its lock and
     // the blocks one-port runs are writing.
-    StartMacShare startMacShare() const {
-        const std::string claims = path(startMacClaimsName);
+    StartMacShare startMacShare() {
+        const std::string claims = path(startMacClaimsName), units = path(unitsName);
         return {[lock = path(startMacLockName)](std::string& why) {
                     return std::shared_ptr<void>(platform::lockFile(lock, 10000, why));
                 },
                 [claims](std::string& text) { return readFileBytes(claims, text); },
-                [claims](const std::string& text) { return platform::replaceFileAtomically(claims, text); }, claims};
+                [claims](const std::string& text) { return platform::replaceFileAtomically(claims, text); },
+                claims,
+                [units](std::string& text) { return readFileBytes(units, text); },
+                [this, units](const std::string& line, std::string& why) { return files.appendLine(units, line, why); },
+                [locks = path(unitLocksName)](const std::string& serial, std::string& why) {
+                    // One byte a unit, by a hash of its serial: two serials that
+                    // share a byte only wait for each other.
+                    std::uint32_t hash = 2166136261u;
+                    for (const char c : serial) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+                    return std::shared_ptr<void>(platform::tryLockByte(locks, hash & 0x3FFFFFFF, why));
+                },
+                units};
+    }
+
+    // The unit the run is for, when setup.ini has [SERIAL]: its serial and
+    // the router variable that holds it; empty when none. failure: the
+    // stage's line when the run may not write (no serial, or none usable).
+    MacWriter::Unit unit(std::string& failure) const {
+        SerialRules rules;
+        if (!readSerialRules(*adapters.profile, rules, failure)) return {};
+        if (rules.source == SerialSource::Off) return {};
+        if (serial.empty()) failure = "No serial for this unit: nothing is written";
+        else if (!read(keys::lineDatabase).text.empty())
+            failure = "Serials are not kept in the line database yet: nothing is written";
+        return {serial, rules.name};
     }
 
     void macWriting() {
+        std::string refused;
+        const MacWriter::Unit forUnit = unit(refused);
+        if (!refused.empty()) {
+            StageRun(context, Stage::MacWriting).fail(refused);
+            return;
+        }
         const std::string database = read(keys::lineDatabase).text;
         if (database.empty()) {
             ProfileBlockSource blocks(context.profile, settings.configPath, startMacShare(),
                                       port.bound() ? ProfileBlockSource::Moves::AtOnce
                                                    : ProfileBlockSource::Moves::OnceVerified,
                                       record->data().runId);
-            MacWriter(context, macBlock, blocks).run();
+            if (!forUnit.serial.empty()) blocks.forUnit(forUnit.serial);
+            MacWriter(context, macBlock, blocks, forUnit).run();
             spentAtEnd(blocks);
             return;
         }
@@ -222,6 +255,7 @@ struct Station::Parts {
         const ConfigValue router = read(keys::cpeLanIp);
         start.router = router.missing ? std::string() : router.text;
         start.port = port.number;
+        start.serial = serial;
         start.interfaceName = port.interfaceName;
         const Secrets known = secrets();
         start.runId = runId(start.started, known);
@@ -288,6 +322,25 @@ const StationSettings& Station::settings() const { return parts_->settings; }
 
 bool Station::builds(Stage stage) const { return stage != Stage::FirmwareUpdate || parts_->adapters.windows != nullptr; }
 
+SerialSource Station::serialSource(std::string& problem) const {
+    SerialRules rules;
+    problem.clear();
+    if (!readSerialRules(*parts_->adapters.profile, rules, problem)) return SerialSource::Off;
+    return rules.source;
+}
+
+std::string Station::useSerial(const std::string& typed) {
+    SerialRules rules;
+    std::string problem;
+    if (!readSerialRules(*parts_->adapters.profile, rules, problem)) return problem;
+    if (rules.source == SerialSource::Off) return "Serial refused: setup.ini has no [SERIAL] section";
+    const std::string serial = scannedSerial(typed);
+    const std::string refused = serialRefusal(rules, serial);
+    if (!refused.empty()) return refused;
+    parts_->serial = serial;
+    return std::string();
+}
+
 bool Station::startPressed() { return parts_->sequencer->startPressed(); }
 
 RunOutcome Station::waitForRun() { return parts_->sequencer->waitForRun(); }
@@ -303,6 +356,10 @@ int Station::printHistory(std::FILE* out, std::FILE* err, int count, bool asJson
     }
     journal::print(out, records, asJson);
     return 0;
+}
+
+int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serialOrMac, bool asJson) const {
+    return vornix::printUnit(parts_->path(unitsName), journalPath(), serialOrMac, asJson, out, err);
 }
 
 bool Station::isLineCommand(const std::string& arg) { return vornix::isLineCommand(arg); }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/SerialRules.h"
 #include "station/OperatorConsole.h"
 #include "config/RouterPort.h"
 #include "station/RunOutcome.h"
@@ -32,6 +33,10 @@ public:
     // and the file of the blocks one-port runs are writing meanwhile.
     static constexpr const char* startMacLockName = "vornix-start_mac.lock";
     static constexpr const char* startMacClaimsName = "vornix-start_mac.claims";
+    // On a station with serials: the units and their blocks, and the file
+    // whose bytes the runs writing a unit lock (one byte a unit).
+    static constexpr const char* unitsName = "vornix-units.txt";
+    static constexpr const char* unitLocksName = "vornix-units.lock";
     // Waits for a run still going on: its threads use the station.
     ~Station();
     Station(const Station&) = delete;
@@ -42,6 +47,17 @@ public:
     // Windows: the vendor's tool is a Windows program). Such a stage, when
     // chosen, ends at once without a line and counts as failed.
     bool builds(Stage stage) const;
+
+    // On a station whose setup.ini has [SERIAL], every run is for one unit.
+    // How its serial comes (Off: no serials); problem: why [SERIAL] cannot
+    // be used, when it cannot.
+    SerialSource serialSource(std::string& problem) const;
+    // The serial of the unit the next runs are for, as typed or scanned:
+    // empty when taken, else the line saying why not (no run may start).
+    std::string useSerial(const std::string& typed);
+    // vornix-cli --unit: the unit of a serial or of one of its addresses,
+    // its block and every run of it; the exit status.
+    int printUnit(std::FILE* out, std::FILE* err, const std::string& serialOrMac, bool asJson) const;
 
     // The Start press; false while a run is still going on.
     bool startPressed();

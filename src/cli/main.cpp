@@ -27,9 +27,10 @@
 namespace {
 
 constexpr char usage[] =
-    "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
-    "       vornix-cli --gang [--mac] [--boot]\n"
+    "usage: vornix-cli [--serial SN] [--mac] [--boot] [--firmware]\n"
+    "       vornix-cli --gang [--serial K=SN]... [--mac] [--boot]\n"
     "       vornix-cli --history [N] [--json]\n"
+    "       vornix-cli --unit SN|MAC [--json]\n"
     "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
     "       vornix-cli --serve [ADDRESS:]PORT [--allow-host NAME]...\n"
     "Prepares the router named in setup.ini (in the current directory), like a\n"
@@ -49,8 +50,13 @@ constexpr char usage[] =
     "              [K] with its port, and a line per port ends the output. Exit\n"
     "              status 0 when every port whose router answered passed and\n"
     "              one did at least\n"
+    "  --serial SN  with [SERIAL] in setup.ini: the serial of the unit the run\n"
+    "              is for (a unit keeps its first block of addresses for life);\n"
+    "              with --gang, K=SN for port K, once per port\n"
+    "  --unit SN|MAC  the unit of that serial or address: its block, its runs\n"
     "  --history [N]  the last N runs of the journal (20), as a table\n"
-    "  --json         with --history: the runs' records, one JSON object a line\n"
+    "  --json         with --history: the runs' records, one JSON object a line;\n"
+    "                 with --unit: the unit as one JSON object\n"
     "  --serve [ADDRESS:]PORT  the line view: web pages and a JSON API of the\n"
     "                 journal (and of the line database when setup.ini names one)\n"
     "                 until Ctrl+C; 127.0.0.1:8080 when not given. Reads only.\n"
@@ -130,7 +136,7 @@ int serveView(int argc, char** argv) {
 // A port's own run on a gang station: a one-port station whose sockets go
 // through that port; exit status as a one-router run's, and
 // Gang::noRouterStatus when its router did not answer.
-int runGangPort(const char* number, const char* gangRun, bool mac, bool boot) {
+int runGangPort(const char* number, const char* gangRun, const char* serial, bool mac, bool boot) {
     int port = 0;
     if (!parseCount(number, port) || port > vornix::maxPorts) {
         std::fprintf(stderr, "vornix-cli: %s takes a port number from 1 to %d\n", vornix::Gang::portArgument,
@@ -139,14 +145,18 @@ int runGangPort(const char* number, const char* gangRun, bool mac, bool boot) {
     }
     vornix::HeadlessConsole console(stdout, mac, boot, false);
     console.endWhenUnread(vornix::Gang::interruptedStatus);
-    vornix::Station::endProcess(vornix::Gang::runPort(port, console, gangRun ? gangRun : ""));
+    vornix::Station::endProcess(vornix::Gang::runPort(port, console, gangRun ? gangRun : "", serial ? serial : ""));
 }
 
 // vornix-cli --gang: every port at once, each port's lines prefixed "[K] ".
-int runGang(bool mac, bool boot) {
+int runGang(bool mac, bool boot, const std::vector<std::pair<int, std::string>>& serials) {
     std::string why;
-    const std::optional<std::vector<vornix::Gang::Port>> ports = vornix::Gang::ports(why);
+    std::optional<std::vector<vornix::Gang::Port>> ports = vornix::Gang::ports(why);
     if (!ports) {
+        std::fprintf(stderr, "vornix-cli: --gang: %s\n", why.c_str());
+        return 1;
+    }
+    if (!vornix::Gang::giveSerials(*ports, serials, why)) {
         std::fprintf(stderr, "vornix-cli: --gang: %s\n", why.c_str());
         return 1;
     }
@@ -194,6 +204,9 @@ int main(int argc, char** argv) {
     bool mac = false, boot = false, firmware = false, history = false, json = false, gang = false;
     const char* gangPort = nullptr;
     const char* gangRun = nullptr;
+    const char* serial = nullptr;
+    const char* unit = nullptr;
+    std::vector<std::pair<int, std::string>> portSerials;  // --gang --serial K=SN
     int count = 20;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--history")) {
@@ -205,6 +218,14 @@ int main(int argc, char** argv) {
             gangPort = argv[++i];
         } else if (!std::strcmp(argv[i], vornix::Gang::runArgument) && i + 1 < argc) {
             gangRun = argv[++i];
+        } else if (!std::strcmp(argv[i], "--serial") && i + 1 < argc) {
+            serial = argv[++i];
+            const char* equals = std::strchr(serial, '=');
+            int port = 0;
+            if (equals && parseCount(std::string(serial, equals).c_str(), port) && port <= vornix::maxPorts)
+                portSerials.emplace_back(port, equals + 1);
+        } else if (!std::strcmp(argv[i], "--unit") && i + 1 < argc) {
+            unit = argv[++i];
         } else if (!std::strcmp(argv[i], "--json")) {
             json = true;
         } else if (!std::strcmp(argv[i], "--mac")) mac = true;
@@ -223,7 +244,16 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (json && !history) {
+    if (unit && (history || mac || boot || firmware || gang || serial)) {
+        std::fprintf(stderr, "vornix-cli: --unit runs no stage\n%s", usage);
+        return 2;
+    }
+    if (gang && serial && portSerials.empty()) {
+        std::fprintf(stderr, "vornix-cli: with --gang, --serial takes K=SN (the port, then its unit's serial)\n%s",
+                     usage);
+        return 2;
+    }
+    if (json && !history && !unit) {
         std::fprintf(stderr, "vornix-cli: --json goes with --history\n%s", usage);
         return 2;
     }
@@ -243,13 +273,31 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    if (gangPort) return runGangPort(gangPort, gangRun, mac, boot);
-    if (gang) return runGang(mac, boot);
+    if (gangPort) return runGangPort(gangPort, gangRun, serial, mac, boot);
+    if (gang) return runGang(mac, boot, portSerials);
 
     vornix::HeadlessConsole console(stdout, mac, boot, firmware);
     const std::unique_ptr<vornix::Station> station = openStation(console);
     if (!station) return 1;
     if (history) return station->printHistory(stdout, stderr, count, json);
+    if (unit) return station->printUnit(stdout, stderr, unit, json);
+    std::string problem;
+    const vornix::SerialSource source = station->serialSource(problem);
+    if (!problem.empty() || (serial && source == vornix::SerialSource::Off)) {
+        std::printf("%s\n", problem.empty() ? "Serial refused: setup.ini has no [SERIAL] section" : problem.c_str());
+        return 1;
+    }
+    if (source == vornix::SerialSource::Scan && !serial && (mac || boot || firmware)) {
+        std::puts("No serial for this unit: scan it, or give it with --serial SN");
+        return 1;
+    }
+    if (serial) {
+        const std::string refused = station->useSerial(serial);
+        if (!refused.empty()) {
+            std::printf("%s\n", refused.c_str());
+            return 1;
+        }
+    }
     std::fprintf(stderr, "vornix-cli: setup.ini: %s; telnet wait %d ms\n", station->settings().configPath.c_str(),
                  station->settings().telnetWait);
 

@@ -17,4 +17,9 @@ public:
 // never written). nullptr and why when not.
 std::unique_ptr<HeldLock> lockFile(const std::string& path, int timeoutMs, std::string& why);
 
+// The lock on one byte of path, at offset, taken at once or not at all:
+// many things (one per byte) are held through one file. nullptr with why
+// empty while another holder has it; nullptr and why when it cannot be asked.
+std::unique_ptr<HeldLock> tryLockByte(const std::string& path, unsigned offset, std::string& why);
+
 }  // namespace vornix::platform

@@ -5,6 +5,7 @@
 #include "config/ConfigKeys.h"
 #include "procedures/Listing.h"
 #include "procedures/StageRun.h"
+#include "procedures/UnitBook.h"
 
 namespace vornix {
 
@@ -45,6 +46,19 @@ int MacWriter::run() {
         if (!reserved.reusedBlockOf.empty()) record.blockReused(reserved.reusedBlockOf);
     });
     if (!reserved.notice.empty()) run.log(reserved.notice);
+    if (!unit_.serial.empty()) {
+        // What the router holds before a byte goes: a board that carries
+        // another unit's addresses was swapped. A name that no file has
+        // ends the answer (cat says it cannot open it).
+        static const std::string end = "vornix-end-of-answer";
+        const std::optional<std::string> held =
+            run.answerTo("cat " + macPath.text + " " + end + "\r\n", std::max(context_.telnetWait, 1000) * 4,
+                         [](const std::string& text) { return text.find(end) != text.rfind(end); });
+        if (!held) return 0;
+        if (held->find(end) == held->rfind(end)) return run.fail("Can't read the MAC addresses this router holds");
+        const std::string swapped = blocks_.routerHolds(addressesIn(*held));
+        if (!swapped.empty()) return run.fail(swapped);
+    }
     const long long counter = MacBlock::readCounter(block_.startMac());
     auto addressOf = [&](int entry) { return block_.formatMac(counter + entry); };
 
@@ -98,6 +112,13 @@ int MacWriter::run() {
         context_.note([&](RunRecord& record) { record.environmentWritten(name, value); });
         run.afterCommand(context_.telnetWait);
     }
+    if (!unit_.serial.empty()) {
+        if (!beginWriting()) return 0;
+        if (!run.sendCommand("echo " + unit_.variable + " " + unit_.serial + " > " + envPath.text + "\r\n")) return 0;
+        run.log("Writing " + unit_.variable + " " + unit_.serial);
+        context_.note([&](RunRecord& record) { record.environmentWritten(unit_.variable, unit_.serial); });
+        run.afterCommand(context_.telnetWait);
+    }
 
     run.log("---------------------");
     run.log("Verifying ..... ");
@@ -149,6 +170,15 @@ int MacWriter::run() {
         if (!line || findOnLine(text, *line, value) < 0)
             return run.fail("Verify Fail : " + name + " != " + quoted(value));
         run.log("Verify OK : " + name + " = " + quoted(value));
+    }
+    if (!unit_.serial.empty()) {
+        // The whole value: a serial that only begins the one read back is another unit's.
+        const std::optional<NamedLine> line = findNamedLine(text, unit_.variable);
+        std::string found = line ? text.substr(line->name + unit_.variable.size(), line->end - line->name - unit_.variable.size()) : "";
+        found.erase(0, found.find_first_not_of(" \t"));
+        found.erase(found.find_last_not_of(" \t\r") + 1);
+        if (found != unit_.serial) return run.fail("Verify Fail : " + unit_.variable + " != " + quoted(unit_.serial));
+        run.log("Verify OK : " + unit_.variable + " = " + quoted(unit_.serial));
     }
     // A shared block source records the block as this router's only now,
     // with everything on the router verified.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "procedures/MacBlock.h"
 #include "station/MacBlockSource.h"
 #include "station/StationContext.h"
@@ -11,9 +13,14 @@ namespace vornix {
 // value and hands the next router's block to the block source.
 class MacWriter {
 public:
+    // The unit a run is for, on a station with serials: its serial, and
+    // the router's environment variable that holds it.
+    struct Unit {
+        std::string serial, variable;
+    };
     // block is the dialog's: start_mac's text stays in it after the run.
-    MacWriter(StationContext& context, MacBlock& block, MacBlockSource& blocks)
-        : context_(context), block_(block), blocks_(blocks) {}
+    MacWriter(StationContext& context, MacBlock& block, MacBlockSource& blocks, Unit unit = Unit())
+        : context_(context), block_(block), blocks_(blocks), unit_(std::move(unit)) {}
 
     // 1 on success, 0 on any failure; the outcome also goes to the log and
     // to macSucceeded / macBusy.
@@ -23,6 +30,7 @@ private:
     StationContext& context_;
     MacBlock& block_;
     MacBlockSource& blocks_;
+    Unit unit_;
 };
 
 }  // namespace vornix

@@ -133,6 +133,7 @@ std::string ProfileBlockSource::writeStartMac(const std::string& next) {
 }
 
 MacBlockSource::Reserved ProfileBlockSource::reserve(int count) {
+    if (!serial_.empty() && share_ && count > 0) return reserveForUnit(count);
     Reserved reserved;
     std::string failure;
     const std::shared_ptr<void> held = lock(failure);
@@ -170,8 +171,84 @@ MacBlockSource::Reserved ProfileBlockSource::reserve(int count) {
     return reserved;
 }
 
+MacBlockSource::Reserved ProfileBlockSource::reserveForUnit(int count) {
+    Reserved reserved;
+    std::string why;
+    unitHeld_ = share_->holdUnit(serial_, why);
+    if (!unitHeld_) {
+        reserved.failureLine = why.empty() ? "Unit " + serial_ + " is being written by another run: nothing is written"
+                                           : "Can't lock unit " + serial_ + ": " + why;
+        return reserved;
+    }
+    std::string failure;
+    const std::shared_ptr<void> held = lock(failure);
+    std::string text;
+    if (failure.empty()) switch (share_->readUnits(text)) {
+        case FileRead::Failed: failure = "Can't read the units in " + share_->unitsPath; break;
+        case FileRead::Missing: text.clear(); break;
+        case FileRead::Ok: break;
+        }
+    if (!failure.empty()) {
+        reserved.failureLine = failure;
+        return reserved;
+    }
+    units_ = parseUnits(text);
+    if (const UnitBlock* unit = unitNamed(units_, serial_)) {
+        // Its own block again, whatever its earlier runs did: nothing taken.
+        if (unit->count != count) {
+            reserved.failureLine = "Unit " + serial_ + " has " + std::to_string(unit->count) + " MAC addresses from " +
+                                   unit->first + ", not " + std::to_string(count) + ": nothing is written";
+            return reserved;
+        }
+        reserved.ok = true;
+        reserved.startMac = unit->first;
+        reserved.notice = "Unit " + serial_ + " keeps its block: " + unit->first;
+        return reserved;
+    }
+    const std::string startMac = readStartMac(profile_);
+    std::vector<StartMacClaim> claims;
+    if (startMac.empty()) failure = "Can't read start_mac!";
+    else readClaims(claims, failure);
+    if (!failure.empty()) {
+        reserved.failureLine = failure;
+        return reserved;
+    }
+    // After every block being written, and every unit's: a unit bound by a
+    // run killed before it moved start_mac keeps its block.
+    long long first = MacBlock::readCounter(startMac);
+    for (const StartMacClaim& claim : claims)
+        if (samePrefix(claim.first, startMac)) first = std::max(first, endOf(claim));
+    for (const UnitBlock& unit : units_)
+        if (samePrefix(unit.first, startMac)) first = std::max<long long>(first, MacBlock::readCounter(unit.first) + unit.count);
+    MacBlock block;
+    block.setStartMac(startMac);
+    const std::string firstMac = block.formatMac(first);
+    reserved.failureLine = pastRangeEnd(firstMac, count);
+    if (!reserved.failureLine.empty()) return reserved;
+    // The unit's for life from here: bound before a byte goes to the router.
+    const UnitBlock unit{serial_, firstMac, count, runId_};
+    if (!share_->appendUnit(unitLine(unit), why)) {
+        reserved.failureLine = "Can't write the units file " + share_->unitsPath + ": " + why;
+        return reserved;
+    }
+    units_.push_back(unit);
+    reserved.failureLine = writeStartMac(block.formatMac(first + count));
+    if (!reserved.failureLine.empty()) return reserved;
+    reserved.ok = true;
+    reserved.startMac = firstMac;
+    return reserved;
+}
+
+std::string ProfileBlockSource::routerHolds(const std::vector<std::string>& addresses) {
+    for (const std::string& address : addresses)
+        if (const UnitBlock* unit = unitHolding(units_, address); unit && unit->serial != serial_)
+            return "Serial " + serial_ + " refused: this router holds " + address + " of unit " + unit->serial;
+    return std::string();
+}
+
 std::string ProfileBlockSource::commit(const std::string& startMac, int, const std::string& next) {
     if (!share_) return writeStartMac(next);
+    if (!serial_.empty()) return std::string();  // moved past when the unit was bound
     if (moves_ == Moves::AtOnce) return std::string();  // moved when the block was taken
     std::string failure;
     const std::shared_ptr<void> held = lock(failure);

@@ -7,6 +7,7 @@
 
 #include "config/FileBytes.h"
 #include "config/Profile.h"
+#include "procedures/UnitBook.h"
 #include "station/MacBlockSource.h"
 
 namespace vornix {
@@ -22,6 +23,14 @@ struct StartMacShare {
     std::function<FileRead(std::string& text)> readClaims;
     std::function<bool(const std::string& text)> writeClaims;
     std::string claimsPath;  // named in the operator's lines
+    // Units, on a station with serials: the units file, read whole
+    // (Missing when there is none) and appended to a line at a time.
+    std::function<FileRead(std::string& text)> readUnits = nullptr;
+    std::function<bool(const std::string& line, std::string& why)> appendUnit = nullptr;
+    // Held while a run writes the unit's block: nullptr and an empty why
+    // while another run (another port, process or station) holds it.
+    std::function<std::shared_ptr<void>(const std::string& serial, std::string& why)> holdUnit = nullptr;
+    std::string unitsPath = std::string();
 };
 
 // A block that a one-port run is writing: its first address, its size and
@@ -58,7 +67,12 @@ public:
     // Gives up a claim still held: the run did not verify its block.
     ~ProfileBlockSource() override;
 
+    // The run is for the unit of this serial: it writes the unit's own
+    // block, or binds a new one to the unit for life. The share is needed.
+    void forUnit(std::string serial) { serial_ = std::move(serial); }
+
     Reserved reserve(int count) override;
+    std::string routerHolds(const std::vector<std::string>& addresses) override;
     std::string commit(const std::string& startMac, int count, const std::string& next) override;
     bool spentAtEnd() const override { return taken_ && !verified_; }
     std::string stageVerified() override {
@@ -76,6 +90,7 @@ private:
     bool writeClaims(std::vector<StartMacClaim> claims, const std::string& startMac, std::string& failure);
     std::string writeStartMac(const std::string& next);
     void dropClaim();
+    Reserved reserveForUnit(int count);
 
     Profile& profile_;
     std::string configPath_;
@@ -85,6 +100,9 @@ private:
     bool claimed_ = false;  // a claim of this run is in the claims file
     bool taken_ = false;    // start_mac moved past the block when it was taken
     bool verified_ = false;
+    std::string serial_;                // the unit's, or empty: a station without serials
+    std::shared_ptr<void> unitHeld_;    // no other run writes the unit's block meanwhile
+    std::vector<UnitBlock> units_;      // as read when the block was reserved
 };
 
 // A run killed before its block was verified, its block taken from start_mac

@@ -76,6 +76,7 @@ ordered heading(const RunRecord::Data& data, const Station& station, const Secre
     record["station"] = text(station.name);
     record["program"] = text(station.program);
     record["router"] = text(data.router);
+    if (!data.serial.empty()) record["serial"] = text(data.serial);
     if (data.port > 0) {
         record["port"] = data.port;
         record["interface"] = text(data.interfaceName);
@@ -227,14 +228,16 @@ void print(std::FILE* out, const std::vector<std::string>& records, bool asJson)
                                                                                        : std::string();
     };
     struct Row {
-        std::string started, router, port, stages, result, firstMac;
+        std::string started, router, port, stages, result, firstMac, serial;
     };
     std::vector<Row> rows;
-    bool anyPort = false;
+    bool anyPort = false, anySerial = false;
     for (const std::string& line : records) {
         const json record = json::parse(line, nullptr, false);
         if (!record.is_object()) continue;
-        Row row{field(record, "started"), field(record, "router"), "-", "", field(record, "result"), ""};
+        Row row{field(record, "started"), field(record, "router"), "-", "", field(record, "result"), "",
+                field(record, "serial")};
+        anySerial = anySerial || !row.serial.empty();
         if (record.contains("port") && record["port"].is_number_integer()) {
             const std::string interfaceName = field(record, "interface");
             row.port = std::to_string(record["port"].get<long long>()) + (interfaceName.empty() ? "" : " " + interfaceName);
@@ -251,13 +254,17 @@ void print(std::FILE* out, const std::vector<std::string>& records, bool asJson)
     // A gang station's records name their port; a one-port station's table stays as it was.
     int portWidth = 4;
     for (const Row& row : rows) portWidth = std::max(portWidth, std::min(static_cast<int>(row.port.size()), 24));
+    // So does a station's without serials.
+    int serialWidth = 6;
+    for (const Row& row : rows) serialWidth = std::max(serialWidth, std::min(static_cast<int>(row.serial.size()), 32));
     auto printRow = [&](const Row& row) {
         std::fprintf(out, "%-24s  %-17s  ", row.started.c_str(), row.router.c_str());
         if (anyPort) std::fprintf(out, "%-*s  ", portWidth, row.port.c_str());
+        if (anySerial) std::fprintf(out, "%-*s  ", serialWidth, row.serial.empty() ? "-" : row.serial.c_str());
         std::fprintf(out, "%-19s  %-9s  %s\n", row.stages.empty() ? "-" : row.stages.c_str(), row.result.c_str(),
                      row.firstMac.empty() ? "-" : row.firstMac.c_str());
     };
-    printRow({"started (UTC)", "router", "port", "stages", "result", "first MAC"});
+    printRow({"started (UTC)", "router", "port", "stages", "result", "first MAC", "serial"});
     for (const Row& row : rows) printRow(row);
 }
 

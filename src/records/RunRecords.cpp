@@ -41,6 +41,7 @@ std::string heading(const RunRecord::Data& run, const journal::Station& station,
     fields["started"] = journal::utcText(run.started);
     fields["startedMs"] = epochMs(run.started);
     fields["router"] = secrets.mask(run.router);
+    if (!run.serial.empty()) fields["serial"] = secrets.mask(run.serial);
     if (run.port > 0) {
         fields["port"] = run.port;
         fields["interface"] = secrets.mask(run.interfaceName);
@@ -80,6 +81,7 @@ Recovered readTranscript(const std::string& text) {
     RunRecord::Data& data = run.data;
     data.runId = field("run");
     data.router = field("router");
+    data.serial = field("serial");
     data.interfaceName = field("interface");
     if (fields.contains("port") && fields["port"].is_number_integer()) {
         const long long port = fields["port"].get<long long>();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vornix {
 
@@ -27,6 +28,10 @@ public:
     // Empty when the next router's block is safely recorded, else the
     // stage's failure line.
     virtual std::string commit(const std::string& startMac, int count, const std::string& next) = 0;
+    // The addresses the router holds before anything is written (asked on
+    // stations that know their units): empty when the router may be
+    // written, else the stage's failure line (it holds another unit's).
+    virtual std::string routerHolds(const std::vector<std::string>& /*addresses*/) { return std::string(); }
     // Asked before each write to the router: empty while the block is still
     // this run's to write, else the stage's failure line.
     virtual std::string stillHeld() { return std::string(); }

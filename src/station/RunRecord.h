@@ -61,6 +61,8 @@ public:
         // The router's hardware address, as the neighbour table of the
         // run's port (or the station's) held it once connected; empty when unknown.
         std::string routerHardware;
+        // The unit's serial, on a station with serials; else empty.
+        std::string serial;
     };
 
     explicit RunRecord(Data start) : data_(std::move(start)) {}

@@ -47,4 +47,24 @@ std::unique_ptr<HeldLock> lockFile(const std::string& path, int timeoutMs, std::
     return nullptr;
 }
 
+std::unique_ptr<HeldLock> tryLockByte(const std::string& path, unsigned offset, std::string& why) {
+    why.clear();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    // Locks of the open file, not of the process: two holders in one
+    // process (ports run as threads in tests) exclude each other too.
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(offset);
+    range.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &range) == 0) return std::make_unique<PosixLock>(fd);
+    if (errno != EAGAIN && errno != EACCES) why = "cannot lock " + path + ": " + std::strerror(errno);
+    ::close(fd);
+    return nullptr;
+}
+
 }  // namespace vornix::platform

@@ -49,4 +49,22 @@ std::unique_ptr<HeldLock> lockFile(const std::string& path, int timeoutMs, std::
     return nullptr;
 }
 
+std::unique_ptr<HeldLock> tryLockByte(const std::string& path, unsigned offset, std::string& why) {
+    why.clear();
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        why = "cannot open " + path + errorClause(GetLastError());
+        return nullptr;
+    }
+    OVERLAPPED at{};
+    at.Offset = offset;
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return std::make_unique<Win32Lock>(file);
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) why = "cannot lock " + path + errorClause(error);
+    CloseHandle(file);
+    return nullptr;
+}
+
 }  // namespace vornix::platform

@@ -1,0 +1,201 @@
+// Units on a station with serials: each serial keeps the block it got
+// first, whatever its runs did since, and a router never takes a second
+// unit's addresses. vornix-cli against simulated routers.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "RouterSim.h"
+#include "support/CliRun.h"
+#include "support/TempDir.h"
+
+namespace vornix {
+namespace {
+
+using nlohmann::json;
+
+routersim::Options routerAt(const std::string& address) {
+    routersim::Options options;
+    options.address = address;
+    options.user = "station";
+    options.password = "s3cret!";
+    options.latencyMs = 5;
+    return options;
+}
+
+// A station whose setup.ini numbers its units by scanned serials, its
+// router at address; start_mac 00:11:22:00:00:10, two addresses a router.
+struct UnitStation {
+    explicit UnitStation(const std::string& address, const std::string& serialRules = "Pattern=VX[0-9]{4}\r\n")
+        : address(address) {
+        std::filesystem::create_directory(station);
+        dir.write("station/setup.ini",
+                  "[Environment]\r\nTELNETWAITTIME(ms)=100\r\nPacing=prompt\r\n[SETUP]\r\nCPE_LAN_IP=" + address +
+                      "\r\nTelnet Username=station\r\nTelnet Password=s3cret!\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\n"
+                      "number=2\r\nstart_mac=00:11:22:00:00:10\r\n0=ethaddr,lan_mac\r\n1=wan_mac\r\n[WRITE_ENV]\r\n"
+                      "path=/proc/ticfg/env\r\nnumber=1\r\n0=ProductID,VX100\r\n[SERIAL]\r\nSource=scan\r\n"
+                      "Name=SerialNumber\r\n" + serialRules);
+    }
+    test::CliResult run(const std::string& arguments) const { return test::runCli(station, arguments); }
+    std::string startMac() const {
+        const std::string setup = test::readAll(station + "/setup.ini");
+        const std::size_t at = setup.find("start_mac=");
+        return setup.substr(at + 10, 17);
+    }
+    test::TempDir dir;
+    const std::string station = dir.file("station");
+    std::string address;
+};
+
+// A fresh router at the address for each unit: a board on the fixture.
+struct Board {
+    explicit Board(const std::string& address) : router(routerAt(address)) { started = router.start(); }
+    std::string variable(const std::string& name) const {
+        const auto variables = router.variables("/proc/ticfg/env");
+        const auto found = variables.find(name);
+        return found == variables.end() ? std::string() : found->second;
+    }
+    routersim::RouterSim router;
+    bool started = false;
+};
+
+// A unit whose MAC stage passed and whose boot stage failed, tried again on
+// the same router and on a new board: the addresses it got first each time,
+// start_mac moved once, and a failed run of it spends nothing.
+TEST(Units, AUnitTriedAgainCarriesTheAddressesItGotFirst) {
+    UnitStation station("127.0.0.241");
+    {
+        Board board(station.address);
+        ASSERT_TRUE(board.started);
+        // The boot stage fails at once: setup.ini names no boot image.
+        const test::CliResult first = station.run("--serial VX0001 --mac --boot");
+        EXPECT_EQ(first.status, 1) << first.out;
+        EXPECT_NE(first.out.find("Verify OK : SerialNumber = \"VX0001\"\n"), std::string::npos) << first.out;
+        EXPECT_EQ(board.variable("ethaddr"), "00:11:22:00:00:10");
+        EXPECT_EQ(board.variable("SerialNumber"), "VX0001");
+        EXPECT_EQ(station.startMac(), "00:11:22:00:00:12");
+        const test::CliResult again = station.run("--serial VX0001 --mac");
+        EXPECT_EQ(again.status, 0) << again.out;
+        EXPECT_NE(again.out.find("Unit VX0001 keeps its block: 00:11:22:00:00:10\n"), std::string::npos) << again.out;
+        EXPECT_EQ(station.startMac(), "00:11:22:00:00:12");
+    }
+    {
+        Board other(station.address);
+        ASSERT_TRUE(other.started);
+        EXPECT_EQ(station.run("--serial VX0002 --mac").status, 0);
+        EXPECT_EQ(other.variable("wan_mac"), "00:11:22:00:00:13");
+    }
+    // The unit's board replaced, and a run of it that fails at login.
+    std::string setup = test::readAll(station.station + "/setup.ini");
+    station.dir.write("station/setup.ini", setup.replace(setup.find("s3cret!"), 7, "wrong"));
+    EXPECT_EQ(station.run("--serial VX0001 --mac").status, 1);
+    station.dir.write("station/setup.ini", setup.replace(setup.find("wrong"), 5, "s3cret!"));
+    Board replaced(station.address);
+    ASSERT_TRUE(replaced.started);
+    EXPECT_EQ(station.run("--serial VX0001 --mac").status, 0);
+    EXPECT_EQ(replaced.variable("lan_mac"), "00:11:22:00:00:10");
+    EXPECT_EQ(station.startMac(), "00:11:22:00:00:14");
+
+    // The unit's page, by its serial or by any of its addresses.
+    const test::CliResult page = station.run("--unit 00:11:22:00:00:11 --json");
+    ASSERT_EQ(page.status, 0) << page.err;
+    const json unit = json::parse(page.out);
+    EXPECT_EQ(unit["serial"], "VX0001");
+    EXPECT_EQ(unit["block"], json::parse(R"({"first":"00:11:22:00:00:10","last":"00:11:22:00:00:11","count":2})"));
+    ASSERT_EQ(unit["runs"].size(), 4u);
+    for (const json& run : unit["runs"]) EXPECT_EQ(run["serial"], "VX0001");
+    EXPECT_EQ(unit["runs"][3]["result"], "succeeded");
+    const test::CliResult table = station.run("--unit VX0001");
+    EXPECT_NE(table.out.find("block     00:11:22:00:00:10 - 00:11:22:00:00:11 (2)\n"), std::string::npos) << table.out;
+    EXPECT_EQ(station.run("--unit VX0404").status, 1);
+}
+
+// A board that carries another unit's addresses (swapped between fixture
+// and label): refused before anything is written.
+TEST(Units, ARouterHoldingAnotherUnitsAddressesIsRefused) {
+    UnitStation station("127.0.0.242");
+    Board board(station.address);
+    ASSERT_TRUE(board.started);
+    ASSERT_EQ(station.run("--serial VX0007 --mac").status, 0);
+    const std::size_t before = board.router.received().size();
+    const test::CliResult swapped = station.run("--serial VX0008 --mac");
+    EXPECT_EQ(swapped.status, 1);
+    EXPECT_NE(swapped.out.find("\nSerial VX0008 refused: this router holds 00:11:22:00:00:10 of unit VX0007\n"),
+              std::string::npos)
+        << swapped.out;
+    const auto received = board.router.received();
+    for (std::size_t i = before; i < received.size(); ++i)
+        EXPECT_EQ(received[i].find("echo "), std::string::npos) << "nothing written";
+    EXPECT_EQ(board.variable("SerialNumber"), "VX0007");
+    // VX0008 was given a block when it was refused: its own, for its own board.
+    EXPECT_EQ(station.startMac(), "00:11:22:00:00:14");
+}
+
+// Serials refused before the run: nothing reaches the router, no run is
+// recorded, nothing is taken.
+TEST(Units, ASerialThatFailsItsRulesIsRefusedBeforeTheRun) {
+    UnitStation station("127.0.0.243", "Pattern=VX[0-9]{4}\r\nCheck=mod10\r\n");
+    Board board(station.address);
+    ASSERT_TRUE(board.started);
+    const struct {
+        const char* arguments;
+        const char* line;
+    } cases[] = {
+        {"--serial VX12345 --mac", "Serial VX12345 refused: it does not match Pattern=VX[0-9]{4}\n"},
+        {"--serial VX1235 --mac", "Serial VX1235 refused: its check character is wrong (mod10 gives 0)\n"},
+        {"--serial 'VX123;' --mac", "Serial VX123; refused: it holds ;, which a serial may not hold\n"},
+        {"--mac", "No serial for this unit: scan it, or give it with --serial SN\n"},
+    };
+    for (const auto& c : cases) {
+        const test::CliResult run = station.run(c.arguments);
+        EXPECT_EQ(run.status, 1) << c.arguments;
+        EXPECT_EQ(run.out, c.line) << c.arguments;
+    }
+    EXPECT_TRUE(board.router.received().empty());
+    EXPECT_FALSE(std::filesystem::exists(station.station + "/vornix-journal.jsonl"));
+    EXPECT_EQ(station.run("--serial VX1230 --mac").status, 0) << "the Luhn digit of 123 is 0";
+}
+
+// One new serial given to two runs at once (a label printed twice): one
+// block for the unit, and the second run writes nothing. A unit's run
+// killed while it writes: its next run writes the same block.
+TEST(Units, OneSerialNeverGetsTwoBlocks) {
+    UnitStation station("127.0.0.244");
+    Board board(station.address);
+    ASSERT_TRUE(board.started);
+    const std::string gate = station.dir.file("gate");
+    ::setenv("VORNIX_TEST_HOLD_AT", "Writing ethaddr", 1);
+    ::setenv("VORNIX_TEST_HOLD_GATE", gate.c_str(), 1);
+    const pid_t first = ::fork();
+    if (first == 0) {
+        if (::chdir(station.station.c_str()) != 0) ::_exit(99);
+        ::execl(VORNIX_CLI_PATH, VORNIX_CLI_PATH, "--serial", "VX0009", "--mac", static_cast<char*>(nullptr));
+        ::_exit(98);
+    }
+    ::unsetenv("VORNIX_TEST_HOLD_AT");
+    ::unsetenv("VORNIX_TEST_HOLD_GATE");
+    for (int i = 0; i < 30000 && !std::filesystem::exists(gate + ".held"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(std::filesystem::exists(gate + ".held"));
+    const test::CliResult second = station.run("--serial VX0009 --mac");
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.out.find("Unit VX0009 is being written by another run: nothing is written\n"), std::string::npos)
+        << second.out;
+    // Killed there, in the middle of its write.
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    EXPECT_EQ(station.run("--serial VX0009 --mac").status, 0);
+    EXPECT_EQ(board.variable("ethaddr"), "00:11:22:00:00:10");
+    EXPECT_EQ(station.startMac(), "00:11:22:00:00:12");
+    const std::string units = test::readAll(station.station + "/vornix-units.txt");
+    EXPECT_EQ(units.find("VX0009 "), units.rfind("VX0009 ")) << units;
+}
+
+}  // namespace
+}  // namespace vornix
