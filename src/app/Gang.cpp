@@ -118,7 +118,7 @@ bool Gang::giveSerials(std::vector<Port>& ports, const std::vector<std::pair<int
         if (!refused.empty() && port->problem.empty()) port->problem = refused;
     }
     for (Port& port : ports) {
-        if (port.problem.empty() && port.serial.empty())
+        if (port.problem.empty() && port.serial.empty() && rules.source == SerialSource::Scan)
             port.problem = "no serial given (--serial " + std::to_string(port.port.number) + "=SN): it does not run";
         // One unit is one router: two ports given one serial run neither.
         for (const Port& other : ports)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <random>
 
@@ -130,13 +131,39 @@ struct Station::Parts {
     // the router variable that holds it; empty when none. failure: the
     // stage's line when the run may not write (no serial, or none usable).
     MacWriter::Unit unit(std::string& failure) const {
-        SerialRules rules;
-        if (!readSerialRules(*adapters.profile, rules, failure)) return {};
-        if (rules.source == SerialSource::Off) return {};
-        if (serial.empty()) failure = "No serial for this unit: nothing is written";
+        MacWriter::Unit unit;
+        if (!readSerialRules(*adapters.profile, unit.rules, failure)) return {};
+        if (unit.rules.source == SerialSource::Off) return {};
+        unit.serial = serial;
+        if (serial.empty() && unit.rules.source == SerialSource::Scan)
+            failure = "No serial for this unit: nothing is written";
         else if (!read(keys::lineDatabase).text.empty())
             failure = "Serials are not kept in the line database yet: nothing is written";
-        return {serial, rules.name};
+        return unit;
+    }
+
+    // The next serial of a station that numbers its units, from Format and
+    // next_serial, which moves past it before the serial is used. Asked
+    // under the start_mac lock. Empty, or the stage's failure line.
+    std::string assignSerial(const SerialRules& rules, std::string& assigned) const {
+        std::string problem;
+        long long counter = 0;
+        if (!readNextSerial(*adapters.profile, counter, problem)) return problem;
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &now);
+#else
+        localtime_r(&now, &local);
+#endif
+        if (!formatSerial(rules, counter, local, assigned, problem)) return "Can't number this unit: " + problem;
+        const std::string refused = serialRefusal(rules, assigned);
+        if (!refused.empty()) return refused;
+        const std::string next = std::to_string(counter + 1);
+        const StationConfig config(*adapters.profile);
+        if (!config.write(keys::nextSerial, next) || config.read(keys::nextSerial).text != next)
+            return "Can't write next_serial to " + settings.configPath;
+        return std::string();
     }
 
     void macWriting() {
@@ -152,7 +179,9 @@ struct Station::Parts {
                                       port.bound() ? ProfileBlockSource::Moves::AtOnce
                                                    : ProfileBlockSource::Moves::OnceVerified,
                                       record->data().runId);
-            if (!forUnit.serial.empty()) blocks.forUnit(forUnit.serial);
+            if (forUnit.rules.source == SerialSource::Assign)
+                blocks.assignsSerials(
+                    [this, rules = forUnit.rules](std::string& assigned) { return assignSerial(rules, assigned); });
             MacWriter(context, macBlock, blocks, forUnit).run();
             spentAtEnd(blocks);
             return;

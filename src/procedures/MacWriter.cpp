@@ -20,6 +20,18 @@ long findOnLine(const std::string& text, const NamedLine& line, const std::strin
     return at == std::string::npos || at + what.size() > line.end ? -1 : static_cast<long>(at);
 }
 
+// The value on name's own line, without the blanks around it; empty when
+// there is no such line.
+std::string valueOn(const std::string& text, const std::string& name) {
+    const std::optional<NamedLine> line = findNamedLine(text, name);
+    if (!line) return std::string();
+    std::string value = text.substr(line->name + name.size(), line->end - line->name - name.size());
+    if (!value.empty() && value[0] == '=') value.erase(0, 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t\r") + 1);
+    return value;
+}
+
 }  // namespace
 
 int MacWriter::run() {
@@ -37,6 +49,44 @@ int MacWriter::run() {
     const ConfigValue macPath = config.read(keys::writeMacPath);
     if (macPath.missing) return run.fail("Can't read WRITE_MAC->path");
     const int macEntries = config.readDecimal(keys::writeMacNumber);
+    // A file listed whole: a name that no file has ends the answer (cat
+    // says it cannot open it). nullopt once the stage has failed.
+    const bool units = unit_.rules.source != SerialSource::Off;
+    auto listing = [&](const std::string& path) -> std::optional<std::string> {
+        static const std::string end = "vornix-end-of-answer";
+        // In cat's complaint, not in the command's echo (which may be in
+        // the answer or not): the name is followed by a quote or a colon.
+        auto ended = [](const std::string& arrived) {
+            for (std::size_t at = arrived.find(end); at != std::string::npos; at = arrived.find(end, at + 1))
+                if (at + end.size() < arrived.size() && arrived[at + end.size()] != '\r' &&
+                    arrived[at + end.size()] != '\n')
+                    return true;
+            return false;
+        };
+        std::optional<std::string> text =
+            run.answerTo("cat " + path + " " + end + "\r\n", std::max(context_.telnetWait, 1000) * 4, ended);
+        if (text && !ended(*text)) {
+            run.fail("Can't read " + path + " on the router");
+            return std::nullopt;
+        }
+        return text;
+    };
+    std::string serial = unit_.serial;
+    const std::string& variable = unit_.rules.name;
+    if (units && serial.empty() && unit_.rules.source != SerialSource::Scan) {
+        // The unit is the one whose serial its board carries already; a
+        // station that numbers its units gives a new one to a board without.
+        const ConfigValue envPath = config.read(keys::envPath);
+        if (envPath.missing) return run.fail("Can't read SETUP->ENV_PATH");
+        const std::optional<std::string> environment = listing(envPath.text);
+        if (!environment) return 0;
+        serial = valueOn(*environment, variable);
+        if (serial.empty() && unit_.rules.source == SerialSource::Router)
+            return run.fail("Can't read the serial " + variable + " on the router");
+        const std::string refused = serial.empty() ? std::string() : serialRefusal(unit_.rules, serial);
+        if (!refused.empty()) return run.fail(refused);
+    }
+    if (units) blocks_.unitIs(serial);
     const MacBlockSource::Reserved reserved = blocks_.reserve(std::max(macEntries, 0));
     if (!reserved.ok) return run.fail(reserved.failureLine);
     block_.setStartMac(reserved.startMac);
@@ -46,16 +96,14 @@ int MacWriter::run() {
         if (!reserved.reusedBlockOf.empty()) record.blockReused(reserved.reusedBlockOf);
     });
     if (!reserved.notice.empty()) run.log(reserved.notice);
-    if (!unit_.serial.empty()) {
+    if (units && !reserved.serial.empty()) serial = reserved.serial;
+    // Read from the board or numbered: the record learns it now.
+    if (units && serial != unit_.serial) context_.note([&](RunRecord& record) { record.serial(serial); });
+    if (units) {
         // What the router holds before a byte goes: a board that carries
-        // another unit's addresses was swapped. A name that no file has
-        // ends the answer (cat says it cannot open it).
-        static const std::string end = "vornix-end-of-answer";
-        const std::optional<std::string> held =
-            run.answerTo("cat " + macPath.text + " " + end + "\r\n", std::max(context_.telnetWait, 1000) * 4,
-                         [](const std::string& text) { return text.find(end) != text.rfind(end); });
+        // another unit's addresses was swapped.
+        const std::optional<std::string> held = listing(macPath.text);
         if (!held) return 0;
-        if (held->find(end) == held->rfind(end)) return run.fail("Can't read the MAC addresses this router holds");
         const std::string swapped = blocks_.routerHolds(addressesIn(*held));
         if (!swapped.empty()) return run.fail(swapped);
     }
@@ -76,6 +124,21 @@ int MacWriter::run() {
         writing = true;
         return true;
     };
+
+    // The serial first: a run killed while it writes leaves a board that
+    // says which unit it is. One read from the board stays as it is there.
+    const bool serialWritten = units && unit_.rules.source != SerialSource::Router;
+    if (serialWritten) {
+        const ConfigValue serialPath = config.read(keys::writeEnvPath);
+        if (serialPath.missing) return run.fail("Can't read WRITE_MAC->path");
+        const std::string lapsed = blocks_.stillHeld();
+        if (!lapsed.empty()) return run.fail(lapsed);
+        if (!beginWriting()) return 0;
+        if (!run.sendCommand("echo " + variable + " " + serial + " > " + serialPath.text + "\r\n")) return 0;
+        run.log("Writing " + variable + " " + serial);
+        context_.note([&](RunRecord& record) { record.environmentWritten(variable, serial); });
+        run.afterCommand(context_.telnetWait);
+    }
 
     int written = 0;
     for (int i = 0; i < macEntries; ++i) {
@@ -112,14 +175,6 @@ int MacWriter::run() {
         context_.note([&](RunRecord& record) { record.environmentWritten(name, value); });
         run.afterCommand(context_.telnetWait);
     }
-    if (!unit_.serial.empty()) {
-        if (!beginWriting()) return 0;
-        if (!run.sendCommand("echo " + unit_.variable + " " + unit_.serial + " > " + envPath.text + "\r\n")) return 0;
-        run.log("Writing " + unit_.variable + " " + unit_.serial);
-        context_.note([&](RunRecord& record) { record.environmentWritten(unit_.variable, unit_.serial); });
-        run.afterCommand(context_.telnetWait);
-    }
-
     run.log("---------------------");
     run.log("Verifying ..... ");
     run.log("");
@@ -171,14 +226,10 @@ int MacWriter::run() {
             return run.fail("Verify Fail : " + name + " != " + quoted(value));
         run.log("Verify OK : " + name + " = " + quoted(value));
     }
-    if (!unit_.serial.empty()) {
+    if (serialWritten) {
         // The whole value: a serial that only begins the one read back is another unit's.
-        const std::optional<NamedLine> line = findNamedLine(text, unit_.variable);
-        std::string found = line ? text.substr(line->name + unit_.variable.size(), line->end - line->name - unit_.variable.size()) : "";
-        found.erase(0, found.find_first_not_of(" \t"));
-        found.erase(found.find_last_not_of(" \t\r") + 1);
-        if (found != unit_.serial) return run.fail("Verify Fail : " + unit_.variable + " != " + quoted(unit_.serial));
-        run.log("Verify OK : " + unit_.variable + " = " + quoted(unit_.serial));
+        if (valueOn(text, variable) != serial) return run.fail("Verify Fail : " + variable + " != " + quoted(serial));
+        run.log("Verify OK : " + variable + " = " + quoted(serial));
     }
     // A shared block source records the block as this router's only now,
     // with everything on the router verified.

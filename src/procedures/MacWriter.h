@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "config/SerialRules.h"
 #include "procedures/MacBlock.h"
 #include "station/MacBlockSource.h"
 #include "station/StationContext.h"
@@ -13,10 +14,13 @@ namespace vornix {
 // value and hands the next router's block to the block source.
 class MacWriter {
 public:
-    // The unit a run is for, on a station with serials: its serial, and
-    // the router's environment variable that holds it.
+    // The unit a run is for, on a station with serials (rules.source not
+    // Off): its serial as given (empty: read from the router, or numbered
+    // by the block source), and the rules a serial read from the router
+    // must pass; rules.name is the router variable that holds it.
     struct Unit {
-        std::string serial, variable;
+        SerialRules rules;
+        std::string serial;
     };
     // block is the dialog's: start_mac's text stays in it after the run.
     MacWriter(StationContext& context, MacBlock& block, MacBlockSource& blocks, Unit unit = Unit())

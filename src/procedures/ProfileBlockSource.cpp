@@ -133,7 +133,7 @@ std::string ProfileBlockSource::writeStartMac(const std::string& next) {
 }
 
 MacBlockSource::Reserved ProfileBlockSource::reserve(int count) {
-    if (!serial_.empty() && share_ && count > 0) return reserveForUnit(count);
+    if (forUnit_ && share_ && count > 0) return reserveForUnit(count);
     Reserved reserved;
     std::string failure;
     const std::shared_ptr<void> held = lock(failure);
@@ -174,6 +174,20 @@ MacBlockSource::Reserved ProfileBlockSource::reserve(int count) {
 MacBlockSource::Reserved ProfileBlockSource::reserveForUnit(int count) {
     Reserved reserved;
     std::string why;
+    const bool assigned = serial_.empty();
+    if (assigned) {
+        // Numbered now, under the lock every taker shares: the counter only
+        // moves forward, and a serial it gave is never given again.
+        std::string failure;
+        const std::shared_ptr<void> held = lock(failure);
+        if (!held) {
+            reserved.failureLine = failure;
+            return reserved;
+        }
+        reserved.failureLine = assign_ ? assign_(serial_) : "No serial for this unit: nothing is written";
+        if (!reserved.failureLine.empty()) return reserved;
+    }
+    reserved.serial = serial_;
     unitHeld_ = share_->holdUnit(serial_, why);
     if (!unitHeld_) {
         reserved.failureLine = why.empty() ? "Unit " + serial_ + " is being written by another run: nothing is written"
@@ -193,6 +207,12 @@ MacBlockSource::Reserved ProfileBlockSource::reserveForUnit(int count) {
         return reserved;
     }
     units_ = parseUnits(text);
+    if (unitNamed(units_, serial_) && assigned) {
+        // next_serial was set back by hand: this new board is not that unit.
+        reserved.failureLine = "Serial " + serial_ + " was given to a unit before: next_serial in " + configPath_ +
+                               " went back; nothing is written";
+        return reserved;
+    }
     if (const UnitBlock* unit = unitNamed(units_, serial_)) {
         // Its own block again, whatever its earlier runs did: nothing taken.
         if (unit->count != count) {
@@ -248,7 +268,7 @@ std::string ProfileBlockSource::routerHolds(const std::vector<std::string>& addr
 
 std::string ProfileBlockSource::commit(const std::string& startMac, int, const std::string& next) {
     if (!share_) return writeStartMac(next);
-    if (!serial_.empty()) return std::string();  // moved past when the unit was bound
+    if (forUnit_) return std::string();  // moved past when the unit was bound
     if (moves_ == Moves::AtOnce) return std::string();  // moved when the block was taken
     std::string failure;
     const std::shared_ptr<void> held = lock(failure);

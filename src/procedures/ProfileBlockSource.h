@@ -69,7 +69,14 @@ public:
 
     // The run is for the unit of this serial: it writes the unit's own
     // block, or binds a new one to the unit for life. The share is needed.
-    void forUnit(std::string serial) { serial_ = std::move(serial); }
+    // An empty serial: the unit is new, and numbered by assign.
+    void unitIs(const std::string& serial) override {
+        serial_ = serial;
+        forUnit_ = true;
+    }
+    // How a station that numbers its units gives the next serial, asked
+    // under the start_mac lock: empty, or the stage's failure line.
+    void assignsSerials(std::function<std::string(std::string& serial)> assign) { assign_ = std::move(assign); }
 
     Reserved reserve(int count) override;
     std::string routerHolds(const std::vector<std::string>& addresses) override;
@@ -100,7 +107,9 @@ private:
     bool claimed_ = false;  // a claim of this run is in the claims file
     bool taken_ = false;    // start_mac moved past the block when it was taken
     bool verified_ = false;
-    std::string serial_;                // the unit's, or empty: a station without serials
+    bool forUnit_ = false;              // a station with serials
+    std::string serial_;                // the unit's
+    std::function<std::string(std::string& serial)> assign_;
     std::shared_ptr<void> unitHeld_;    // no other run writes the unit's block meanwhile
     std::vector<UnitBlock> units_;      // as read when the block was reserved
 };

@@ -128,6 +128,8 @@ Recovered readTranscript(const std::string& text) {
         } else if (after("note: mac written ", value)) {
             const std::size_t space = value.rfind(' ');
             if (space != std::string::npos) data.macs.push_back({value.substr(0, space), value.substr(space + 1), ""});
+        } else if (after("note: serial ", value)) {
+            data.serial = value;
         } else if (after("note: router hardware ", value)) {
             data.routerHardware = value;
         } else if (after("note: reused block of ", value)) {

@@ -20,7 +20,12 @@ public:
         // The next router's block is already past this one: the block is
         // this run's whatever happens (a gang station's start_mac).
         bool taken = false;
+        // The unit's serial, on a station that numbers its units itself.
+        std::string serial;
     };
+    // On a station with serials, asked before reserve: the run is for the
+    // unit of this serial (empty: a unit the station numbers now).
+    virtual void unitIs(const std::string& /*serial*/) {}
     // This router's block of count consecutive addresses. Asked once per
     // run, before anything is written to the router.
     virtual Reserved reserve(int count) = 0;

@@ -24,7 +24,7 @@ class RunRecord {
 public:
     // what: "log", "log cleared", "mac block", "start_mac after", "mac
     // written", "reused block of", "mac block writing", "mac block taken",
-    // "mac block spent", "router hardware";
+    // "mac block spent", "router hardware", "serial";
     // text: what was noted, as one line of text.
     using Listener = std::function<void(const std::string& what, const std::string& text)>;
 
@@ -133,6 +133,11 @@ public:
             d.bootExpected = expected;
             d.bootFound = found;
         });
+    }
+    // The unit's serial, when it is known only once the run has read the
+    // router (or the station numbered it).
+    void serial(const std::string& serial) {
+        with([&](Data& d) { d.serial = serial; }, "serial", serial);
     }
     void routerHardware(const std::string& address) {
         with([&](Data& d) { d.routerHardware = address; }, "router hardware", address);

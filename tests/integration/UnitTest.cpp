@@ -32,15 +32,16 @@ routersim::Options routerAt(const std::string& address) {
 // A station whose setup.ini numbers its units by scanned serials, its
 // router at address; start_mac 00:11:22:00:00:10, two addresses a router.
 struct UnitStation {
-    explicit UnitStation(const std::string& address, const std::string& serialRules = "Pattern=VX[0-9]{4}\r\n")
+    explicit UnitStation(const std::string& address,
+                         const std::string& serialRules = "Source=scan\r\nPattern=VX[0-9]{4}\r\n")
         : address(address) {
         std::filesystem::create_directory(station);
         dir.write("station/setup.ini",
                   "[Environment]\r\nTELNETWAITTIME(ms)=100\r\nPacing=prompt\r\n[SETUP]\r\nCPE_LAN_IP=" + address +
-                      "\r\nTelnet Username=station\r\nTelnet Password=s3cret!\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\n"
+                      "\r\nENV_PATH=/proc/ticfg/env\r\nTelnet Username=station\r\nTelnet Password=s3cret!\r\n[WRITE_MAC]\r\npath=/proc/ticfg/env\r\n"
                       "number=2\r\nstart_mac=00:11:22:00:00:10\r\n0=ethaddr,lan_mac\r\n1=wan_mac\r\n[WRITE_ENV]\r\n"
-                      "path=/proc/ticfg/env\r\nnumber=1\r\n0=ProductID,VX100\r\n[SERIAL]\r\nSource=scan\r\n"
-                      "Name=SerialNumber\r\n" + serialRules);
+                      "path=/proc/ticfg/env\r\nnumber=1\r\n0=ProductID,VX100\r\n[SERIAL]\r\nName=SerialNumber\r\n" +
+                      serialRules);
     }
     test::CliResult run(const std::string& arguments) const { return test::runCli(station, arguments); }
     std::string startMac() const {
@@ -55,7 +56,15 @@ struct UnitStation {
 
 // A fresh router at the address for each unit: a board on the fixture.
 struct Board {
-    explicit Board(const std::string& address) : router(routerAt(address)) { started = router.start(); }
+    // serial: the one the board carries already, or none.
+    explicit Board(const std::string& address, const std::string& serial = "") : router(options(address, serial)) {
+        started = router.start();
+    }
+    static routersim::Options options(const std::string& address, const std::string& serial) {
+        routersim::Options options = routerAt(address);
+        if (!serial.empty()) options.files["/proc/ticfg/env"] = "SerialNumber " + serial + "\n";
+        return options;
+    }
     std::string variable(const std::string& name) const {
         const auto variables = router.variables("/proc/ticfg/env");
         const auto found = variables.find(name);
@@ -122,7 +131,8 @@ TEST(Units, ARouterHoldingAnotherUnitsAddressesIsRefused) {
     UnitStation station("127.0.0.242");
     Board board(station.address);
     ASSERT_TRUE(board.started);
-    ASSERT_EQ(station.run("--serial VX0007 --mac").status, 0);
+    const test::CliResult first = station.run("--serial VX0007 --mac");
+    ASSERT_EQ(first.status, 0) << first.out;
     const std::size_t before = board.router.received().size();
     const test::CliResult swapped = station.run("--serial VX0008 --mac");
     EXPECT_EQ(swapped.status, 1);
@@ -140,7 +150,7 @@ TEST(Units, ARouterHoldingAnotherUnitsAddressesIsRefused) {
 // Serials refused before the run: nothing reaches the router, no run is
 // recorded, nothing is taken.
 TEST(Units, ASerialThatFailsItsRulesIsRefusedBeforeTheRun) {
-    UnitStation station("127.0.0.243", "Pattern=VX[0-9]{4}\r\nCheck=mod10\r\n");
+    UnitStation station("127.0.0.243", "Source=scan\r\nPattern=VX[0-9]{4}\r\nCheck=mod10\r\n");
     Board board(station.address);
     ASSERT_TRUE(board.started);
     const struct {
@@ -195,6 +205,62 @@ TEST(Units, OneSerialNeverGetsTwoBlocks) {
     EXPECT_EQ(station.startMac(), "00:11:22:00:00:12");
     const std::string units = test::readAll(station.station + "/vornix-units.txt");
     EXPECT_EQ(units.find("VX0009 "), units.rfind("VX0009 ")) << units;
+}
+
+// A serial the board carries (Source=router), or one the station numbers
+// for a board without (Source=assign): the unit is the board's, tried again
+// it keeps its serial and block, and the counter never goes back, however
+// a run ends.
+TEST(Units, SerialsReadFromTheBoardOrNumberedByTheStation) {
+    UnitStation reading("127.0.0.245", "Source=router\r\n");
+    {
+        Board carrying(reading.address, "VX0042");
+        ASSERT_TRUE(carrying.started);
+        const test::CliResult run = reading.run("--mac");
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(run.out.find("Writing SerialNumber"), std::string::npos) << "a serial read stays as it is";
+        EXPECT_EQ(json::parse(reading.run("--history 1 --json").out)["serial"], "VX0042");
+    }
+    {
+        Board bare(reading.address);
+        ASSERT_TRUE(bare.started);
+        const test::CliResult run = reading.run("--mac");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("\nCan't read the serial SerialNumber on the router\n"), std::string::npos) << run.out;
+        EXPECT_TRUE(bare.variable("ethaddr").empty());
+    }
+
+    UnitStation numbering("127.0.0.246", "Source=assign\r\nFormat=VX{N:4}\r\nnext_serial=7\r\n");
+    auto nextSerial = [&] {
+        const std::string setup = test::readAll(numbering.station + "/setup.ini");
+        return std::atoi(setup.c_str() + setup.find("next_serial=") + 12);
+    };
+    Board first(numbering.address);
+    ASSERT_TRUE(first.started);
+    EXPECT_EQ(numbering.run("--mac").status, 0);
+    EXPECT_EQ(first.variable("SerialNumber"), "VX0007");
+    EXPECT_EQ(numbering.run("--mac").status, 0) << "tried again";
+    EXPECT_EQ(first.variable("ethaddr"), "00:11:22:00:00:10");
+    EXPECT_EQ(nextSerial(), 8);
+    first.router.stop();
+    // Killed as it writes a new board's addresses: that board is VX0008.
+    Board second(numbering.address);
+    ASSERT_TRUE(second.started);
+    const std::string gate = numbering.dir.file("gate");
+    ::setenv("VORNIX_TEST_HOLD_AT", "Writing ethaddr", 1);
+    ::setenv("VORNIX_TEST_HOLD_GATE", gate.c_str(), 1);
+    const pid_t killed = test::startCli(numbering.station, "--mac");
+    ::unsetenv("VORNIX_TEST_HOLD_AT");
+    ::unsetenv("VORNIX_TEST_HOLD_GATE");
+    for (int i = 0; i < 30000 && !std::filesystem::exists(gate + ".held"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::kill(killed, SIGKILL);
+    ::waitpid(killed, nullptr, 0);
+    EXPECT_EQ(nextSerial(), 9);
+    EXPECT_EQ(numbering.run("--mac").status, 0);
+    EXPECT_EQ(second.variable("SerialNumber"), "VX0008");
+    EXPECT_EQ(second.variable("ethaddr"), "00:11:22:00:00:12");
+    EXPECT_EQ(nextSerial(), 9);
 }
 
 }  // namespace
