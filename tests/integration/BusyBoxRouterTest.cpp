@@ -4,7 +4,7 @@
 // FTP server, cp to the boot partition and reboot. Every case runs in both
 // pacings, one after the other on the same addresses, and both must log the
 // same lines. Each test owns four addresses of 127.0.0.200-215, or two of
-// 127.0.0.222-223.
+// 127.0.0.218-219 or 127.0.0.222-223.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -34,6 +34,7 @@ struct Site {
     std::vector<std::string> envEntries = {"ProductID,VX100"};
     std::string bootCopyMs = "500";
     std::string image;  // served as u-boot.bin when not empty
+    std::string moreIni;  // sections after the sample's
     long cutBytes = -1;  // >=0: the FTP server cuts every download after this many bytes
 };
 
@@ -55,7 +56,7 @@ std::string setupIni(const Site& site, const std::string& pacing) {
     ini += "\r\n[WRITE_ENV]\r\npath=/proc/ticfg/env\r\nnumber=" + std::to_string(site.envEntries.size()) + "\r\n";
     for (std::size_t i = 0; i < site.envEntries.size(); ++i)
         ini += std::to_string(i) + "=" + site.envEntries[i] + "\r\n";
-    return ini;
+    return ini + site.moreIni;
 }
 
 struct StationRun {
@@ -239,6 +240,29 @@ TEST_F(BusyBoxStation, MacStageLogsInAndWritesTheSampleEntries) {
         EXPECT_LT(firstLine(t, connection + " <- ", "login:"), firstLine(t, connection + " -> ", "***"))
             << connection << story(runs[1]);
         EXPECT_EQ(occurrences(t, connection + " -> ***\\r\\n"), 2u) << connection << story(runs[1]);
+    }
+}
+
+// A unit's run: the router's listings (what it holds, before a write) end
+// where BusyBox's cat says so, and the serial goes first.
+TEST_F(BusyBoxStation, AUnitsSerialGoesFirstAndItsListingsEnd) {
+    Site site;
+    site.router = "127.0.0.218";
+    site.moreIni = "\r\n[SERIAL]\r\nSource=scan\r\nName=SerialNumber\r\n";
+    const std::vector<StationRun> runs = runBothPacings(site, "--serial VX0001 --mac");
+    if (!skipReason.empty()) GTEST_SKIP() << skipReason;
+    ASSERT_EQ(runs.size(), 2u);
+    std::string log = "Found 127.0.0.218\n" + macLog(sampleMacs, sampleEnvironment);
+    log.insert(log.find("Writing ethaddr"), "Writing SerialNumber VX0001\n");
+    log.insert(log.rfind("---------------------"), "Verify OK : SerialNumber = \"VX0001\"\n");
+    Pairs written = sampleMacs;
+    written.insert(written.begin(), {"SerialNumber", "VX0001"});
+    written.insert(written.end(), sampleEnvironment.begin(), sampleEnvironment.end());
+    for (const StationRun& run : runs) {
+        SCOPED_TRACE(run.pacing + " pacing");
+        EXPECT_EQ(run.cli.status, 0) << story(run);
+        EXPECT_TRUE(sameLines(run.cli.out, log));
+        EXPECT_TRUE(sameLines(run.env, envFile("1.0.0", written)));
     }
 }
 
