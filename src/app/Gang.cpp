@@ -128,6 +128,23 @@ bool Gang::giveSerials(std::vector<Port>& ports, const std::vector<std::pair<int
     return true;
 }
 
+bool Gang::scansSerials() {
+    std::string why;
+    const std::unique_ptr<Profile> profile = currentProfile(why);
+    SerialRules rules;
+    return profile && readSerialRules(*profile, rules, why) && rules.source == SerialSource::Scan;
+}
+
+std::string Gang::checkSerial(const std::string& typed, std::string& serial) {
+    std::string why;
+    const std::unique_ptr<Profile> profile = currentProfile(why);
+    if (!profile) return why;
+    SerialRules rules;
+    if (!readSerialRules(*profile, rules, why)) return why;
+    serial = scannedSerial(typed);
+    return serialRefusal(rules, serial);
+}
+
 bool Gang::configured() {
     std::string why;
     const std::unique_ptr<Profile> profile = currentProfile(why);

@@ -57,6 +57,12 @@ public:
     static std::optional<RouterPort> port(int number, std::string& why);
     // The line that says why a port does not run: "Can't use port K (IFACE): why".
     static std::string problemLine(const Port& port);
+    // Whether setup.ini in the current directory asks for a scanned serial
+    // for each port's unit ([SERIAL] Source=scan).
+    static bool scansSerials();
+    // A scanned serial as setup.ini's [SERIAL] takes it: empty and the
+    // serial without the scanner's line end, or the line why it is refused.
+    static std::string checkSerial(const std::string& typed, std::string& serial);
     // Whether setup.ini in the current directory has a [GANG] section, usable or not.
     static bool configured();
 

@@ -17,6 +17,8 @@ namespace {
 constexpr UINT WM_GANG_PORT = WM_APP + 10;  // wParam: the port whose tile changed
 constexpr UINT WM_GANG_DONE = WM_APP + 11;  // every port's run is over
 constexpr UINT WM_GANG_LOG = WM_APP + 12;   // wParam: the port whose log to show
+constexpr UINT WM_GANG_SCAN = WM_APP + 13;  // the scan field's serial is complete
+constexpr UINT WM_GANG_CLEAR = WM_APP + 14; // wParam: the port whose serial to clear
 constexpr UINT_PTR clockTimer = 1, logTimer = 2;
 constexpr const char* tileClass = "VornixGangTile";
 
@@ -217,6 +219,8 @@ LRESULT CALLBACK GangWindow::tileProc(HWND window, UINT message, WPARAM wParam, 
     }
     case WM_COMMAND:
         if (HIWORD(wParam) == STN_DBLCLK) PostMessageA(GetParent(window), WM_GANG_LOG, static_cast<WPARAM>(tile->port), 0);
+        else if (HIWORD(wParam) == STN_CLICKED && LOWORD(wParam) == IDC_TILE_SERIAL)
+            PostMessageA(GetParent(window), WM_GANG_CLEAR, static_cast<WPARAM>(tile->port), 0);
         return 0;
     case WM_LBUTTONDBLCLK:
         PostMessageA(GetParent(window), WM_GANG_LOG, static_cast<WPARAM>(tile->port), 0);
@@ -224,6 +228,20 @@ LRESULT CALLBACK GangWindow::tileProc(HWND window, UINT message, WPARAM wParam, 
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
+}
+
+// The scan field: a scanner ends a serial with Enter (or Tab), which here
+// completes the scan instead of pressing Start or moving the focus.
+LRESULT CALLBACK GangWindow::scanProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<GangWindow*>(GetWindowLongPtrA(edit, GWLP_USERDATA));
+    const bool ends = wParam == VK_RETURN || wParam == VK_TAB;
+    if (message == WM_GETDLGCODE && lParam && ends) return DLGC_WANTALLKEYS;
+    if (message == WM_KEYDOWN && ends) {
+        PostMessageA(GetParent(edit), WM_GANG_SCAN, 0, 0);
+        return 0;
+    }
+    if (message == WM_CHAR && (wParam == '\r' || wParam == '\t' || wParam == '\n')) return 0;
+    return CallWindowProcA(self->editProc_, edit, message, wParam, lParam);
 }
 
 void GangWindow::makeFonts(int dpi) {
@@ -248,12 +266,34 @@ void GangWindow::initialise() {
     SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
+    scanning_ = Gang::scansSerials();
+    if (scanning_) {
+        HWND label = CreateWindowExA(0, "Static", "Serial:", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0, 0, 10, 10,
+                                     window, nullptr, instance_, nullptr);
+        scan_ = CreateWindowExA(WS_EX_CLIENTEDGE, "Edit", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0,
+                                10, 10, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GANG_SCAN)), instance_,
+                                nullptr);
+        const WPARAM font = static_cast<WPARAM>(SendMessageA(window, WM_GETFONT, 0, 0));
+        SendMessageA(label, WM_SETFONT, font, FALSE);
+        SendMessageA(scan_, WM_SETFONT, font, FALSE);
+        SendMessageA(scan_, EM_SETLIMITTEXT, 256, 0);
+        SetWindowLongPtrA(scan_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        editProc_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(scan_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&GangWindow::scanProc)));
+        RECT at{7, 30, 37, 42};
+        MapDialogRect(window, &at);
+        MoveWindow(label, at.left, at.top + 2, at.right - at.left, at.bottom - at.top, FALSE);
+        at = RECT{40, 28, 160, 42};
+        MapDialogRect(window, &at);
+        MoveWindow(scan_, at.left, at.top, at.right - at.left, at.bottom - at.top, FALSE);
+    }
     makeTiles();
     dpi_ = dpi > 0 ? dpi : 96;
     layout(dpi_);
     showAll();
     SetTimer(window, clockTimer, 1000, nullptr);
-    SetFocus(GetDlgItem(window, IDC_MAC_WRITING));  // Enter still presses Start, the default button
+    // Enter still presses Start, the default button; a scanner types into the scan field.
+    SetFocus(scanning_ ? scan_ : GetDlgItem(window, IDC_MAC_WRITING));
     // Runs killed before this start get their records now, as a station's
     // start makes them; off the window's thread (in line mode it may wait
     // for the database), with Start held until it is done.
@@ -293,6 +333,8 @@ void GangWindow::makeTiles() {
         tile.mac = label(IDC_TILE_MAC, SS_LEFTNOWORDWRAP, bodyFont_);
         tile.elapsed = label(IDC_TILE_ELAPSED, SS_LEFTNOWORDWRAP, bodyFont_);
         tile.line = label(IDC_TILE_LINE, SS_LEFT | SS_EDITCONTROL, lineFont_);
+        // A click on the serial clears it.
+        if (scanning_) tile.serial = label(IDC_TILE_SERIAL, SS_LEFTNOWORDWRAP, bodyFont_);
     }
 }
 
@@ -301,7 +343,7 @@ void GangWindow::layout(int dpi) {
     auto px = [dpi](int n) { return MulDiv(n, dpi, 96); };
     // The controls of the template, in dialog units: they follow the
     // dialog's font, which follows the system's DPI.
-    RECT top{0, 0, 507, 28};
+    RECT top{0, 0, 507, scanning_ ? 46 : 28};
     MapDialogRect(window, &top);
     const int count = static_cast<int>(tiles_.size());
     const int width = px(290), height = px(204), gap = px(10), pad = px(10);
@@ -335,6 +377,7 @@ void GangWindow::layout(int dpi) {
             row += h;
         };
         place(tile.title, px(24));
+        if (tile.serial) place(tile.serial, px(24));
         place(tile.state, px(38));
         place(tile.stage, px(24));
         place(tile.mac, px(24));
@@ -358,12 +401,23 @@ INT_PTR GangWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_GANG_DONE:
         if (runner_.joinable()) runner_.join();
         running_ = false;
+        // A unit that passed leaves the fixture; one that did not is tried
+        // again under the serial it has.
+        for (const GangBoard::Tile& tile : board_.tiles())
+            if (tile.state == GangBoard::State::Passed) serials_.erase(tile.number);
         showAll();
         EnableWindow(GetDlgItem(window_.load(), IDC_START), TRUE);
+        if (scan_) SetFocus(scan_);
         showTold();
         return TRUE;
     case WM_GANG_LOG:
         showLog(static_cast<int>(wParam));
+        return TRUE;
+    case WM_GANG_SCAN:
+        takeScan();
+        return TRUE;
+    case WM_GANG_CLEAR:
+        clearSerial(static_cast<int>(wParam));
         return TRUE;
     case WM_TIMER:
         if (wParam == clockTimer && running_) showAll();
@@ -397,7 +451,11 @@ void GangWindow::startPressed() {
     std::string why;
     std::optional<std::vector<Gang::Port>> now = Gang::ports(why);
     // With serials, a port runs only for a unit whose serial it was given.
-    if (now && !Gang::giveSerials(*now, {}, why)) now.reset();
+    std::vector<std::pair<int, std::string>> given;
+    if (now)
+        for (const Gang::Port& port : *now)
+            if (serials_.count(port.port.number)) given.emplace_back(port.port.number, serials_[port.port.number]);
+    if (now && !Gang::giveSerials(*now, given, why)) now.reset();
     if (!now) {
         const std::string text = "Vornix cannot run the gang station of setup.ini: " + why + ".\n\nNothing was started.";
         MessageBoxA(window, text.c_str(), "Vornix", MB_OK | MB_ICONSTOP);
@@ -464,11 +522,42 @@ void GangWindow::show(const GangBoard::Tile& state) {
         const std::string elapsed = GangBoard::elapsedText(state, GangBoard::Clock::now());
         setText(tile.elapsed, elapsed.empty() ? std::string() : "Time: " + elapsed);
         setText(tile.line, oneLine(state.lastLine));
+        if (tile.serial) {
+            const auto serial = serials_.find(state.number);
+            setText(tile.serial, "Serial: " + (serial == serials_.end() ? std::string("-") : serial->second));
+        }
         if (tile.shown != state.state) {
             tile.shown = state.state;
             RedrawWindow(tile.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         }
     }
+}
+
+void GangWindow::takeScan() {
+    if (!scan_) return;
+    const std::string typed = textOf(scan_);
+    SetWindowTextA(scan_, "");
+    if (typed.empty()) return;
+    std::string serial;
+    std::string said = Gang::checkSerial(typed, serial);
+    for (const auto& [port, held] : serials_)
+        if (said.empty() && held == serial) said = serial + " is port " + std::to_string(port) + "'s already";
+    if (said.empty()) {
+        said = "Every port has a serial: click one to clear it";
+        for (const Tile& tile : tiles_)
+            if (!serials_.count(tile.port)) {
+                serials_[tile.port] = serial;
+                said = serial + " on port " + std::to_string(tile.port);
+                break;
+            }
+    }
+    showAll();
+    setText(GetDlgItem(window_.load(), IDC_GANG_SUMMARY), said);
+}
+
+void GangWindow::clearSerial(int port) {
+    if (running_ || !serials_.erase(port)) return;
+    showAll();
 }
 
 void GangWindow::showAll() {

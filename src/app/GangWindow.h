@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,11 +36,16 @@ private:
         int port = 0;
         HWND window = nullptr;
         HWND title = nullptr, state = nullptr, stage = nullptr, mac = nullptr, elapsed = nullptr, line = nullptr;
+        HWND serial = nullptr;  // on a station that scans its units' serials
         GangBoard::State shown = GangBoard::State::Idle;
     };
 
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK tileProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK scanProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
+    // The scan field's text as a serial: on the first tile without one.
+    void takeScan();
+    void clearSerial(int port);
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     void initialise();
     // The tiles for ports_, made anew (the gang's ports changed).
@@ -76,6 +82,11 @@ private:
     int dpi_ = 96;
     std::mutex toldMutex_;
     std::vector<std::string> told_;
+    // [SERIAL] Source=scan: the scan field, and each port's unit's serial.
+    bool scanning_ = false;
+    HWND scan_ = nullptr;
+    WNDPROC editProc_ = nullptr;
+    std::map<int, std::string> serials_;
 };
 
 }  // namespace vornix

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/SerialPrompt.h"
 #include "app/resource.h"
 
 namespace vornix {
@@ -146,8 +147,20 @@ void MainDialog::paintMinimised() {
 }
 
 void MainDialog::startPressed() {
+    if (!station_) return;
+    // With scanned serials, each run is for the unit scanned first.
+    std::string problem;
+    if (station_->serialSource(problem) == SerialSource::Scan) {
+        const std::optional<std::string> scanned = askSerial(instance_, window_.load());
+        if (!scanned) return;  // cancelled: no run
+        const std::string refused = station_->useSerial(*scanned);
+        if (!refused.empty()) {
+            appendLog(refused);
+            return;
+        }
+    }
     // A press while a run is still going on starts nothing beside it.
-    if (station_) station_->startPressed();
+    station_->startPressed();
 }
 
 void MainDialog::onDialogThread(const std::function<void()>& work) {

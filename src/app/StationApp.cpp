@@ -31,7 +31,7 @@ std::vector<std::string> arguments() {
     return result;
 }
 
-// vornix.exe --gang-port K [--mac] [--boot]: one port's run of the gang
+// vornix.exe --gang-port K [--gang-run TAG] [--serial SN] [--mac] [--boot]: one port's run of the gang
 // window, started by it, without a window: its log on standard output as
 // vornix-cli writes it.
 [[noreturn]] void runGangPort(const std::vector<std::string>& args, bool socketsStarted) {
@@ -44,11 +44,12 @@ std::vector<std::string> arguments() {
     if (!out) ExitProcess(1);
     _setmode(_fileno(out), _O_BINARY);
     bool mac = false, boot = false;
-    std::string gangRun;
+    std::string gangRun, serial;
     for (std::size_t i = 3; i < args.size(); ++i) {
         if (args[i] == "--mac") mac = true;
         else if (args[i] == "--boot") boot = true;
         else if (args[i] == vornix::Gang::runArgument && i + 1 < args.size()) gangRun = args[++i];
+        else if (args[i] == "--serial" && i + 1 < args.size()) serial = args[++i];
     }
     vornix::HeadlessConsole console(out, mac, boot, false);
     console.endWhenUnread(vornix::Gang::interruptedStatus);
@@ -62,7 +63,7 @@ std::vector<std::string> arguments() {
         console.appendLog("Can't use port " + args[2] + ": a port number is 1 to " + std::to_string(vornix::maxPorts));
         ExitProcess(1);
     }
-    vornix::Station::endProcess(vornix::Gang::runPort(static_cast<int>(number), console, gangRun));
+    vornix::Station::endProcess(vornix::Gang::runPort(static_cast<int>(number), console, gangRun, serial));
 }
 
 }  // namespace

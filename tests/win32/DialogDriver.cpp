@@ -1,8 +1,10 @@
 // Test helper: drives a running vornix.exe from outside as an operator would.
-// Usage: dialog_driver wait | about | close | run-mac | run-mac-boot | run-all
+// Usage: dialog_driver wait | about | close | run-mac | run-mac-boot | run-all | run-mac-scan SN | cancel-scan
 //   run-mac ticks "MAC Writing" (run-mac-boot also enables and ticks "BOOT
 //   Code Update"), presses Start, waits for the run to end and prints the
-//   run log, one line each.
+//   run log, one line each. run-mac-scan types SN into the serial prompt
+//   Start opens, as a scanner does, and Enter; cancel-scan answers it with
+//   Escape and checks that no run starts.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,7 +16,7 @@
 #include "support/WindowSearch.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    if (argc < 2) return 2;
     _setmode(_fileno(stdout), _O_BINARY);
     // The operator acts on the dialog once it is shown, that is once the
     // program has set it up; a closing one is hidden already.
@@ -33,7 +35,9 @@ int main(int argc, char** argv) {
         std::fputs("dialog_driver: the About box did not open\n", stderr);
         return 1;
     }
-    if (!std::strcmp(argv[1], "run-mac") || !std::strcmp(argv[1], "run-mac-boot") || !std::strcmp(argv[1], "run-all")) {
+    const bool scan = !std::strcmp(argv[1], "run-mac-scan") && argc == 3, cancel = !std::strcmp(argv[1], "cancel-scan");
+    if (!std::strcmp(argv[1], "run-mac") || !std::strcmp(argv[1], "run-mac-boot") || !std::strcmp(argv[1], "run-all") ||
+        scan || cancel) {
         const bool all = !std::strcmp(argv[1], "run-all");
         const bool boot = all || !std::strcmp(argv[1], "run-mac-boot");
         HWND start = GetDlgItem(dialog, 1001), log = GetDlgItem(dialog, 1000);
@@ -55,6 +59,30 @@ int main(int argc, char** argv) {
             return 1;
         }
         click(start);
+        if (scan || cancel) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(dialog, &process);
+            HWND prompt = vornix::test::findWindowWithIds(process, {1020, IDOK, IDCANCEL}, 20000, true);
+            if (!prompt) {
+                std::fputs("dialog_driver: Start asked for no serial\n", stderr);
+                return 1;
+            }
+            HWND edit = GetDlgItem(prompt, 1020);
+            if (scan)
+                for (const char* c = argv[2]; *c; ++c) PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(*c), 1);
+            PostMessageA(edit, WM_KEYDOWN, scan ? VK_RETURN : VK_ESCAPE, 1);
+            PostMessageA(edit, WM_KEYUP, scan ? VK_RETURN : VK_ESCAPE, 1);
+            if (!vornix::test::waitUntil([&] { return !IsWindow(prompt); }, 20000)) {
+                std::fputs("dialog_driver: the serial prompt stayed\n", stderr);
+                return 1;
+            }
+            if (cancel) {
+                Sleep(2000);
+                const bool ran = !IsWindowEnabled(start) || SendMessageA(log, LB_GETCOUNT, 0, 0) > 0;
+                if (ran) std::fputs("dialog_driver: a run started after Escape\n", stderr);
+                return ran ? 1 : 0;
+            }
+        }
         // The run is over when Start, disabled for the stages, has been enabled
         // again for two seconds (between two stages it is so for a moment only);
         // a run that starts no stage never disables it.

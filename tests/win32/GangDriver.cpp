@@ -11,8 +11,10 @@
 //   log K      double-clicks port K's tile and prints its run log, left open
 //   log-close  closes the run log
 //   close      presses Escape when nothing runs: the window ends unasked
+//   scan SN    types SN into the scan field as a scanner does, then Enter
+//   clear K    clicks port K's serial
 // Every command but close ends by printing the tiles, one line each:
-//   K|title|state|stage|first MAC|time|last line
+//   K|title|state|stage|first MAC|time|last line|serial
 #include <windows.h>
 
 #include <cstdio>
@@ -32,7 +34,11 @@ using vornix::test::windowText;
 constexpr int tileBase = 2000;
 
 HWND tile(HWND window, int port) { return GetDlgItem(window, tileBase + port); }
-std::string tileText(HWND window, int port, int part) { return windowText(GetDlgItem(tile(window, port), part)); }
+// Empty for a part the tile does not have (a serial, on a station without).
+std::string tileText(HWND window, int port, int part) {
+    HWND control = GetDlgItem(tile(window, port), part);
+    return control ? windowText(control) : std::string();
+}
 
 // Posted keys reach the dialog's own keyboard handling, as typed ones do.
 void press(HWND control, WPARAM key) {
@@ -49,7 +55,7 @@ bool anyRunning(HWND window) {
 void printTiles(HWND window) {
     for (int port = 1; port <= 8 && tile(window, port); ++port) {
         std::printf("%d", port);
-        for (int part : {1, 2, 6, 3, 4, 5}) std::printf("|%s", tileText(window, port, part).c_str());
+        for (int part : {1, 2, 6, 3, 4, 5, 7}) std::printf("|%s", tileText(window, port, part).c_str());
         std::printf("\n");
     }
     std::printf("summary|%s\n", windowText(GetDlgItem(window, 1010)).c_str());
@@ -156,6 +162,22 @@ int main(int argc, char** argv) {
             return fail("Escape did not end the window");
         }
         return 0;
+    } else if (command == "scan" && argc == 3) {
+        HWND scan = GetDlgItem(window, 1021);
+        if (!scan) return fail("no scan field");
+        const std::string before = windowText(GetDlgItem(window, 1010));
+        for (const char* c = argv[2]; *c; ++c) PostMessageA(scan, WM_CHAR, static_cast<unsigned char>(*c), 1);
+        press(scan, VK_RETURN);
+        if (!waitUntil([&] { return windowText(GetDlgItem(window, 1010)) != before; }, 20000))
+            return fail("the scan said nothing");
+        std::printf("said|%s\n", windowText(GetDlgItem(window, 1010)).c_str());
+    } else if (command == "clear" && argc == 3) {
+        const int port = std::atoi(argv[2]);
+        HWND serial = GetDlgItem(tile(window, port), 7);
+        if (!serial) return fail("the tile shows no serial");
+        PostMessageA(serial, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageA(serial, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        if (!waitUntil([&] { return windowText(serial) == "Serial: -"; }, 20000)) return fail("the serial stayed");
     } else if (command == "wait") {
         if (!waitUntil([&] { return IsWindowEnabled(start) != FALSE; }, 60000)) return fail("Start stayed disabled");
     } else {

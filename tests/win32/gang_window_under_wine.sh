@@ -11,7 +11,9 @@
 # the next start records the killed runs as interrupted. The window opens
 # with [GANG] naming one port fewer; the last is added before Start, which
 # reads the section again and runs every port. Screenshots, mid-run and finished, go to
-# BUILD_DIR/screenshots/gang-N-running.png and gang-N-finished.png.
+# BUILD_DIR/screenshots/gang-N-running.png and gang-N-finished.png. Then,
+# with [SERIAL] Source=scan, serials scanned into the tiles (a shot in
+# gang-N-serials.png): only the tiles with one run, each for its unit.
 # VORNIX_WINE_DPI=144 shows it at that DPI (96 unless told; shots then named
 # gang-N-DPI-*.png).
 # Usage: gang_window_under_wine.sh SOURCE_DIR BUILD_DIR [N]
@@ -130,7 +132,7 @@ def tiles(name):
     rows = {}
     for line in open("%s/%s.txt" % (scratch, name), encoding="cp1252").read().splitlines():
         fields = line.split("|")
-        if fields[0].isdigit(): rows[int(fields[0])] = fields[1:]
+        if fields[0].isdigit(): rows[int(fields[0])] = fields[1:7]
     return rows
 idle, running, done = tiles("idle"), tiles("running"), tiles("done")
 assert sorted(idle) == list(range(1, opened + 1)), idle
@@ -181,4 +183,46 @@ killed = [r["port"] for r in second if r["result"] == "interrupted"]
 assert killed, [(r["port"], r["result"]) for r in second]
 print("the ports killed when the operator left: %s, recorded interrupted at the next start" % killed)
 print("every tile shows its port's true result and first MAC; port 3's its failure line and its whole log")
+PY
+
+# Serials scanned into the tiles: each scan fills the first tile without
+# one, a click on a tile's serial clears it, a serial on one tile is not
+# taken for another, and Start runs only the tiles that have one; a unit
+# that passed leaves its tile, one that failed keeps its serial.
+journaled=$(wc -l <"$scratch/station/vornix-journal.jsonl")
+printf '[SERIAL]\nSource=scan\nName=SerialNumber\n' >>"$scratch/station/setup.ini"
+(cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
+program=$!
+driver wait >/dev/null
+for serial in VX0001 VX0002 VX0003; do driver scan "$serial" >/dev/null; done
+driver clear 2 >/dev/null
+driver scan VX0001 >"$scratch/scanned.txt"
+shoot "$shots/$shot-serials.png"
+driver start >/dev/null
+driver wait-done >"$scratch/serials.txt"
+driver close
+gone || { echo "vornix.exe did not end after Escape"; exit 1; }
+for f in scanned serials; do echo "== $f"; cat "$scratch/$f.txt"; done
+/usr/bin/python3 - "$scratch" "$ports" "$journaled" <<'PY'
+import json, sys
+scratch, ports, journaled = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+def rows(name):
+    return {int(l.split("|")[0]): l.split("|")[1:] for l in open("%s/%s.txt" % (scratch, name), encoding="cp1252")
+            .read().splitlines() if l.split("|")[0].isdigit()}
+said = [l for l in open(scratch + "/scanned.txt").read().splitlines() if l.startswith("said|")]
+assert said == ["said|VX0001 is port 1's already"], said
+scanned = rows("scanned")
+assert [scanned[k][6] for k in (1, 2, 3)] == ["Serial: VX0001", "Serial: -", "Serial: VX0003"], scanned
+records = [json.loads(l) for l in open(scratch + "/station/vornix-journal.jsonl", encoding="utf-8")][journaled:]
+assert sorted((r["port"], r["serial"], r["result"]) for r in records) == \
+    [(1, "VX0001", "succeeded"), (3, "VX0003", "failed")], [(r["port"], r.get("serial"), r["result"]) for r in records]
+done = rows("serials")
+assert (done[1][1], done[1][6]) == ("PASSED", "Serial: -"), done[1]
+assert (done[3][1], done[3][6]) == ("FAILED", "Serial: VX0003"), done[3]
+for k in range(4, ports + 1):
+    assert done[k][1] == "NOT RUN" and done[k][6] == "Serial: -", done[k]
+assert done[2][1] == "NOT RUN", done[2]
+units = open(scratch + "/station/vornix-units.txt").read()
+assert units.startswith("VX0001 ") and "VX0003" not in units, units
+print("scanned serials fill the tiles in slot order; only the tiles with one ran, each run for its unit")
 PY

@@ -16,8 +16,8 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-mkdir "$scratch/dialog" "$scratch/cli"
-for where in dialog cli; do
+mkdir "$scratch/dialog" "$scratch/cli" "$scratch/scan"
+for where in dialog cli scan; do
   sed -e "s/^CPE_LAN_IP=.*/CPE_LAN_IP=$address/" -e 's/^TELNETWAITTIME(ms)=.*/TELNETWAITTIME(ms)=300/' \
     "$source_dir/samples/setup.ini" >"$scratch/$where/setup.ini"
 done
@@ -46,3 +46,24 @@ for where in dialog cli; do
     echo "setup.ini of the $where run was not advanced:"; grep start_mac "$scratch/$where/setup.ini"; exit 1; }
 done
 echo "both runs logged the same lines and advanced start_mac to 00:11:22:00:00:02"
+
+# A station that scans its units' serials: Start asks for one first;
+# Escape there starts no run, a scan and Enter runs for that unit.
+printf '[SERIAL]\r\nSource=scan\r\nName=SerialNumber\r\n' >>"$scratch/scan/setup.ini"
+(cd "$scratch/scan" && wine_run "$build_dir/src/vornix.exe" >/dev/null 2>&1) &
+vornix=$!
+wine_run_within 60 "$build_dir/tests/dialog_driver.exe" cancel-scan || { echo "Escape at the serial prompt ran"; exit 1; }
+[ ! -e "$scratch/scan/vornix-journal.jsonl" ] || { echo "a run was recorded after Escape"; exit 1; }
+wine_run_within 180 "$build_dir/tests/dialog_driver.exe" run-mac-scan VX0001 >"$scratch/scan.log" || {
+  echo "the scanned run did not complete:"; cat "$scratch/scan.log"; exit 1; }
+wine_run "$build_dir/tests/dialog_driver.exe" close || true
+for _ in $(seq 100); do kill -0 "$vornix" 2>/dev/null || break; sleep 0.1; done
+vornix=
+echo "== the scanned unit's run"
+cat "$scratch/scan.log"
+grep -qx 'Writing SerialNumber VX0001' "$scratch/scan.log"
+grep -qx 'Verify OK : SerialNumber = "VX0001"' "$scratch/scan.log"
+grep -q '"serial":"VX0001"' "$scratch/scan/vornix-journal.jsonl"
+grep -q '^VX0001 00:11:22:00:00:00 2 ' "$scratch/scan/vornix-units.txt" || {
+  echo "the unit was not bound to its block:"; cat "$scratch/scan/vornix-units.txt"; exit 1; }
+echo "the dialog asked for the serial, Escape ran nothing, and the scanned unit got its block"
