@@ -130,7 +130,7 @@ TEST(LineStations, FourStationsShareOnePoolAndNoAddressIsOnTwoRouters) {
 
     // And its Line page says the same in a browser.
     if (test::haveChromium()) {
-        const std::string page = test::dumpDom(view.url("/?span=1h"), 4000);
+        const std::string page = test::renderedDom(view.url("/?span=1h"));
         ASSERT_NE(page.find("data-loaded=\"1\""), std::string::npos) << page.substr(0, 2000);
         EXPECT_EQ(test::textOf(page, "data-figure=\"runs\""), std::to_string(summary["runs"].get<long long>()));
         EXPECT_EQ(test::textOf(page, "data-figure=\"routers\""), std::to_string(summary["routers"].get<long long>()));

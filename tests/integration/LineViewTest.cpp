@@ -287,7 +287,7 @@ protected:
 
     // The page's DOM once its script rendered the first answer.
     static std::string page(const std::string& path) {
-        const std::string html = test::dumpDom(server_->url(path));
+        const std::string html = test::renderedDom(server_->url(path));
         EXPECT_NE(html.find("data-loaded=\"1\""), std::string::npos) << path << " did not render:\n" << html;
         EXPECT_EQ(html.find("data-error="), std::string::npos) << path << ":\n" << html;
         return html;

@@ -105,6 +105,19 @@ inline std::string dumpDom(const std::string& url, int virtualMs = 3000) {
     return run.finished && run.status == 0 ? run.out : std::string();
 }
 
+// The DOM once the page's script has rendered its first answer (the page
+// says data-loaded="1"): asked again with a larger virtual-time budget while
+// it has not, as a loaded machine (a sanitizer's build) may need; the last
+// DOM got when it never has.
+inline std::string renderedDom(const std::string& url) {
+    std::string html;
+    for (const int budget : {3000, 15000, 60000}) {
+        html = dumpDom(url, budget);
+        if (html.find("data-loaded=\"1\"") != std::string::npos) break;
+    }
+    return html;
+}
+
 // A PNG of the page at width x height; true when it was written.
 inline bool screenshot(const std::string& url, const std::string& png, int width, int height, int virtualMs = 3000) {
     std::error_code ignored;
