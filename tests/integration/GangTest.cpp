@@ -400,6 +400,38 @@ TEST_F(GangEndToEnd, TwoPortsOnOneRouterBothStopBeforeWriting) {
     EXPECT_NE(test::readAll(path + "/setup.ini").find("start_mac=" + setup.startMac + "\r\n"), std::string::npos);
 }
 
+// Units on a gang: boards swapped between the ports' labels are refused
+// before a write, a unit run again keeps its block, and a port given no
+// serial does not run and says so.
+TEST_F(GangEndToEnd, UnitsKeepTheirBlocksAndSwappedBoardsAreRefused) {
+    Bed bed("gunits", Bed::Options(2));
+    BED_OR_SKIP(bed);
+    Station setup;
+    setup.ports = 2;
+    const std::string path = station("station", setup);
+    std::ofstream(path + "/setup.ini", std::ios::app | std::ios::binary)
+        << "\r\n[SERIAL]\r\nSource=scan\r\nName=SerialNumber\r\n";
+    const test::CliResult first = bed.runCli(path, {"--gang", "--serial", "1=VX0001", "--serial", "2=VX0002", "--mac"});
+    ASSERT_EQ(first.status, 0) << show(first);
+    const std::set<std::string> one = addressesIn(bed.ticfg(1, "env"));
+    ASSERT_EQ(one.size(), 2u);
+
+    const test::CliResult swapped = bed.runCli(path, {"--gang", "--serial", "1=VX0002", "--serial", "2=VX0001", "--mac"});
+    EXPECT_EQ(swapped.status, 1);
+    const GangOutput refused = split(swapped.out);
+    EXPECT_NE(refused.port.at(1).find("\nSerial VX0002 refused: this router holds " + *one.begin() + " of unit VX0001\n"),
+              std::string::npos)
+        << show(swapped);
+    EXPECT_EQ(addressesIn(bed.ticfg(1, "env")), one) << "nothing written";
+
+    const test::CliResult again = bed.runCli(path, {"--gang", "--serial", "1=VX0001", "--mac"});
+    EXPECT_EQ(again.status, 0) << show(again);
+    EXPECT_EQ(addressesIn(bed.ticfg(1, "env")), one);
+    EXPECT_EQ(split(again.out).port.at(2), "Can't use port 2 (veth2): no serial given (--serial 2=SN): it does not run\n");
+    EXPECT_NE(test::readAll(path + "/setup.ini").find("start_mac=00:11:22:00:00:0E\r\n"), std::string::npos)
+        << "two units, two blocks";
+}
+
 // Standard output that nobody reads (its pipe full from the start): every
 // port's run still ends, its log is not lost, and it all comes out once read.
 TEST_F(GangEndToEnd, AStalledStandardOutputStallsNoPort) {
