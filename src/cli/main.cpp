@@ -27,8 +27,10 @@
 namespace {
 
 constexpr char usage[] =
-    "usage: vornix-cli [--serial SN] [--mac] [--boot] [--firmware]\n"
-    "       vornix-cli --gang [--serial K=SN]... [--mac] [--boot]\n"
+    "usage: vornix-cli [--mac] [--boot] [--firmware]\n"
+    "       vornix-cli --serial SN [--mac] [--boot] [--firmware]\n"
+    "       vornix-cli --gang [--mac] [--boot]\n"
+    "       vornix-cli --gang --serial K=SN... [--mac] [--boot]\n"
     "       vornix-cli --history [N] [--json]\n"
     "       vornix-cli --unit SN|MAC [--json]\n"
     "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
