@@ -51,12 +51,25 @@ int MacWriter::run() {
         // another unit's addresses was swapped. A name that no file has
         // ends the answer (cat says it cannot open it).
         static const std::string end = "vornix-end-of-answer";
+        const std::string command = "cat " + macPath.text + " " + end;
+        // The capture drops what came of the command's echo before it was
+        // cleared; the rest of the echo, if any, is the answer's first line.
+        auto answer = [command](const std::string& text) {
+            const std::size_t lineEnd = text.find('\n');
+            if (lineEnd == std::string::npos) return std::string();
+            std::string first = text.substr(0, lineEnd);
+            if (!first.empty() && first.back() == '\r') first.pop_back();
+            const bool echo = first.size() <= command.size() &&
+                              command.compare(command.size() - first.size(), first.size(), first) == 0;
+            return echo ? text.substr(lineEnd + 1) : text;
+        };
         const std::optional<std::string> held =
-            run.answerTo("cat " + macPath.text + " " + end + "\r\n", std::max(context_.telnetWait, 1000) * 4,
-                         [](const std::string& text) { return text.find(end) != text.rfind(end); });
+            run.answerTo(command + "\r\n", std::max(context_.telnetWait, 1000) * 4,
+                         [&](const std::string& text) { return answer(text).find(end) != std::string::npos; });
         if (!held) return 0;
-        if (held->find(end) == held->rfind(end)) return run.fail("Can't read the MAC addresses this router holds");
-        const std::string swapped = blocks_.routerHolds(addressesIn(*held));
+        const std::string holds = answer(*held);
+        if (holds.find(end) == std::string::npos) return run.fail("Can't read the MAC addresses this router holds");
+        const std::string swapped = blocks_.routerHolds(addressesIn(holds));
         if (!swapped.empty()) return run.fail(swapped);
     }
     const long long counter = MacBlock::readCounter(block_.startMac());
