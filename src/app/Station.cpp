@@ -134,8 +134,6 @@ struct Station::Parts {
         if (!readSerialRules(*adapters.profile, rules, failure)) return {};
         if (rules.source == SerialSource::Off) return {};
         if (serial.empty()) failure = "No serial for this unit: nothing is written";
-        else if (!read(keys::lineDatabase).text.empty())
-            failure = "Serials are not kept in the line database yet: nothing is written";
         return {serial, rules.name};
     }
 
@@ -159,8 +157,9 @@ struct Station::Parts {
         }
         const RunRecord::Data run = record->data();
         LineBlockSource blocks({database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
-                                run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout)});
-        MacWriter(context, macBlock, blocks).run();
+                                run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout),
+                                forUnit.serial});
+        MacWriter(context, macBlock, blocks, forUnit).run();
         // Released as the source goes: the record says so first.
         spentAtEnd(blocks);
     }
@@ -359,6 +358,10 @@ int Station::printHistory(std::FILE* out, std::FILE* err, int count, bool asJson
 }
 
 int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serialOrMac, bool asJson) const {
+    const std::string database = parts_->read(keys::lineDatabase).text;
+    if (!database.empty())
+        return printLineUnit(database, StationConfig(*parts_->adapters.profile).readDecimal(keys::lineTimeout),
+                             serialOrMac, asJson, out, err);
     return vornix::printUnit(parts_->path(unitsName), journalPath(), serialOrMac, asJson, out, err);
 }
 

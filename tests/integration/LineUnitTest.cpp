@@ -84,6 +84,13 @@ struct LineUnits : ::testing::Test {
     }
 };
 
+routersim::Options board(const std::string& address) {
+    routersim::Options options;
+    options.address = address;
+    options.latencyMs = 0;
+    return options;
+}
+
 // ---------------------------------------------------------------- the client
 
 // What a run does with its block, step by step, and what the database answers.
@@ -198,6 +205,93 @@ TEST_F(LineUnits, AnEarlierDatabaseGetsTheUnitsTablesAndRunsKeepTheirSerial) {
     Reservation block;
     EXPECT_EQ(db->reserve("line", "st-1", 2, "run-3", 3600, block, diagnostic, "VX0001"), Reserve::Reserved)
         << diagnostic;
+}
+
+// ---------------------------------------------------------------- stations
+
+// Catches a unit's run that fails after writing spending the block (the
+// journal's spentBlock, a 'spent' row) or its next run getting another,
+// runs stored without their serial, and --unit not reading the database.
+TEST_F(LineUnits, AUnitsRunThatFailsAfterWritingIsWrittenAgainWithTheSameAddresses) {
+    ASSERT_NO_FATAL_FAILURE(start(24355));
+    const std::string station = this->station("st-1", "127.0.0.20");
+    {
+        routersim::RouterSim first(board("127.0.0.20"));
+        ASSERT_TRUE(first.start());
+        // The board goes away while the run is held before its read-back.
+        const std::string gate = dir.file("gate");
+        const pid_t pid = startHeld(station, "VX0001", "Verifying", gate);
+        ASSERT_NE(pid, 0);
+        first.stop();
+        std::ofstream(gate).close();
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+    }
+    // Another board at the address; the last one's closed connections may hold the port a moment.
+    routersim::RouterSim again(board("127.0.0.20"));
+    for (int tries = 0; tries < 100 && !again.start(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_NE(again.port(), 0);
+    const test::CliResult run = test::runCli(station, "--serial VX0001 --mac");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Unit VX0001 keeps its block: 00:11:22:00:00:00\n"), std::string::npos) << run.out;
+    EXPECT_EQ(again.variables("/proc/ticfg/env")["wan_mac"], "00:11:22:00:00:01");
+    EXPECT_EQ(sql("SELECT state FROM vornix_reservation"), "assigned\n");
+    EXPECT_EQ(test::readAll(station + "/vornix-journal.jsonl").find("spentBlock"), std::string::npos);
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM vornix_run WHERE serial = 'VX0001'"), "2\n");
+
+    const test::CliResult page = test::runCli(station, "--unit 00:11:22:00:00:01 --json");
+    ASSERT_EQ(page.status, 0) << page.err;
+    const json unit = json::parse(page.out);
+    EXPECT_EQ(unit["block"], json::parse(R"({"first":"00:11:22:00:00:00","last":"00:11:22:00:00:01","count":2})"));
+    ASSERT_EQ(unit["runs"].size(), 2u);
+    EXPECT_EQ(unit["runs"][1]["result"], "succeeded");
+    const test::CliResult table = test::runCli(station, "--unit VX0001");
+    EXPECT_NE(table.out.find("block     00:11:22:00:00:00 - 00:11:22:00:00:01 (2)\n"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  st-1     127.0.0.20 "), std::string::npos) << "the runs' station:\n" << table.out;
+}
+
+// Catches a unit killed while it writes losing its block (spent, or another
+// taken at its next run), and a second station writing the unit meanwhile.
+TEST_F(LineUnits, AUnitKilledWhileItWritesGetsItsOwnBlockAgain) {
+    ASSERT_NO_FATAL_FAILURE(start(24356));
+    routersim::RouterSim router(board("127.0.0.21"));
+    ASSERT_TRUE(router.start());
+    const std::string station = this->station("st-1", "127.0.0.21"), beside = this->station("st-2", "127.0.0.21");
+    const pid_t pid = startHeld(station, "VX0009", "Writing ethaddr", dir.file("gate"));
+    ASSERT_NE(pid, 0);
+    const test::CliResult second = test::runCli(beside, "--serial VX0009 --mac");
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.out.find("\nUnit VX0009 is being written by another run: nothing is written\n"),
+              std::string::npos)
+        << second.out;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    const test::CliResult again = test::runCli(station, "--serial VX0009 --mac");
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_EQ(router.variables("/proc/ticfg/env")["ethaddr"], "00:11:22:00:00:00");
+    EXPECT_EQ(sql("SELECT serial, first_mac - " + std::to_string(base) + " FROM vornix_unit"), "VX0009|0\n");
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM vornix_reservation WHERE state = 'spent'"), "0\n");
+    EXPECT_NE(test::readAll(station + "/vornix-journal.jsonl").find("\"result\":\"interrupted\""), std::string::npos);
+}
+
+// Catches a board swapped between units getting a second unit's addresses.
+TEST_F(LineUnits, ARouterHoldingAnotherUnitsAddressesIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(start(24357));
+    routersim::RouterSim router(board("127.0.0.22"));
+    ASSERT_TRUE(router.start());
+    const std::string station = this->station("st-1", "127.0.0.22");
+    ASSERT_EQ(test::runCli(station, "--serial VX0007 --mac").status, 0);
+    const std::size_t before = router.received().size();
+    const test::CliResult swapped = test::runCli(station, "--serial VX0008 --mac");
+    EXPECT_EQ(swapped.status, 1);
+    EXPECT_NE(swapped.out.find("\nSerial VX0008 refused: this router holds 00:11:22:00:00:00 of unit VX0007\n"),
+              std::string::npos)
+        << swapped.out;
+    const auto received = router.received();
+    for (std::size_t i = before; i < received.size(); ++i)
+        EXPECT_EQ(received[i].find("echo "), std::string::npos) << "nothing written";
+    EXPECT_EQ(router.variables("/proc/ticfg/env")["SerialNumber"], "VX0007");
 }
 
 }  // namespace
