@@ -294,5 +294,51 @@ TEST_F(LineUnits, ARouterHoldingAnotherUnitsAddressesIsRefused) {
     EXPECT_EQ(router.variables("/proc/ticfg/env")["SerialNumber"], "VX0007");
 }
 
+// Catches the view's unit search missing a unit by its serial or an address,
+// and a run's router text reaching the unit's page as markup.
+TEST_F(LineUnits, TheViewFindsAUnitBySerialOrAddressAndShowsRouterTextAsText) {
+    ASSERT_NO_FATAL_FAILURE(start(24358));
+    routersim::RouterSim router(board("127.0.0.23"));
+    ASSERT_TRUE(router.start());
+    const std::string station = this->station("st-1", "127.0.0.23");
+    ASSERT_EQ(test::runCli(station, "--serial VX0003 --mac").status, 0);
+    // A run of the unit that failed on text its router sent.
+    const char* const markup = "<img src=x onerror=\"document.body.dataset.pwned=1\">";
+    const json failed = {{"format", 1}, {"run", "2026-01-01T00:00:00.000Z st-9 00000001"},
+                         {"started", "2026-01-01T00:00:00.000Z"}, {"ended", "2026-01-01T00:00:09.000Z"},
+                         {"station", "st-9"}, {"router", "192.168.1.1"}, {"serial", "VX0003"},
+                         {"result", "failed"}, {"ticked", {"mac"}},
+                         {"stages", {{"mac", {{"result", "failed"}, {"failure", markup}, {"ms", 900}}}}},
+                         {"log", {markup}}, {"transcript", ""}};
+    sql("INSERT INTO vornix_run (run_id, station, recorded_at, record_text, serial) VALUES ("
+        "'2026-01-01T00:00:00.000Z st-9 00000001', 'st-9', '2026-01-01T00:00:09Z', '" + failed.dump() + "', 'VX0003')");
+
+    test::ServedView view(station, "127.0.0.24", 18095);
+    ASSERT_TRUE(view.ready()) << view.failure();
+    const struct {
+        const char* key;
+        bool found;
+    } cases[] = {{"VX0003", true}, {"00-11-22-00-00-01", true}, {"001122000002", false}, {"VX0404", false}};
+    for (const auto& c : cases) {
+        const json unit = view.json(std::string("/api/unit?key=") + c.key);
+        EXPECT_EQ(unit["found"], c.found) << c.key << ": " << unit;
+        if (c.found) {
+            EXPECT_EQ(unit.value("serial", "") + " " + std::to_string(unit["runs"].size()), "VX0003 2");
+        }
+    }
+    int status = 0;
+    view.get("/api/unit?key=", &status);
+    EXPECT_EQ(status, 400);
+    if (!test::haveChromium()) GTEST_SKIP() << "no /usr/bin/chromium: run scripts/install-deps";
+    const std::string page = test::dumpDom(view.url("/unit?key=VX0003"), 4000);
+    ASSERT_NE(page.find("data-loaded=\"1\""), std::string::npos) << page.substr(0, 2000);
+    EXPECT_EQ(page.find("data-pwned"), std::string::npos) << "the router's text ran as markup";
+    EXPECT_EQ(test::textOf(page, "data-field=\"block\""), "00:11:22:00:00:00 – 00:11:22:00:00:01 (2)");
+    const std::size_t row = page.find("data-run=\"2026-01-01T00:00:00.000Z st-9 00000001\"");
+    ASSERT_NE(row, std::string::npos) << page;
+    EXPECT_EQ(test::field(page, row, "failure"), markup);
+    EXPECT_EQ(test::field(page, row, "station"), "st-9");
+}
+
 }  // namespace
 }  // namespace vornix
