@@ -59,6 +59,7 @@ const Asset* findAsset(std::string_view path) {
     else if (path == "/runs") path = "/assets/runs.html";
     else if (path == "/run") path = "/assets/run.html";
     else if (path == "/address") path = "/assets/address.html";
+    else if (path == "/unit") path = "/assets/unit.html";
     for (const Asset& asset : assets)
         if (asset.path == path) return &asset;
     return nullptr;

@@ -137,8 +137,8 @@ struct Station::Parts {
         unit.serial = serial;
         if (serial.empty() && unit.rules.source == SerialSource::Scan)
             failure = "No serial for this unit: nothing is written";
-        else if (!read(keys::lineDatabase).text.empty())
-            failure = "Serials are not kept in the line database yet: nothing is written";
+        else if (serial.empty() && unit.rules.source == SerialSource::Assign && !read(keys::lineDatabase).text.empty())
+            failure = "Serials are not numbered by the line database: give this unit's serial (--serial SN)";
         return unit;
     }
 
@@ -188,8 +188,9 @@ struct Station::Parts {
         }
         const RunRecord::Data run = record->data();
         LineBlockSource blocks({database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
-                                run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout)});
-        MacWriter(context, macBlock, blocks).run();
+                                run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout),
+                                forUnit.serial});
+        MacWriter(context, macBlock, blocks, forUnit).run();
         // Released as the source goes: the record says so first.
         spentAtEnd(blocks);
     }
@@ -388,6 +389,10 @@ int Station::printHistory(std::FILE* out, std::FILE* err, int count, bool asJson
 }
 
 int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serialOrMac, bool asJson) const {
+    const std::string database = parts_->read(keys::lineDatabase).text;
+    if (!database.empty())
+        return printLineUnit(database, StationConfig(*parts_->adapters.profile).readDecimal(keys::lineTimeout),
+                             serialOrMac, asJson, out, err);
     return vornix::printUnit(parts_->path(unitsName), journalPath(), serialOrMac, asJson, out, err);
 }
 

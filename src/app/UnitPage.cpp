@@ -2,17 +2,62 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <vector>
 
 #include "config/FileBytes.h"
 #include "procedures/MacBlock.h"
 #include "procedures/UnitBook.h"
 #include "records/Journal.h"
+#include "records/LineClient.h"
 
 namespace vornix {
 
 using json = nlohmann::ordered_json;
+
+namespace {
+
+// The unit and its runs' records (oldest first), wherever they were kept;
+// withStation: the runs come from more than one station's.
+void printPage(const UnitBlock& unit, const std::vector<std::string>& runs, bool asJson, bool withStation,
+               std::FILE* out) {
+    std::vector<std::string> versions;
+    json runRecords = json::array();
+    for (const std::string& line : runs) {
+        const json record = json::parse(line, nullptr, false);
+        if (!record.is_object()) continue;
+        runRecords.push_back(record);
+        if (record.contains("boot") && record["boot"].is_object()) {
+            const std::string found = record["boot"].value("found", "");
+            if (!found.empty() && std::find(versions.begin(), versions.end(), found) == versions.end())
+                versions.push_back(found);
+        }
+    }
+    MacBlock block;
+    block.setStartMac(unit.first);
+    const std::string last = block.formatMac(MacBlock::readCounter(unit.first) + unit.count - 1);
+    if (asJson) {
+        const json page = {{"serial", unit.serial},
+                           {"block", {{"first", unit.first}, {"last", last}, {"count", unit.count}}},
+                           {"boundBy", unit.runId},
+                           {"versions", versions},
+                           {"runs", runRecords}};
+        std::fprintf(out, "%s\n", page.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+        return;
+    }
+    std::fprintf(out, "unit      %s\nblock     %s - %s (%d)\nversions  %s\n\n", unit.serial.c_str(),
+                 unit.first.c_str(), last.c_str(), unit.count,
+                 versions.empty() ? "-" : [&] {
+                     std::string all;
+                     for (const std::string& v : versions) all += (all.empty() ? "" : ", ") + v;
+                     return all;
+                 }().c_str());
+    journal::print(out, runs, false, withStation);
+}
+
+}  // namespace
 
 int printUnit(const std::string& unitsPath, const std::string& journalPath, const std::string& serialOrMac,
               bool asJson, std::FILE* out, std::FILE* err) {
@@ -33,39 +78,52 @@ int printUnit(const std::string& unitsPath, const std::string& journalPath, cons
         std::fprintf(err, "vornix-cli: %s\n", why.c_str());
         return 1;
     }
-    std::vector<std::string> versions;
-    json runRecords = json::array();
     for (const std::string& line : records) {
         const json record = json::parse(line, nullptr, false);
-        if (!record.is_object() || record.value("serial", "") != unit->serial) continue;
-        runs.push_back(line);
-        runRecords.push_back(record);
-        if (record.contains("boot") && record["boot"].is_object()) {
-            const std::string found = record["boot"].value("found", "");
-            if (!found.empty() && std::find(versions.begin(), versions.end(), found) == versions.end())
-                versions.push_back(found);
-        }
+        if (record.is_object() && record.value("serial", "") == unit->serial) runs.push_back(line);
     }
-    MacBlock block;
-    block.setStartMac(unit->first);
-    const std::string last = block.formatMac(MacBlock::readCounter(unit->first) + unit->count - 1);
-    if (asJson) {
-        const json page = {{"serial", unit->serial},
-                           {"block", {{"first", unit->first}, {"last", last}, {"count", unit->count}}},
-                           {"boundBy", unit->runId},
-                           {"versions", versions},
-                           {"runs", runRecords}};
-        std::fprintf(out, "%s\n", page.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
-        return 0;
+    printPage(*unit, runs, asJson, false, out);
+    return 0;
+}
+
+int printLineUnit(const std::string& database, int timeoutSeconds, const std::string& serialOrMac, bool asJson,
+                  std::FILE* out, std::FILE* err) {
+    // Filled by the call's thread, which may outlive an unanswered call.
+    struct Found {
+        std::optional<LineUnit> unit;
+        std::vector<LineDatabase::StoredRun> runs;
+    };
+    auto found = std::make_shared<Found>();
+    const std::optional<long long> mac = isMacText(serialOrMac) ? parseMac(serialOrMac) : std::nullopt;
+    LineClient client(database, std::string(), timeoutSeconds);
+    const LineClient::Answer answer = client.call([found, mac, serialOrMac](LineDatabase& db) -> LineClient::Answer {
+        std::string diagnostic;
+        const bool read = (mac ? db.findUnitHolding(*mac, found->unit, diagnostic)
+                               : db.findUnit(serialOrMac, found->unit, diagnostic)) &&
+                          (!found->unit || db.readUnitRuns(found->unit->serial, found->runs, diagnostic));
+        return {read ? LineClient::Status::Done : LineClient::Status::Failed, diagnostic};
+    });
+    if (answer.status != LineClient::Status::Done) {
+        std::fprintf(err, "vornix-cli: %s\n",
+                     answer.status == LineClient::Status::Unanswered ? client.unansweredLine().c_str()
+                                                                     : answer.diagnostic.c_str());
+        return 1;
     }
-    std::fprintf(out, "unit      %s\nblock     %s - %s (%d)\nversions  %s\n\n", unit->serial.c_str(),
-                 unit->first.c_str(), last.c_str(), unit->count,
-                 versions.empty() ? "-" : [&] {
-                     std::string all;
-                     for (const std::string& v : versions) all += (all.empty() ? "" : ", ") + v;
-                     return all;
-                 }().c_str());
-    journal::print(out, runs, false);
+    if (!found->unit) {
+        std::fprintf(err, "vornix-cli: no unit %s in the line database\n", serialOrMac.c_str());
+        return 1;
+    }
+    const LineUnit& unit = *found->unit;
+    // Each run under its station's name in the line, as the pools and the
+    // line view name it (a record names the host).
+    std::vector<std::string> runs;
+    for (const LineDatabase::StoredRun& run : found->runs) {
+        json record = json::parse(run.record, nullptr, false);
+        if (!record.is_object()) continue;
+        record["station"] = run.station;
+        runs.push_back(record.dump(-1, ' ', false, json::error_handler_t::replace));
+    }
+    printPage({unit.serial, formatMac(unit.first), unit.count, unit.runId}, runs, asJson, true, out);
     return 0;
 }
 

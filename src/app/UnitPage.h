@@ -12,4 +12,10 @@ namespace vornix {
 int printUnit(const std::string& unitsPath, const std::string& journalPath, const std::string& serialOrMac,
               bool asJson, std::FILE* out, std::FILE* err);
 
+// The same in line mode, from the line database (its ODBC connection
+// string, each call within timeoutSeconds): the runs of every station, each
+// with its station.
+int printLineUnit(const std::string& database, int timeoutSeconds, const std::string& serialOrMac, bool asJson,
+                  std::FILE* out, std::FILE* err);
+
 }  // namespace vornix

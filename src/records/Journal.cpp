@@ -218,7 +218,7 @@ bool lastRecords(const std::string& path, std::size_t count, std::vector<std::st
     return true;
 }
 
-void print(std::FILE* out, const std::vector<std::string>& records, bool asJson) {
+void print(std::FILE* out, const std::vector<std::string>& records, bool asJson, bool withStation) {
     if (asJson) {
         for (const std::string& record : records) std::fprintf(out, "%s\n", record.c_str());
         return;
@@ -228,7 +228,7 @@ void print(std::FILE* out, const std::vector<std::string>& records, bool asJson)
                                                                                        : std::string();
     };
     struct Row {
-        std::string started, router, port, stages, result, firstMac, serial;
+        std::string started, router, port, stages, result, firstMac, serial, station;
     };
     std::vector<Row> rows;
     bool anyPort = false, anySerial = false;
@@ -236,7 +236,7 @@ void print(std::FILE* out, const std::vector<std::string>& records, bool asJson)
         const json record = json::parse(line, nullptr, false);
         if (!record.is_object()) continue;
         Row row{field(record, "started"), field(record, "router"), "-", "", field(record, "result"), "",
-                field(record, "serial")};
+                field(record, "serial"), field(record, "station")};
         anySerial = anySerial || !row.serial.empty();
         if (record.contains("port") && record["port"].is_number_integer()) {
             const std::string interfaceName = field(record, "interface");
@@ -257,14 +257,18 @@ void print(std::FILE* out, const std::vector<std::string>& records, bool asJson)
     // So does a station's without serials.
     int serialWidth = 6;
     for (const Row& row : rows) serialWidth = std::max(serialWidth, std::min(static_cast<int>(row.serial.size()), 32));
+    int stationWidth = 7;
+    for (const Row& row : rows) stationWidth = std::max(stationWidth, std::min(static_cast<int>(row.station.size()), 32));
     auto printRow = [&](const Row& row) {
-        std::fprintf(out, "%-24s  %-17s  ", row.started.c_str(), row.router.c_str());
+        std::fprintf(out, "%-24s  ", row.started.c_str());
+        if (withStation) std::fprintf(out, "%-*s  ", stationWidth, row.station.c_str());
+        std::fprintf(out, "%-17s  ", row.router.c_str());
         if (anyPort) std::fprintf(out, "%-*s  ", portWidth, row.port.c_str());
         if (anySerial) std::fprintf(out, "%-*s  ", serialWidth, row.serial.empty() ? "-" : row.serial.c_str());
         std::fprintf(out, "%-19s  %-9s  %s\n", row.stages.empty() ? "-" : row.stages.c_str(), row.result.c_str(),
                      row.firstMac.empty() ? "-" : row.firstMac.c_str());
     };
-    printRow({"started (UTC)", "router", "port", "stages", "result", "first MAC", "serial"});
+    printRow({"started (UTC)", "router", "port", "stages", "result", "first MAC", "serial", "station"});
     for (const Row& row : rows) printRow(row);
 }
 

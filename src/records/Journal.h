@@ -50,8 +50,9 @@ std::string transcriptName(std::chrono::system_clock::time_point started, const 
 bool lastRecords(const std::string& path, std::size_t count, std::vector<std::string>& records, std::string& why);
 
 // The records as a table (time, router, stages, result, first MAC; the
-// port too when any of them has one), or as they are, one JSON object per line.
-void print(std::FILE* out, const std::vector<std::string>& records, bool asJson);
+// port too when any of them has one; withStation: the station after the
+// time), or as they are, one JSON object per line.
+void print(std::FILE* out, const std::vector<std::string>& records, bool asJson, bool withStation = false);
 
 }  // namespace journal
 }  // namespace vornix

@@ -25,7 +25,7 @@ MacBlockSource::Reserved LineBlockSource::reserve(int count) {
             if (count <= 0) return {Status::Done, std::string()};  // no addresses: a connection is all it takes
             std::string diagnostic;
             result->first = database.reserve(settings.pool, settings.station, count, settings.runId, leaseSeconds,
-                                             result->second, diagnostic);
+                                             result->second, diagnostic, settings.serial);
             switch (result->first) {
             case LineDatabase::ReserveResult::Reserved: return {Status::Done, diagnostic};
             case LineDatabase::ReserveResult::Failed: return {Status::Failed, diagnostic};
@@ -51,10 +51,20 @@ MacBlockSource::Reserved LineBlockSource::reserve(int count) {
         held_ = true;
         reserved.ok = true;
         reserved.startMac = formatMac(reservation_.first);
-        if (reservation_.again) {
+        if (reservation_.unitsOwn) {
+            reserved.notice = "Unit " + settings_.serial + " keeps its block: " + reserved.startMac;
+        } else if (reservation_.again) {
             reserved.notice = "Writing the block of an unfinished run again: " + reserved.startMac;
             reserved.reusedBlockOf = reservation_.holder;
         }
+        break;
+    case LineDatabase::ReserveResult::UnitBusy:
+        reserved.failureLine = "Unit " + settings_.serial + " is being written by another run: nothing is written";
+        break;
+    case LineDatabase::ReserveResult::UnitSize:
+        reserved.failureLine = "Unit " + settings_.serial + " has " + std::to_string(result->second.count) +
+                               " MAC addresses from " + formatMac(result->second.first) + ", not " +
+                               std::to_string(count) + ": nothing is written";
         break;
     case LineDatabase::ReserveResult::Exhausted:
         reserved.failureLine = "The MAC pool " + settings_.pool + " is exhausted";
@@ -67,6 +77,32 @@ MacBlockSource::Reserved LineBlockSource::reserve(int count) {
         break;
     }
     return reserved;
+}
+
+std::string LineBlockSource::routerHolds(const std::vector<std::string>& addresses) {
+    if (settings_.serial.empty() || addresses.empty()) return std::string();
+    // Each address's unit, or empty: written by the call's thread, which may
+    // outlive an unanswered call.
+    auto holders = std::make_shared<std::vector<std::string>>(addresses.size());
+    const LineClient::Answer answer =
+        client_.call([holders, addresses](LineDatabase& database) -> LineClient::Answer {
+            std::string diagnostic;
+            for (std::size_t i = 0; i < addresses.size(); ++i) {
+                const std::optional<long long> mac = parseMac(addresses[i]);
+                std::optional<LineUnit> unit;
+                if (mac && !database.findUnitHolding(*mac, unit, diagnostic)) return {Status::Failed, diagnostic};
+                if (unit) (*holders)[i] = unit->serial;
+            }
+            return {Status::Done, diagnostic};
+        });
+    reachable_ = answer.status != Status::Unanswered;
+    if (answer.status == Status::Unanswered) return client_.unansweredLine();
+    if (answer.status != Status::Done) return "Can't reach the line database: " + answer.diagnostic;
+    for (std::size_t i = 0; i < addresses.size(); ++i)
+        if (!(*holders)[i].empty() && (*holders)[i] != settings_.serial)
+            return "Serial " + settings_.serial + " refused: this router holds " + addresses[i] + " of unit " +
+                   (*holders)[i];
+    return std::string();
 }
 
 // The line keeps no next address of its own: the pool moved on when the

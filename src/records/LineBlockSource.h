@@ -14,7 +14,9 @@ namespace vornix {
 // the same time, and becomes this router's assignment once the whole stage
 // verified. A block this run leaves unassigned is released when it ends: one
 // it never wrote to the router goes to the station's next run, one it wrote
-// is spent (the router that may hold it could be set aside).
+// is spent (the router that may hold it could be set aside). A run for a
+// unit writes the unit's own block, bound to it by its first run: never
+// spent, whatever its runs do, and never another router's.
 class LineBlockSource : public MacBlockSource {
 public:
     // Longer than any MAC stage runs: a block whose holder vanished without
@@ -28,17 +30,23 @@ public:
         std::string router;    // the router's address, for the assignment
         std::string runId;     // the run's journal record: the block's holder
         int timeoutSeconds = 10;
+        std::string serial = std::string();  // the unit's the run is for, or empty
     };
     explicit LineBlockSource(Settings settings);
     // Releases a block reserved and not assigned.
     ~LineBlockSource() override;
 
+    // A serial read from the router (the settings' is empty then).
+    void unitIs(const std::string& serial) override {
+        if (!serial.empty()) settings_.serial = serial;
+    }
     Reserved reserve(int count) override;
+    std::string routerHolds(const std::vector<std::string>& addresses) override;
     std::string commit(const std::string& startMac, int count, const std::string& next) override;
     std::string stillHeld() override;
     std::string stageVerified() override;
     std::string writing() override;
-    bool spentAtEnd() const override { return held_ && written_; }
+    bool spentAtEnd() const override { return held_ && written_ && settings_.serial.empty(); }
 
 private:
     Settings settings_;

@@ -180,9 +180,13 @@ LineClient::Answer LineClient::call(Work work) {
 }
 
 std::string LineClient::keep(const std::string& runId, const std::string& record) {
-    const Answer answer = call([runId, record, station = station_](LineDatabase& database) {
+    return keepForUnit(runId, std::string(), record);
+}
+
+std::string LineClient::keepForUnit(const std::string& runId, const std::string& serial, const std::string& record) {
+    const Answer answer = call([runId, serial, record, station = station_](LineDatabase& database) {
         std::string diagnostic;
-        const bool kept = database.recordRun(runId, station, record, diagnostic);
+        const bool kept = database.recordRun(runId, station, record, diagnostic, serial);
         return Answer{kept ? Status::Done : Status::Failed, diagnostic};
     });
     if (answer.status == Status::Unanswered) return unansweredLine();

@@ -37,6 +37,7 @@ public:
     int timeoutSeconds() const { return timeoutSeconds_; }
 
     std::string keep(const std::string& runId, const std::string& record) override;
+    std::string keepForUnit(const std::string& runId, const std::string& serial, const std::string& record) override;
     std::string release(const std::string& runId, std::string& spentFirst, int& spentCount) override;
 
 private:

@@ -132,7 +132,8 @@ int lineCommand(const std::vector<std::string>& args, Profile& profile, std::FIL
     if (answer.status != LineClient::Status::Done) return failure(err, answer.diagnostic);
 
     if (command == "--line-init") {
-        std::fprintf(out, "line database ready: vornix_pool, vornix_reservation, vornix_assignment, vornix_run, vornix_lock\n");
+        std::fprintf(out, "line database ready: vornix_pool, vornix_reservation, vornix_assignment, vornix_run, "
+                          "vornix_lock, vornix_unit\n");
         return 0;
     }
     if (command == "--pool-add") {

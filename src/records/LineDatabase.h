@@ -26,6 +26,7 @@ constexpr std::size_t maxPoolName = 127;      // [LINE] Pool's buffer
 constexpr std::size_t maxStationName = 127;   // [LINE] Station's buffer
 constexpr std::size_t maxRouterAddress = 63;
 constexpr std::size_t maxRunId = 127;
+constexpr std::size_t maxSerial = 64;  // a unit's serial, as [SERIAL] allows it
 
 // Why a pool cannot be added as given, before asking the database: a name
 // empty, too long or with control characters, a text that is not an
@@ -54,6 +55,16 @@ struct Reservation {
     int count = 0;
     bool again = false;  // the block of an unfinished run, written again
     std::string holder;  // the run that held it before (again) or holds it
+    bool unitsOwn = false;  // the unit's block, bound to it by an earlier run
+};
+
+// A unit (a router by its serial) and the block it keeps for life.
+struct LineUnit {
+    std::string serial, pool;
+    long long first = 0;
+    int count = 0;
+    std::string boundAt;  // UTC, "YYYY-MM-DDTHH:MM:SSZ"
+    std::string runId;    // the run that bound it
 };
 
 // One connection, used by one thread at a time. It does not reconnect:
@@ -70,7 +81,9 @@ public:
     // and last), as when an add whose answer was lost is asked again.
     // Exists: one of that name with another range.
     enum class AddResult { Added, There, Exists, Invalid, Failed };
-    enum class ReserveResult { Reserved, Exhausted, NoSuchPool, Failed };
+    // UnitBusy: another run holds the unit's block (its lease is open);
+    // UnitSize: the unit's block is of another size (reservation: that block).
+    enum class ReserveResult { Reserved, Exhausted, NoSuchPool, Failed, UnitBusy, UnitSize };
     // Refused: the database answered no (another holder, a closed block);
     // Failed: no answer, asking again may help.
     enum class AssignResult { Assigned, Refused, Failed };
@@ -100,12 +113,17 @@ public:
     // goes to this run (again = true); one of another count whose holder is
     // gone is abandoned for good, and one its gone holder wrote to a router
     // is spent.
+    // With a serial, the run is for that unit, in one transaction: a unit
+    // already bound gets its own block again (the pool does not move); a
+    // new one gets a block as above and is bound to it. A unit's block is
+    // never another run's, never abandoned and never spent.
     ReserveResult reserve(const std::string& pool, const std::string& station, int count, const std::string& holder,
-                          int leaseSeconds, Reservation& reservation, std::string& diagnostic);
+                          int leaseSeconds, Reservation& reservation, std::string& diagnostic,
+                          const std::string& serial = std::string());
 
     // The run holder is over. Its open block that was written to a router
     // is spent (in spent): never handed out again. One never written may go
-    // to another run at once.
+    // to another run at once. A unit's block goes back to its unit.
     bool release(const std::string& holder, std::vector<Reservation>& spent, std::string& diagnostic);
 
     // Before the first write of holder's block to its router: from now on
@@ -116,13 +134,15 @@ public:
     // Records every address of the block held by runId as written to the
     // router, in one transaction; the block left open when anything goes
     // wrong, such as an address the database already holds. A block that
-    // this run already assigned counts as assigned.
+    // this run already assigned counts as assigned. A unit's block assigned
+    // by an earlier run of the unit is assigned to this one instead.
     AssignResult assign(long long reservationId, const std::string& station, const std::string& routerAddress,
                         const std::string& runId, std::string& diagnostic);
 
-    // Keeps a run's record (JSON text) under its run id, replacing one kept before.
+    // Keeps a run's record (JSON text) under its run id, replacing one kept
+    // before; serial: the unit's the run was for (secrets masked), or empty.
     bool recordRun(const std::string& runId, const std::string& station, const std::string& record,
-                   std::string& diagnostic);
+                   std::string& diagnostic, const std::string& serial = std::string());
 
     // What the line view reads. Never writes.
     struct StoredRun {
@@ -152,6 +172,12 @@ public:
         std::vector<long long> assignedSince;  // of blocks assigned at or after each time asked for
     };
     bool poolFigures(const std::vector<std::string>& since, std::vector<PoolFigures>& pools, std::string& diagnostic);
+    // The unit of a serial, or the one whose block holds an address; none
+    // when there is none.
+    bool findUnit(const std::string& serial, std::optional<LineUnit>& unit, std::string& diagnostic);
+    bool findUnitHolding(long long mac, std::optional<LineUnit>& unit, std::string& diagnostic);
+    // The records of the unit's runs, oldest first.
+    bool readUnitRuns(const std::string& serial, std::vector<StoredRun>& runs, std::string& diagnostic);
 
     // Whether a call failed because the connection is gone (or timed out):
     // a new connection may succeed where this one cannot.
@@ -161,6 +187,13 @@ public:
 
 private:
     explicit LineDatabase(std::unique_ptr<odbc::Connection> connection);
+    // A block from the pool for holder, inside the caller's transaction,
+    // which commits it.
+    ReserveResult takeBlock(const std::string& pool, const std::string& station, int count, const std::string& holder,
+                            int leaseSeconds, Reservation& reservation, std::string& diagnostic);
+    ReserveResult reserveForUnit(const std::string& pool, const std::string& station, int count,
+                                 const std::string& holder, int leaseSeconds, const std::string& serial,
+                                 Reservation& reservation, std::string& diagnostic);
 
     std::unique_ptr<odbc::Connection> connection_;
     std::unique_ptr<Statements> statements_;  // prepared once per connection

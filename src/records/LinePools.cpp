@@ -154,7 +154,8 @@ bool LineDatabase::status(std::vector<PoolStatus>& pools, std::vector<OpenReserv
 
 LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const std::string& station, int count,
                                                   const std::string& holder, int leaseSeconds,
-                                                  Reservation& reservation, std::string& diagnostic) {
+                                                  Reservation& reservation, std::string& diagnostic,
+                                                  const std::string& serial) {
     odbc::Connection& db = *connection_;
     auto fail = [&](const std::string& problem) {
         diagnostic = "cannot reserve " + std::to_string(count) + " addresses in pool " + db.mask(pool) + ": " + problem;
@@ -165,17 +166,37 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     if (!validName(holder, maxRunId)) return fail(nameProblem("the run id", holder, maxRunId));
     if (count < 1 || count > (1 << 24)) return fail("a block holds 1 to 16777216 addresses");
     if (leaseSeconds < 0) return fail("a lease cannot be negative");
+    if (!serial.empty()) {
+        if (!validName(serial, maxSerial)) return fail(nameProblem("the serial", serial, maxSerial));
+        return reserveForUnit(pool, station, count, holder, leaseSeconds, serial, reservation, diagnostic);
+    }
 
-    std::string problem;
     odbc::Transaction transaction(db);
+    const ReserveResult taken = takeBlock(pool, station, count, holder, leaseSeconds, reservation, diagnostic);
+    std::string problem;
+    if (taken == ReserveResult::Reserved && !transaction.commit(problem)) return fail(problem);
+    return taken;
+}
+
+LineDatabase::ReserveResult LineDatabase::takeBlock(const std::string& pool, const std::string& station, int count,
+                                                    const std::string& holder, int leaseSeconds,
+                                                    Reservation& reservation, std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    auto fail = [&](const std::string& problem) {
+        diagnostic = "cannot reserve " + std::to_string(count) + " addresses in pool " + db.mask(pool) + ": " + problem;
+        return ReserveResult::Failed;
+    };
+    std::string problem;
     long long now = 0;
     if (!serverNow(*statements_, now, problem)) return fail(problem);
     const long long leaseEnd = now + leaseSeconds;
     // The station's open blocks: this run's own (a reservation asked again
-    // after its answer was lost), and those of runs that are over.
+    // after its answer was lost), and those of runs that are over. A unit's
+    // block is its unit's alone, whatever became of the run that held it.
     auto open = run(*statements_,
-                    "SELECT id, first_mac, mac_count, holder, lease_until, written_at FROM vornix_reservation"
-                    " WHERE station = ? AND pool = ? AND state = 'open' ORDER BY id",
+                    "SELECT id, first_mac, mac_count, holder, lease_until, written_at FROM vornix_reservation r"
+                    " WHERE station = ? AND pool = ? AND state = 'open'"
+                    " AND NOT EXISTS (SELECT 1 FROM vornix_unit u WHERE u.first_mac = r.id) ORDER BY id",
                     {Parameter::text(station), Parameter::text(pool)}, problem);
     if (!open) return fail(problem);
     std::optional<Reservation> own, unfinished;
@@ -238,7 +259,6 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
                     rows, problem))
             return fail(problem);
         if (rows != 1) continue;
-        if (!transaction.commit(problem)) return fail(problem);
         reservation = **found;
         return ReserveResult::Reserved;
     }
@@ -278,11 +298,69 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
                 {Parameter::integer(first), Parameter::text(pool), Parameter::text(station), Parameter::integer(first),
                  Parameter::integer(count), Parameter::text(nowText), Parameter::text(holder),
                  Parameter::integer(leaseEnd)},
-                rows, problem) ||
-        !transaction.commit(problem))
+                rows, problem))
         return fail(problem);
     reservation = Reservation{first, first, count, false, holder};
     return ReserveResult::Reserved;
+}
+
+LineDatabase::ReserveResult LineDatabase::reserveForUnit(const std::string& pool, const std::string& station, int count,
+                                                         const std::string& holder, int leaseSeconds,
+                                                         const std::string& serial, Reservation& reservation,
+                                                         std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    std::string problem;
+    auto fail = [&] {
+        diagnostic = "cannot reserve " + std::to_string(count) + " addresses for unit " + db.mask(serial) + " in pool " +
+                     db.mask(pool) + ": " + problem;
+        return ReserveResult::Failed;
+    };
+    // Twice at most: a new unit bound by another station at the same moment
+    // fails this one's insert, and the second time round the unit is there.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        odbc::Transaction transaction(db);
+        std::optional<LineUnit> unit;
+        if (!linedb::readUnit(*statements_, serial, -1, unit, problem)) return fail();
+        if (unit) {
+            reservation = Reservation{unit->first, unit->first, unit->count, false, holder, true};
+            if (unit->count != count) {
+                diagnostic = "unit " + db.mask(serial) + " has " + std::to_string(unit->count) +
+                             " MAC addresses from " + formatMac(unit->first) + ", not " + std::to_string(count);
+                return ReserveResult::UnitSize;
+            }
+            long long now = 0, rows = 0;
+            if (!serverNow(*statements_, now, problem)) return fail();
+            // Reopened for this run unless another run holds it: its lease
+            // is still open. The pool stays where it is.
+            if (!change(*statements_,
+                        "UPDATE vornix_reservation SET state = 'open', station = ?, holder = ?, lease_until = ?"
+                        " WHERE id = ? AND (state <> 'open' OR holder = ? OR COALESCE(lease_until, 0) <= ?)",
+                        {Parameter::text(station), Parameter::text(holder), Parameter::integer(now + leaseSeconds),
+                         Parameter::integer(unit->first), Parameter::text(holder), Parameter::integer(now)},
+                        rows, problem))
+                return fail();
+            if (rows != 1) {
+                diagnostic = "unit " + db.mask(serial) + " is being written by another run";
+                return ReserveResult::UnitBusy;
+            }
+            if (!transaction.commit(problem)) return fail();
+            return ReserveResult::Reserved;
+        }
+        const ReserveResult taken = takeBlock(pool, station, count, holder, leaseSeconds, reservation, diagnostic);
+        if (taken != ReserveResult::Reserved) return taken;
+        // Bound before a byte goes to the router, in the block's own transaction.
+        long long rows = 0;
+        if (change(*statements_,
+                   "INSERT INTO vornix_unit (serial, pool, first_mac, mac_count, bound_at, run_id)"
+                   " VALUES (?, ?, ?, ?, ?, ?)",
+                   {Parameter::text(serial), Parameter::text(pool), Parameter::integer(reservation.first),
+                    Parameter::integer(count), Parameter::text(utcNow()), Parameter::text(holder)},
+                   rows, problem) &&
+            transaction.commit(problem))
+            return ReserveResult::Reserved;
+        if (db.lost()) break;
+    }
+    return fail();
 }
 
 bool LineDatabase::release(const std::string& holder, std::vector<Reservation>& spent, std::string& diagnostic) {
@@ -294,6 +372,18 @@ bool LineDatabase::release(const std::string& holder, std::vector<Reservation>& 
     };
     spent.clear();
     odbc::Transaction transaction(db);
+    long long rows = 0;
+    // A unit's block is never spent, written or not: it goes back to its
+    // unit, as a router's when an earlier run of the unit assigned it (its
+    // first address is assigned: looked up by the key), and the unit's next
+    // run writes it again.
+    if (!change(*statements_,
+                "UPDATE vornix_reservation SET lease_until = 0, state = CASE WHEN EXISTS (SELECT 1 FROM"
+                " vornix_assignment a WHERE a.mac = vornix_reservation.first_mac) THEN 'assigned' ELSE 'unit' END"
+                " WHERE holder = ? AND state = 'open'"
+                " AND EXISTS (SELECT 1 FROM vornix_unit u WHERE u.first_mac = vornix_reservation.id)",
+                {Parameter::text(holder)}, rows, problem))
+        return fail();
     // A block its run wrote to the router may be on it: spent, never handed
     // out again. One it never wrote goes back to the station's next run.
     // Asked again after a lost answer, the spent block is told again.
@@ -312,7 +402,6 @@ bool LineDatabase::release(const std::string& holder, std::vector<Reservation>& 
                                     holder});
     }
     written.reset();
-    long long rows = 0;
     if (!change(*statements_,
                 "UPDATE vornix_reservation SET state = 'spent', closed_at = ?, lease_until = 0"
                 " WHERE holder = ? AND state = 'open' AND written_at IS NOT NULL",
@@ -367,16 +456,17 @@ LineDatabase::AssignResult LineDatabase::assign(long long reservationId, const s
     std::string problem;
     odbc::Transaction transaction(db);
     auto held = run(*statements_,
-                    "SELECT station, first_mac, mac_count, state, holder FROM vornix_reservation WHERE id = ?",
+                    "SELECT r.station, r.first_mac, r.mac_count, r.state, r.holder, u.serial FROM vornix_reservation r"
+                    " LEFT JOIN vornix_unit u ON u.first_mac = r.id WHERE r.id = ?",
                     {Parameter::integer(reservationId)}, problem);
     if (!held) return fail(problem);
     const Fetch f = held->fetch(problem);
     if (f == Fetch::Failed) return fail(problem);
     if (f == Fetch::End) return refuse("no such reservation");
-    std::optional<std::string> owner, state, heldBy;
+    std::optional<std::string> owner, state, heldBy, unit;
     std::optional<long long> first, count;
     if (!held->text(1, owner, problem) || !held->integer(2, first, problem) || !held->integer(3, count, problem) ||
-        !held->text(4, state, problem) || !held->text(5, heldBy, problem))
+        !held->text(4, state, problem) || !held->text(5, heldBy, problem) || !held->text(6, unit, problem))
         return fail(problem);
     held.reset();
     if (owner != station) return refuse("it is reserved by station " + db.mask(owner.value_or("")));
@@ -402,6 +492,23 @@ LineDatabase::AssignResult LineDatabase::assign(long long reservationId, const s
                 {Parameter::text(now), Parameter::integer(reservationId), Parameter::text(runId)}, rows, problem))
         return fail(problem);
     if (rows != 1) return refuse("it was closed meanwhile");
+    if (unit) {
+        // A unit's block that an earlier run of the unit assigned: the
+        // addresses are this run's router's now (found by the key: only
+        // this block ever held them).
+        if (!change(*statements_,
+                    "UPDATE vornix_assignment SET station = ?, router = ?, run_id = ?, assigned_at = ?"
+                    " WHERE mac >= ? AND mac < ?",
+                    {Parameter::text(station), Parameter::text(routerAddress), Parameter::text(runId),
+                     Parameter::text(now), Parameter::integer(first.value_or(0)),
+                     Parameter::integer(first.value_or(0) + count.value_or(0))},
+                    rows, problem))
+            return fail(problem);
+        if (rows == count.value_or(0)) {
+            if (!transaction.commit(problem)) return fail(problem);
+            return AssignResult::Assigned;
+        }
+    }
     odbc::Statement* insert = statements_->get(
         "INSERT INTO vornix_assignment (mac, reservation_id, station, router, run_id, assigned_at)"
         " VALUES (?, ?, ?, ?, ?, ?)",

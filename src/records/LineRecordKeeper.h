@@ -15,6 +15,12 @@ public:
     // its run id, replacing an earlier record of that id. Empty when stored;
     // else the run log's line saying why not.
     virtual std::string keep(const std::string& runId, const std::string& record) = 0;
+    // The same for a run on a station with serials: serial (masked too) is
+    // the unit's, kept beside the record so that the unit's runs are found.
+    virtual std::string keepForUnit(const std::string& runId, const std::string& /*serial*/,
+                                    const std::string& record) {
+        return keep(runId, record);
+    }
     // A run known to be over without its record (killed): the MAC block it
     // held, if still open, may go to the station's next run at once, or is
     // spent when the run had begun writing it to its router (spentFirst:

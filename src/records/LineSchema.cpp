@@ -46,9 +46,23 @@ constexpr char createRun[] =
     " run_id VARCHAR(128) NOT NULL PRIMARY KEY,"
     " station VARCHAR(128) NOT NULL,"
     " recorded_at VARCHAR(20) NOT NULL,"
-    " record_text TEXT NOT NULL)";
+    " record_text TEXT NOT NULL,"
+    " serial VARCHAR(64))";
 // The line view asks for the records stored since it last asked.
 constexpr char indexRun[] = "CREATE INDEX vornix_run_recorded ON vornix_run (recorded_at)";
+// A unit's page asks for its runs.
+constexpr char indexRunSerial[] = "CREATE INDEX vornix_run_serial ON vornix_run (serial)";
+// A unit keeps its block for life: the serial and the block's first
+// address are each one unit's. No references: the block's reservation row
+// (its id is first_mac) and pool are looked up by value.
+constexpr char createUnit[] =
+    "CREATE TABLE vornix_unit ("
+    " serial VARCHAR(64) NOT NULL PRIMARY KEY,"
+    " pool VARCHAR(128) NOT NULL,"
+    " first_mac BIGINT NOT NULL UNIQUE,"
+    " mac_count INTEGER NOT NULL,"
+    " bound_at VARCHAR(20) NOT NULL,"
+    " run_id VARCHAR(128) NOT NULL)";
 
 // One row per lock: a transaction that updates it first holds it until it
 // ends. Adding a pool takes "pools", so overlap checks never run side by side.
@@ -68,6 +82,7 @@ constexpr TableDefinition tables[] = {
     {"vornix_assignment", createAssignment, nullptr, nullptr},
     {"vornix_run", createRun, indexRun, nullptr},
     {"vornix_lock", createLock, nullptr, poolsLockRow},
+    {"vornix_unit", createUnit, nullptr, nullptr},
 };
 
 // Columns a table made by an earlier version lacks, added by createTables().
@@ -80,6 +95,7 @@ constexpr ColumnDefinition laterColumns[] = {
     {"vornix_reservation", "holder", "ALTER TABLE vornix_reservation ADD holder VARCHAR(128)"},
     {"vornix_reservation", "lease_until", "ALTER TABLE vornix_reservation ADD lease_until BIGINT"},
     {"vornix_reservation", "written_at", "ALTER TABLE vornix_reservation ADD written_at VARCHAR(20)"},
+    {"vornix_run", "serial", "ALTER TABLE vornix_run ADD serial VARCHAR(64)"},
 };
 
 }  // namespace
@@ -107,14 +123,6 @@ bool LineDatabase::createTables(std::string& diagnostic) {
         diagnostic = "cannot create table " + std::string(table.name) + ": " + problem;
         return false;
     }
-    // Tables made by an earlier version get the indexes added since. No
-    // engine asks "does this index exist" the same way: one that cannot be
-    // made is taken to be there already, and the tables work without it.
-    for (const char* index : {indexRun}) {
-        std::string ignored;
-        odbc::Transaction transaction(db);
-        if (db.executeDirect(index, ignored)) transaction.commit(ignored);
-    }
     for (const ColumnDefinition& column : laterColumns) {
         const std::string probe = std::string("SELECT ") + column.column + " FROM " + column.table + " WHERE 1 = 0";
         if (exists(probe)) continue;
@@ -126,6 +134,15 @@ bool LineDatabase::createTables(std::string& diagnostic) {
         if (exists(probe)) continue;
         diagnostic = "cannot add column " + std::string(column.column) + " to " + column.table + ": " + problem;
         return false;
+    }
+    // Tables made by an earlier version get the indexes added since, once
+    // their columns are there. No engine asks "does this index exist" the
+    // same way: one that cannot be made is taken to be there already, and
+    // the tables work without it.
+    for (const char* index : {indexRun, indexRunSerial}) {
+        std::string ignored;
+        odbc::Transaction transaction(db);
+        if (db.executeDirect(index, ignored)) transaction.commit(ignored);
     }
     return true;
 }

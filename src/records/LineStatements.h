@@ -4,6 +4,7 @@
 // one, the server's clock and the names the tables can hold. For
 // records/Line*.cpp only.
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,11 @@ std::string utcNow();
 bool validName(const std::string& name, std::size_t maxLength);
 // Why it is not one: WHAT is empty, too long, or holds a control character.
 std::string nameProblem(const char* what, const std::string& name, std::size_t maxLength);
+
+// The unit of a serial (mac < 0) or the one whose block holds mac, inside
+// the caller's transaction, if any.
+bool readUnit(LineDatabase::Statements& statements, const std::string& serial, long long mac,
+              std::optional<LineUnit>& unit, std::string& problem);
 
 }  // namespace linedb
 }  // namespace vornix

@@ -3,7 +3,8 @@
 #include "records/LineStatements.h"
 
 // What the line view reads: runs page by page, one run, an address's
-// router and the pools' figures. Readers hold no transaction open.
+// router, the pools' figures and units with their runs. Readers hold no
+// transaction open.
 namespace vornix {
 
 using odbc::Fetch;
@@ -179,6 +180,78 @@ bool LineDatabase::poolFigures(const std::vector<std::string>& since, std::vecto
     if (!rows) {
         diagnostic = "cannot read the pools: " + problem;
         pools.clear();
+        return false;
+    }
+    return true;
+}
+
+namespace linedb {
+
+bool readUnit(LineDatabase::Statements& statements, const std::string& serial, long long mac,
+              std::optional<LineUnit>& unit, std::string& problem) {
+    unit.reset();
+    // By an address: the unit whose block starts nearest below it, if the
+    // block reaches it (blocks never overlap), found through the index.
+    Cursor rows = mac < 0 ? run(statements,
+                                "SELECT serial, pool, first_mac, mac_count, bound_at, run_id FROM vornix_unit"
+                                " WHERE serial = ?",
+                                {Parameter::text(serial)}, problem)
+                          : run(statements,
+                                "SELECT serial, pool, first_mac, mac_count, bound_at, run_id FROM vornix_unit"
+                                " WHERE first_mac <= ? ORDER BY first_mac DESC LIMIT 1",
+                                {Parameter::integer(mac)}, problem);
+    const Fetch f = rows ? rows->fetch(problem) : Fetch::Failed;
+    if (f == Fetch::End) return true;
+    std::optional<std::string> name, pool, at, runId;
+    std::optional<long long> first, count;
+    if (f == Fetch::Failed || !rows->text(1, name, problem) || !rows->text(2, pool, problem) ||
+        !rows->integer(3, first, problem) || !rows->integer(4, count, problem) || !rows->text(5, at, problem) ||
+        !rows->text(6, runId, problem))
+        return false;
+    if (mac >= 0 && first.value_or(0) + count.value_or(0) <= mac) return true;
+    unit = LineUnit{name.value_or(""), pool.value_or(""), first.value_or(0), static_cast<int>(count.value_or(0)),
+                    at.value_or(""), runId.value_or("")};
+    return true;
+}
+
+}  // namespace linedb
+
+bool LineDatabase::findUnit(const std::string& serial, std::optional<LineUnit>& unit, std::string& diagnostic) {
+    std::string problem;
+    // Ended (rolled back) on return: a reader holds no transaction open.
+    odbc::Transaction transaction(*connection_);
+    if (linedb::readUnit(*statements_, serial, -1, unit, problem)) return true;
+    diagnostic = "cannot look up unit " + connection_->mask(serial) + ": " + problem;
+    return false;
+}
+
+bool LineDatabase::findUnitHolding(long long mac, std::optional<LineUnit>& unit, std::string& diagnostic) {
+    std::string problem;
+    odbc::Transaction transaction(*connection_);
+    if (linedb::readUnit(*statements_, std::string(), mac, unit, problem)) return true;
+    diagnostic = "cannot look up the unit of " + formatMac(mac) + ": " + problem;
+    return false;
+}
+
+bool LineDatabase::readUnitRuns(const std::string& serial, std::vector<StoredRun>& runs, std::string& diagnostic) {
+    runs.clear();
+    std::string problem;
+    odbc::Transaction transaction(*connection_);
+    // A run id begins with its start in UTC: their order is the runs'.
+    auto rows = run(*statements_,
+                    "SELECT run_id, station, recorded_at, record_text FROM vornix_run WHERE serial = ? ORDER BY run_id",
+                    {Parameter::text(serial)}, problem);
+    for (Fetch f; rows && (f = rows->fetch(problem)) != Fetch::End;) {
+        StoredRun stored;
+        if (f == Fetch::Failed || !readStoredRun(*rows, stored, problem)) {
+            rows.reset();
+            break;
+        }
+        runs.push_back(std::move(stored));
+    }
+    if (!rows) {
+        diagnostic = "cannot read the runs of unit " + connection_->mask(serial) + ": " + problem;
+        runs.clear();
         return false;
     }
     return true;

@@ -224,9 +224,10 @@ void RunRecords::end(RunOutcome& outcome, LineRecordKeeper* keeper) {
         return journal::recordLine(run.record->data(), outcome, station_, transcript, run.secrets);
     };
     std::string record = recordLine();
+    const std::string serial = run.secrets.mask(run.record->data().serial);
     bool kept = false;
     if (keeper) {
-        const std::string notKept = keeper->keep(run.record->data().runId, record);
+        const std::string notKept = keeper->keepForUnit(run.record->data().runId, serial, record);
         kept = notKept.empty();
         if (!kept) {
             fail(outcome, notKept);
@@ -239,7 +240,7 @@ void RunRecords::end(RunOutcome& outcome, LineRecordKeeper* keeper) {
         fail(outcome, "Can't write the run journal: " + why);
         // The line's record must not say more than the run did.
         if (keptAsSucceeded) {
-            const std::string notKept = keeper->keep(run.record->data().runId, recordLine());
+            const std::string notKept = keeper->keepForUnit(run.record->data().runId, serial, recordLine());
             if (!notKept.empty()) fail(outcome, notKept);
         }
     }
@@ -252,7 +253,7 @@ void RunRecords::end(RunOutcome& outcome, LineRecordKeeper* keeper) {
         fail(outcome, "Can't write the run journal: cannot name the transcript " + run.name + ": " + why);
         if (recordedAsSucceeded) {
             if (keeper) {
-                const std::string notKept = keeper->keep(run.record->data().runId, recordLine());
+                const std::string notKept = keeper->keepForUnit(run.record->data().runId, serial, recordLine());
                 if (!notKept.empty()) fail(outcome, notKept);
             }
             if (!files_.appendLine(journalPath(), recordLine(), why)) fail(outcome, "Can't write the run journal: " + why);
@@ -345,7 +346,7 @@ void RunRecords::recover(const std::string& name, const Secrets& secrets, LineRe
         const std::string record = journal::interruptedLine(
             data, run.station, std::string(journal::transcriptDirectory) + "/" + done, secrets);
         if (keeper) {
-            const std::string notKept = keeper->keep(data.runId, record);
+            const std::string notKept = keeper->keepForUnit(data.runId, secrets.mask(data.serial), record);
             if (!notKept.empty()) log_.appendLog(notKept);
         }
         if (!files_.appendLine(journalPath(), record, why)) {

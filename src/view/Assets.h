@@ -12,7 +12,8 @@ struct Asset {
 };
 
 // "/" -> line.html, "/runs" -> runs.html, "/run" -> run.html, "/address" ->
-// address.html, "/assets/<file>" -> the file; nullptr for any other path.
+// address.html, "/unit" -> unit.html, "/assets/<file>" -> the file; nullptr
+// for any other path.
 const Asset* findAsset(std::string_view path);
 
 }  // namespace vornix::view

@@ -351,9 +351,10 @@ void LineView::follow() {
 }
 
 LineView::Answer LineView::api(const std::string& path, const Params& params) {
-    // These two may wait for the database: they take the index only briefly.
+    // These may wait for the database: they take the index only briefly.
     if (path == "/api/run") return run(params);
     if (path == "/api/address") return address(params);
+    if (path == "/api/unit") return unit(params);
     std::lock_guard<std::mutex> lock(mutex_);
     refreshJournal();
     if (path == "/api/summary") return summary(params);
@@ -642,6 +643,63 @@ LineView::Answer LineView::address(const Params& params) {
         }
     }
     if (!local.is_null()) answer.update(local);
+    return {200, answer};
+}
+
+LineView::Answer LineView::unit(const Params& params) {
+    const std::string key = param(params, "key");
+    const std::optional<long long> mac = parseAnyMac(key);
+    if (!mac && (key.empty() || key.size() > maxSerial ||
+                 std::any_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })))
+        return badRequest("key must be a unit's serial or one of its MAC addresses");
+    if (!hasDatabase()) return {404, json{{"error", "Units are kept in the line database, and this view has none"}}};
+    // Filled by the lookup's thread, which may outlive an unanswered one.
+    struct Found {
+        std::optional<LineUnit> unit;
+        std::vector<LineDatabase::StoredRun> runs;
+    };
+    auto found = std::make_shared<Found>();
+    std::string failure;
+    if (!lookup(
+            [found, mac, key](LineDatabase& db, std::string& why) {
+                return (mac ? db.findUnitHolding(*mac, found->unit, why) : db.findUnit(key, found->unit, why)) &&
+                       (!found->unit || db.readUnitRuns(found->unit->serial, found->runs, why));
+            },
+            failure))
+        return {503, json{{"error", failure}}};
+    json answer{{"key", key}, {"found", false}};
+    if (!found->unit) return {200, answer};
+    const LineUnit& unit = *found->unit;
+    json runs = json::array(), versions = json::array();
+    for (const LineDatabase::StoredRun& stored : found->runs) {
+        // Any station may have stored it: checked before it is parsed.
+        const std::string refusal = recordRefusal(stored.record);
+        json record = refusal.empty() ? json::parse(stored.record, nullptr, false) : json();
+        if (!record.is_object()) {
+            runs.push_back({{"run", stored.runId},
+                            {"station", stored.station},
+                            {"refused", refusal.empty() ? "not a record" : refusal}});
+            continue;
+        }
+        const json boot = record.value("boot", json());
+        const std::string version =
+            boot.is_object() && boot.value("found", json()).is_string() ? boot["found"].get<std::string>() : "";
+        if (!version.empty() && std::find(versions.begin(), versions.end(), version) == versions.end())
+            versions.push_back(version);
+        record["station"] = stored.station;  // its name in the line, as the view names the database's runs
+        runs.push_back(std::move(record));
+    }
+    answer.update({{"found", true},
+                   {"serial", unit.serial},
+                   {"pool", unit.pool},
+                   {"block",
+                    {{"first", formatMac(unit.first)},
+                     {"last", formatMac(unit.first + unit.count - 1)},
+                     {"count", unit.count}}},
+                   {"boundAt", unit.boundAt},
+                   {"boundBy", unit.runId},
+                   {"versions", versions},
+                   {"runs", runs}});
     return {200, answer};
 }
 

@@ -60,7 +60,7 @@ public:
     // Asks the database now, as the following thread does.
     void poll();
 
-    // path: "/api/summary", "/api/runs", "/api/run", "/api/address", "/api/pools".
+    // path: "/api/summary", "/api/runs", "/api/run", "/api/address", "/api/unit", "/api/pools".
     // 400 with {"error": one line} for a malformed parameter, 404 for an unknown path or run.
     Answer api(const std::string& path, const Params& params);
 
@@ -102,6 +102,7 @@ private:
     Answer runs(const Params& params);
     Answer run(const Params& params);
     Answer address(const Params& params);
+    Answer unit(const Params& params);
     bool transcriptExists(const std::string& name) const;
 
     Options options_;

@@ -407,6 +407,22 @@
 
   // ---- Runs page -----------------------------------------------------------
 
+  // A run's ticked stages, a chip each with its result and time.
+  function stageChips(ticked, stages) {
+    const cell = el("td", { "data-field": "stages" });
+    for (const key of list(ticked).map(str)) {
+      const st = object(object(stages)[key]);
+      const result = str(st.result) || "not run";
+      cell.appendChild(el("span", {
+        class: "stage-chip " + result.replace(/\s+/g, "-"),
+        title: (STAGE_NAMES[key] || key) + ": " + result + (st.failure ? " — " + str(st.failure) : ""),
+      }, (STAGE_NAMES[key] || key) + " " + (result === "succeeded" ? "✓" : result === "failed" ? "✗" : "–") +
+        (typeof st.ms === "number" && result !== "not run" ? " " + seconds(st.ms) : "")));
+    }
+    if (!list(ticked).length) cell.appendChild(el("span", { class: "stage-chip not-run" }, "reachability only"));
+    return cell;
+  }
+
   // datetime-local holds the PC's own time without a zone; the API wants UTC.
   function toIso(local) {
     const d = new Date(local);
@@ -469,17 +485,7 @@
 
     render(answer, q) {
       const rows = (answer.runs || []).map((r) => {
-        const stages = el("td", null);
-        for (const key of r.ticked || []) {
-          const st = (r.stages || {})[key] || {};
-          const result = st.result || "not run";
-          stages.appendChild(el("span", {
-            class: "stage-chip " + result.replace(/\s+/g, "-"),
-            title: (STAGE_NAMES[key] || key) + ": " + result + (st.failure ? " — " + st.failure : ""),
-          }, (STAGE_NAMES[key] || key) + " " + (result === "succeeded" ? "✓" : result === "failed" ? "✗" : "–") +
-            (typeof st.ms === "number" && result !== "not run" ? " " + seconds(st.ms) : "")));
-        }
-        if (!(r.ticked || []).length) stages.appendChild(el("span", { class: "stage-chip not-run" }, "reachability only"));
+        const stages = stageChips(r.ticked, r.stages);
         return el("tr", { "data-run": r.run },
           el("td", null, Object.assign(runLink(r.run, localTime(r.started)), { title: r.started })),
           el("td", null, r.station),
@@ -700,9 +706,78 @@
     },
   };
 
+  // ---- Unit page -----------------------------------------------------------
+
+  const unit = {
+    async start() {
+      const key = (query().get("key") || "").trim();
+      byId("key").value = key;
+      if (!key) {
+        loaded();
+        return;
+      }
+      byId("answer-panel").hidden = false;
+      const answer = byId("unit-answer");
+      try {
+        const u = await api("/api/unit?key=" + encodeURIComponent(key));
+        this.render(answer, u);
+        clearError();
+      } catch (e) {
+        answer.removeAttribute("data-found");
+        answer.className = "error";
+        answer.replaceChildren(el("p", { class: "verdict" }, e.status === 400 ? "Not a serial or an address: " + e.message : e.message));
+        if (e.status !== 400) showError(e.message);
+      }
+      loaded();
+    },
+
+    render(answer, u) {
+      answer.className = "";
+      if (!u.found) {
+        answer.dataset.found = "no";
+        answer.replaceChildren(el("p", { class: "verdict" },
+          "No unit ", el("span", { class: "mono", "data-field": "key" }, str(u.key)), " in the line database."));
+        return;
+      }
+      answer.dataset.found = "yes";
+      const block = object(u.block);
+      const versions = list(u.versions).map(str);
+      const facts = [
+        ["Serial", el("span", { class: "mono", "data-field": "serial" }, str(u.serial))],
+        ["Block", el("span", { class: "mono", "data-field": "block" },
+          str(block.first) + " – " + str(block.last) + " (" + count(block.count) + ")")],
+        ["Pool", el("span", { "data-field": "pool" }, str(u.pool))],
+        ["Bound", el("span", { "data-field": "bound-at" }, timeCell(u.boundAt))],
+        ["Bound by", Object.assign(runLink(u.boundBy), { title: "the run that gave the unit its block" })],
+        ["Versions found", el("span", { "data-field": "versions" }, versions.length ? versions.join(", ") : "—")],
+      ];
+      answer.replaceChildren(
+        el("p", { class: "verdict" }, "Unit " + str(u.serial) + ": " + list(u.runs).length +
+          (list(u.runs).length === 1 ? " run" : " runs") + " in the line database."),
+        el("dl", { class: "facts" }, ...facts.flatMap(([name, value]) => [el("dt", null, name), el("dd", null, value)])));
+
+      const rows = list(u.runs).map(object).map((r) => {
+        const mac = object(r.mac);
+        const first = object(list(mac.addresses)[0]);
+        const failures = STAGES.map((key) => str(object(object(r.stages)[key]).failure)).filter((line) => line);
+        return el("tr", { "data-run": str(r.run) },
+          el("td", null, Object.assign(runLink(r.run, r.started ? localTime(str(r.started)) : str(r.run)), { title: str(r.started) })),
+          el("td", { "data-field": "station" }, str(r.station)),
+          el("td", { class: "num", "data-field": "port" }, r.port ? str(r.port) : "—"),
+          stageChips(r.ticked, r.stages),
+          el("td", { "data-field": "result" }, r.refused ? str(r.refused) : badge(r.result)),
+          el("td", null, addressLink(str(first.written))),
+          el("td", { class: "wrap", "data-field": "failure" }, failures.join(" · ")));
+      });
+      byId("unit-runs-panel").hidden = false;
+      byId("unit-runs").tBodies[0].replaceChildren(...(rows.length ? rows : [emptyRow(7, "No run of this unit is recorded")]));
+      status(rows.length + (rows.length === 1 ? " run" : " runs"));
+    },
+  };
+
   // ---- start ---------------------------------------------------------------
 
-  const pages = { line: line, runs: runs, run: run, address: address };
+  const pages = { line: line, runs: runs, run: run, address: address, unit: unit };
   function start() {
     const page = pages[document.body.dataset.page];
     if (page) page.start();
