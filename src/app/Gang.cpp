@@ -205,15 +205,29 @@ void Gang::recover(OperatorConsole& console, const Tell& tell) {
 }
 
 void Gang::Stop::now() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     stopped_ = true;
     for (const std::shared_ptr<platform::ChildProcess>& child : children_) child->kill();
+    started_.wait(lock, [this] { return starting_ == 0; });
+}
+
+bool Gang::Stop::admit() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) return false;
+    ++starting_;
+    return true;
 }
 
 void Gang::Stop::add(const std::shared_ptr<platform::ChildProcess>& child) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopped_) child->kill();
-    else children_.push_back(child);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --starting_;
+        if (child) {
+            if (stopped_) child->kill();
+            else children_.push_back(child);
+        }
+    }
+    started_.notify_all();
 }
 
 void Gang::Stop::remove(const std::shared_ptr<platform::ChildProcess>& child) {
@@ -253,8 +267,15 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
         if (shared) arguments.insert(arguments.end(), {runArgument, tag});
         if (!port.serial.empty()) arguments.insert(arguments.end(), {"--serial", port.serial});
         arguments.insert(arguments.end(), stageArguments.begin(), stageArguments.end());
+        if (stop && !stop->admit()) {
+            routers.ended(port.port.number);
+            std::lock_guard<std::mutex> lock(tell);
+            if (events.ended) events.ended(port.port.number, results[i]);
+            continue;
+        }
         std::string why;
         std::shared_ptr<platform::ChildProcess> child = platform::ChildProcess::start(arguments, why);
+        if (stop) stop->add(child);
         if (!child) {
             routers.ended(port.port.number);
             std::lock_guard<std::mutex> lock(tell);
@@ -264,7 +285,6 @@ std::vector<Gang::Result> Gang::run(const std::vector<Port>& ports, const std::v
             if (events.ended) events.ended(port.port.number, results[i]);
             continue;
         }
-        if (stop) stop->add(child);
         readers.emplace_back([&, i, child, number = port.port.number] {
             std::string line;
             while (child->readLine(line)) {

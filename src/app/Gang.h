@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -89,19 +90,27 @@ public:
         std::function<void(int port, Result result)> ended;
     };
 
-    // Ends every port's run still going on, and any started after, at once:
+    // Ends every port's run still going on at once, and starts none after:
     // the operator left the program while they ran.
     class Stop {
     public:
+        // Returns once no port's process is being started: a process the
+        // system was still making when the program ended would be left
+        // outside the job that ends it with the program.
         void now();
 
     private:
         friend class Gang;
-        // Stopped already: the child is ended at once.
+        // Before a port's process is started: false once stopped (it is not).
+        bool admit();
+        // After an admitted start: its process (nullptr when none started);
+        // stopped already, it is ended at once.
         void add(const std::shared_ptr<platform::ChildProcess>& child);
         void remove(const std::shared_ptr<platform::ChildProcess>& child);
         std::mutex mutex_;
+        std::condition_variable started_;
         bool stopped_ = false;
+        int starting_ = 0;
         std::vector<std::shared_ptr<platform::ChildProcess>> children_;
     };
 

@@ -2,6 +2,7 @@
 
 // vornix-cli as a separate process, as a station script runs it: in a
 // directory of the test's own, its exit status, standard output and error.
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -23,7 +24,12 @@ struct CliResult {
 
 inline CliResult runCli(const std::string& directory, const std::string& arguments) {
     const std::string program = buildPath(VORNIX_CLI_PATH);
-    const std::string out = directory + "-out.txt", err = directory + "-err.txt";
+    // Names of each run's own: under Wine, the handle of a run that has just
+    // ended can still hold its file when the next run's shell opens it, and
+    // the shell then runs nothing ("Sharing violation.").
+    static std::atomic<int> runs{0};
+    const std::string name = directory + "-" + std::to_string(runs++);
+    const std::string out = name + "-out.txt", err = name + "-err.txt";
 #ifdef _WIN32
     const std::string command = "cd /d \"" + directory + "\" && \"" + program + "\" " + arguments + " > \"" + out +
                                 "\" 2> \"" + err + "\"";

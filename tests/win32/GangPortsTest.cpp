@@ -174,7 +174,7 @@ TEST(ChildProcess, ChildrenEndWithTheirStarter) {
 // The operator leaves while the ports run: every port's process ends at
 // once, and a port started after that is ended as it starts. The ports'
 // processes are this program (main), which never ends its run by itself.
-TEST(Gang, StopEndsEveryPortsRunAndAnyStartedAfter) {
+TEST(Gang, StopEndsEveryPortsRunAndStartsNoneAfter) {
     const std::vector<Gang::Port> ports{{RouterPort{1, loopback, "127.0.0.1"}, ""},
                                         {RouterPort{2, loopback, "127.0.0.1"}, ""}};
     Gang::Stop stop;
@@ -188,8 +188,8 @@ TEST(Gang, StopEndsEveryPortsRunAndAnyStartedAfter) {
     stop.now();
     gang.join();
     EXPECT_EQ(results, std::vector<Gang::Result>(2, Gang::Result::Interrupted));
-    EXPECT_EQ(Gang::run(ports, {"--mac"}, events, nullptr, &stop),
-              std::vector<Gang::Result>(2, Gang::Result::Interrupted));
+    // Once stopped, no port's process is started at all.
+    EXPECT_EQ(Gang::run(ports, {"--mac"}, events, nullptr, &stop), std::vector<Gang::Result>(2, Gang::Result::NotRun));
 }
 
 }  // namespace

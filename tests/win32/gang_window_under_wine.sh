@@ -101,9 +101,13 @@ ours() {  # the station namespace's processes of vornix.exe
   done
   return 0
 }
-gone() {  # vornix.exe and every port's process have ended
-  for _ in $(seq 100); do
-    ! kill -0 "$program" 2>/dev/null && [ -z "$(ours)" ] && return 0
+gone() {  # vornix.exe and every port's process have ended (a bound for a hang, not a speed)
+  local i
+  for i in $(seq 600); do
+    if ! kill -0 "$program" 2>/dev/null && [ -z "$(ours)" ]; then
+      [ "$i" -le 100 ] || echo "(the processes took $((i / 10)) s to end)"
+      return 0
+    fi
     sleep 0.1
   done
   return 1
@@ -117,7 +121,11 @@ cp "$scratch/station/vornix-journal.jsonl" "$scratch/first-journal.jsonl"
 program=$!
 driver start >/dev/null
 driver escape-yes >"$scratch/leave.txt"
-gone || { echo "a port's process outlived the window left with Yes: $(ours)"; exit 1; }
+gone || {
+  echo "a process of vornix.exe outlived the window left with Yes:"
+  for pid in $(ours); do echo "  $pid: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"; done
+  exit 1
+}
 (cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
 program=$!
 driver wait >/dev/null
