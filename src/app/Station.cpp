@@ -137,8 +137,6 @@ struct Station::Parts {
         unit.serial = serial;
         if (serial.empty() && unit.rules.source == SerialSource::Scan)
             failure = "No serial for this unit: nothing is written";
-        else if (serial.empty() && unit.rules.source == SerialSource::Assign && !read(keys::lineDatabase).text.empty())
-            failure = "Serials are not numbered by the line database: give this unit's serial (--serial SN)";
         return unit;
     }
 
@@ -149,6 +147,17 @@ struct Station::Parts {
         std::string problem;
         long long counter = 0;
         if (!readNextSerial(*adapters.profile, counter, problem)) return problem;
+        const std::string refused = numberedSerial(rules, counter, assigned);
+        if (!refused.empty()) return refused;
+        const std::string next = std::to_string(counter + 1);
+        const StationConfig config(*adapters.profile);
+        if (!config.write(keys::nextSerial, next) || config.read(keys::nextSerial).text != next)
+            return "Can't write next_serial to " + settings.configPath;
+        return std::string();
+    }
+
+    // The serial of number counter, today; empty, or the stage's failure line.
+    static std::string numberedSerial(const SerialRules& rules, long long counter, std::string& assigned) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
 #ifdef _WIN32
@@ -156,14 +165,9 @@ struct Station::Parts {
 #else
         localtime_r(&now, &local);
 #endif
+        std::string problem;
         if (!formatSerial(rules, counter, local, assigned, problem)) return "Can't number this unit: " + problem;
-        const std::string refused = serialRefusal(rules, assigned);
-        if (!refused.empty()) return refused;
-        const std::string next = std::to_string(counter + 1);
-        const StationConfig config(*adapters.profile);
-        if (!config.write(keys::nextSerial, next) || config.read(keys::nextSerial).text != next)
-            return "Can't write next_serial to " + settings.configPath;
-        return std::string();
+        return serialRefusal(rules, assigned);
     }
 
     void macWriting() {
@@ -187,9 +191,25 @@ struct Station::Parts {
             return;
         }
         const RunRecord::Data run = record->data();
-        LineBlockSource blocks({database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
-                                run.router, run.runId, StationConfig(*adapters.profile).readDecimal(keys::lineTimeout),
-                                forUnit.serial});
+        LineBlockSource::Settings line{database, read(keys::linePool).text, lineStation(*adapters.profile, station.name),
+                                       run.router, run.runId,
+                                       StationConfig(*adapters.profile).readDecimal(keys::lineTimeout), forUnit.serial};
+        if (forUnit.rules.source == SerialSource::Assign) {
+            // The line numbers the units of every station that shares the
+            // format; a station's next_serial, when set, is where it starts.
+            std::string problem;
+            long long start = 1;
+            if (!read(keys::nextSerial).text.empty() && !readNextSerial(*adapters.profile, start, problem)) {
+                StageRun(context, Stage::MacWriting).fail(problem);
+                return;
+            }
+            line.numberSerial = [rules = forUnit.rules](long long number, std::string& assigned) {
+                return numberedSerial(rules, number, assigned);
+            };
+            line.serialFormat = forUnit.rules.format;
+            line.serialStart = start;
+        }
+        LineBlockSource blocks(std::move(line));
         MacWriter(context, macBlock, blocks, forUnit).run();
         // Released as the source goes: the record says so first.
         spentAtEnd(blocks);

@@ -18,14 +18,39 @@ LineBlockSource::~LineBlockSource() {
 
 MacBlockSource::Reserved LineBlockSource::reserve(int count) {
     Reserved reserved;
+    if (settings_.serial.empty() && settings_.numberSerial && count > 0) {
+        // Numbered before the block is asked for: a number taken and not
+        // used is skipped, never given again.
+        auto number = std::make_shared<long long>(0);
+        const LineClient::Answer numbered =
+            client_.call([number, settings = settings_](LineDatabase& database) -> LineClient::Answer {
+                std::string diagnostic;
+                if (database.takeSerialNumber(settings.serialFormat, settings.serialStart, *number, diagnostic))
+                    return {Status::Done, diagnostic};
+                return {Status::Failed, diagnostic};
+            });
+        reachable_ = numbered.status != Status::Unanswered;
+        if (numbered.status != Status::Done) {
+            reserved.failureLine = numbered.status == Status::Unanswered
+                                       ? client_.unansweredLine()
+                                       : "Can't reach the line database: " + numbered.diagnostic;
+            return reserved;
+        }
+        std::string serial;
+        reserved.failureLine = settings_.numberSerial(*number, serial);
+        if (!reserved.failureLine.empty()) return reserved;
+        settings_.serial = serial;
+        numbered_ = true;
+        reserved.serial = serial;
+    }
     asked_ = std::chrono::steady_clock::now();
     auto result = std::make_shared<std::pair<LineDatabase::ReserveResult, Reservation>>();
     const LineClient::Answer answer =
-        client_.call([result, count, settings = settings_](LineDatabase& database) -> LineClient::Answer {
+        client_.call([result, count, settings = settings_, numbered = numbered_](LineDatabase& database) -> LineClient::Answer {
             if (count <= 0) return {Status::Done, std::string()};  // no addresses: a connection is all it takes
             std::string diagnostic;
             result->first = database.reserve(settings.pool, settings.station, count, settings.runId, leaseSeconds,
-                                             result->second, diagnostic, settings.serial);
+                                             result->second, diagnostic, settings.serial, numbered);
             switch (result->first) {
             case LineDatabase::ReserveResult::Reserved: return {Status::Done, diagnostic};
             case LineDatabase::ReserveResult::Failed: return {Status::Failed, diagnostic};
@@ -60,6 +85,11 @@ MacBlockSource::Reserved LineBlockSource::reserve(int count) {
         break;
     case LineDatabase::ReserveResult::UnitBusy:
         reserved.failureLine = "Unit " + settings_.serial + " is being written by another run: nothing is written";
+        break;
+    case LineDatabase::ReserveResult::UnitKnown:
+        // The line's counter was set back by hand: this new board is not that unit.
+        reserved.failureLine = "Serial " + settings_.serial + " was given to a unit before: the line database's " +
+                               "counter for " + settings_.serialFormat + " went back; nothing is written";
         break;
     case LineDatabase::ReserveResult::UnitSize:
         reserved.failureLine = "Unit " + settings_.serial + " has " + std::to_string(result->second.count) +

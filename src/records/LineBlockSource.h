@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,12 @@ public:
         std::string runId;     // the run's journal record: the block's holder
         int timeoutSeconds = 10;
         std::string serial = std::string();  // the unit's the run is for, or empty
+        // A station that numbers its units: the serial of the line's number
+        // for serialFormat (a counter that starts at serialStart), or the
+        // stage's failure line. Asked when the board holds no serial.
+        std::function<std::string(long long number, std::string& serial)> numberSerial = nullptr;
+        std::string serialFormat = std::string();
+        long long serialStart = 1;
     };
     explicit LineBlockSource(Settings settings);
     // Releases a block reserved and not assigned.
@@ -52,6 +59,7 @@ private:
     Settings settings_;
     LineClient client_;
     Reservation reservation_;
+    bool numbered_ = false;    // the serial is the line's number, just taken
     bool held_ = false;        // reserved, not yet assigned
     bool written_ = false;     // marked as written to the router
     bool reachable_ = true;    // the last call got an answer

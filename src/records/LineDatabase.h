@@ -27,6 +27,7 @@ constexpr std::size_t maxStationName = 127;   // [LINE] Station's buffer
 constexpr std::size_t maxRouterAddress = 63;
 constexpr std::size_t maxRunId = 127;
 constexpr std::size_t maxSerial = 64;  // a unit's serial, as [SERIAL] allows it
+constexpr std::size_t maxSerialFormat = 256;  // [SERIAL] Format, as setup.ini allows it
 
 // Why a pool cannot be added as given, before asking the database: a name
 // empty, too long or with control characters, a text that is not an
@@ -82,8 +83,9 @@ public:
     // Exists: one of that name with another range.
     enum class AddResult { Added, There, Exists, Invalid, Failed };
     // UnitBusy: another run holds the unit's block (its lease is open);
-    // UnitSize: the unit's block is of another size (reservation: that block).
-    enum class ReserveResult { Reserved, Exhausted, NoSuchPool, Failed, UnitBusy, UnitSize };
+    // UnitSize: the unit's block is of another size (reservation: that block);
+    // UnitKnown: a serial just numbered names a unit bound before.
+    enum class ReserveResult { Reserved, Exhausted, NoSuchPool, Failed, UnitBusy, UnitSize, UnitKnown };
     // Refused: the database answered no (another holder, a closed block);
     // Failed: no answer, asking again may help.
     enum class AssignResult { Assigned, Refused, Failed };
@@ -117,9 +119,17 @@ public:
     // already bound gets its own block again (the pool does not move); a
     // new one gets a block as above and is bound to it. A unit's block is
     // never another run's, never abandoned and never spent.
+    // newSerial: the serial was just numbered (takeSerialNumber), so a unit
+    // already bound with it is another board: UnitKnown, nothing reserved.
     ReserveResult reserve(const std::string& pool, const std::string& station, int count, const std::string& holder,
                           int leaseSeconds, Reservation& reservation, std::string& diagnostic,
-                          const std::string& serial = std::string());
+                          const std::string& serial = std::string(), bool newSerial = false);
+
+    // The line's next number for serials of this format, taken for good:
+    // the counter only moves forward, whether or not the serial is used,
+    // so no number is ever given twice. A format the line has not numbered
+    // yet starts at start.
+    bool takeSerialNumber(const std::string& format, long long start, long long& number, std::string& diagnostic);
 
     // The run holder is over. Its open block that was written to a router
     // is spent (in spent): never handed out again. One never written may go
@@ -193,7 +203,7 @@ private:
                             int leaseSeconds, Reservation& reservation, std::string& diagnostic);
     ReserveResult reserveForUnit(const std::string& pool, const std::string& station, int count,
                                  const std::string& holder, int leaseSeconds, const std::string& serial,
-                                 Reservation& reservation, std::string& diagnostic);
+                                 bool newSerial, Reservation& reservation, std::string& diagnostic);
 
     std::unique_ptr<odbc::Connection> connection_;
     std::unique_ptr<Statements> statements_;  // prepared once per connection

@@ -155,7 +155,7 @@ bool LineDatabase::status(std::vector<PoolStatus>& pools, std::vector<OpenReserv
 LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const std::string& station, int count,
                                                   const std::string& holder, int leaseSeconds,
                                                   Reservation& reservation, std::string& diagnostic,
-                                                  const std::string& serial) {
+                                                  const std::string& serial, bool newSerial) {
     odbc::Connection& db = *connection_;
     auto fail = [&](const std::string& problem) {
         diagnostic = "cannot reserve " + std::to_string(count) + " addresses in pool " + db.mask(pool) + ": " + problem;
@@ -168,7 +168,7 @@ LineDatabase::ReserveResult LineDatabase::reserve(const std::string& pool, const
     if (leaseSeconds < 0) return fail("a lease cannot be negative");
     if (!serial.empty()) {
         if (!validName(serial, maxSerial)) return fail(nameProblem("the serial", serial, maxSerial));
-        return reserveForUnit(pool, station, count, holder, leaseSeconds, serial, reservation, diagnostic);
+        return reserveForUnit(pool, station, count, holder, leaseSeconds, serial, newSerial, reservation, diagnostic);
     }
 
     odbc::Transaction transaction(db);
@@ -306,8 +306,8 @@ LineDatabase::ReserveResult LineDatabase::takeBlock(const std::string& pool, con
 
 LineDatabase::ReserveResult LineDatabase::reserveForUnit(const std::string& pool, const std::string& station, int count,
                                                          const std::string& holder, int leaseSeconds,
-                                                         const std::string& serial, Reservation& reservation,
-                                                         std::string& diagnostic) {
+                                                         const std::string& serial, bool newSerial,
+                                                         Reservation& reservation, std::string& diagnostic) {
     odbc::Connection& db = *connection_;
     std::string problem;
     auto fail = [&] {
@@ -321,6 +321,11 @@ LineDatabase::ReserveResult LineDatabase::reserveForUnit(const std::string& pool
         odbc::Transaction transaction(db);
         std::optional<LineUnit> unit;
         if (!linedb::readUnit(*statements_, serial, -1, unit, problem)) return fail();
+        if (unit && newSerial) {
+            // The counter was set back by hand: this board is not that unit.
+            diagnostic = "serial " + db.mask(serial) + " was given to a unit before";
+            return ReserveResult::UnitKnown;
+        }
         if (unit) {
             reservation = Reservation{unit->first, unit->first, unit->count, false, holder, true};
             if (unit->count != count) {
@@ -359,6 +364,54 @@ LineDatabase::ReserveResult LineDatabase::reserveForUnit(const std::string& pool
             transaction.commit(problem))
             return ReserveResult::Reserved;
         if (db.lost()) break;
+    }
+    return fail();
+}
+
+bool LineDatabase::takeSerialNumber(const std::string& format, long long start, long long& number,
+                                    std::string& diagnostic) {
+    odbc::Connection& db = *connection_;
+    std::string problem;
+    auto fail = [&] {
+        diagnostic = "cannot number a serial of format " + db.mask(format) + ": " + problem;
+        return false;
+    };
+    if (format.empty() || format.size() > maxSerialFormat) {
+        problem = "a format holds 1 to " + std::to_string(maxSerialFormat) + " characters";
+        return fail();
+    }
+    // Twice at most: a station numbering the format's first serial at the
+    // same moment fails this one's insert, and the second time round the
+    // counter is there.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        odbc::Transaction transaction(db);
+        long long rows = 0;
+        // The row is this transaction's from the update until it commits.
+        if (!change(*statements_, "UPDATE vornix_serial_counter SET next_number = next_number + 1 WHERE format = ?",
+                    {Parameter::text(format)}, rows, problem))
+            return fail();
+        if (rows == 0) {
+            if (change(*statements_, "INSERT INTO vornix_serial_counter (format, next_number) VALUES (?, ?)",
+                       {Parameter::text(format), Parameter::integer(start + 1)}, rows, problem) &&
+                transaction.commit(problem)) {
+                number = start;
+                return true;
+            }
+            if (db.lost()) break;
+            continue;
+        }
+        auto taken = run(*statements_, "SELECT next_number FROM vornix_serial_counter WHERE format = ?",
+                         {Parameter::text(format)}, problem);
+        if (!taken) return fail();
+        const Fetch f = taken->fetch(problem);
+        std::optional<long long> next;
+        if (f != Fetch::Row || !taken->integer(1, next, problem) || !next) {
+            if (problem.empty()) problem = "the counter went while it was read";
+            return fail();
+        }
+        if (!transaction.commit(problem)) return fail();
+        number = *next - 1;
+        return true;
     }
     return fail();
 }

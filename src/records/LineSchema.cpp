@@ -63,6 +63,12 @@ constexpr char createUnit[] =
     " mac_count INTEGER NOT NULL,"
     " bound_at VARCHAR(20) NOT NULL,"
     " run_id VARCHAR(128) NOT NULL)";
+// The line's counters of assigned serials, one per format: a number is
+// taken for good, so none is ever given twice.
+constexpr char createSerialCounter[] =
+    "CREATE TABLE vornix_serial_counter ("
+    " format VARCHAR(256) NOT NULL PRIMARY KEY,"
+    " next_number BIGINT NOT NULL)";
 
 // One row per lock: a transaction that updates it first holds it until it
 // ends. Adding a pool takes "pools", so overlap checks never run side by side.
@@ -83,6 +89,7 @@ constexpr TableDefinition tables[] = {
     {"vornix_run", createRun, indexRun, nullptr},
     {"vornix_lock", createLock, nullptr, poolsLockRow},
     {"vornix_unit", createUnit, nullptr, nullptr},
+    {"vornix_serial_counter", createSerialCounter, nullptr, nullptr},
 };
 
 // Columns a table made by an earlier version lacks, added by createTables().

@@ -1,5 +1,5 @@
 // Units in line mode: a serial keeps the block it first got from the line's
-// pool for life, in a real PostgreSQL server (ports 24352-24358), through
+// pool for life, in a real PostgreSQL server (ports 24352-24359), through
 // the database client and through vornix-cli against simulated routers.
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "RouterSim.h"
@@ -292,6 +293,63 @@ TEST_F(LineUnits, ARouterHoldingAnotherUnitsAddressesIsRefused) {
     for (std::size_t i = before; i < received.size(); ++i)
         EXPECT_EQ(received[i].find("echo "), std::string::npos) << "nothing written";
     EXPECT_EQ(router.variables("/proc/ticfg/env")["SerialNumber"], "VX0007");
+}
+
+// Catches two stations numbering units at once giving one number twice, and
+// a line counter set back by hand giving a new board an old unit's block.
+TEST_F(LineUnits, StationsThatNumberTheirUnitsShareTheLinesCounter) {
+    ASSERT_NO_FATAL_FAILURE(start(24359));
+    std::unique_ptr<LineDatabase> stations[2] = {connect(), connect()};
+    std::vector<long long> numbers[2];
+    std::vector<std::thread> threads;
+    for (int s = 0; s < 2; ++s)
+        threads.emplace_back([&, s] {
+            for (int i = 0; i < 20; ++i) {
+                long long number = 0;
+                std::string diagnostic;
+                if (stations[s]->takeSerialNumber("VX{N:4}", 7, number, diagnostic)) numbers[s].push_back(number);
+                else ADD_FAILURE() << diagnostic;
+            }
+        });
+    for (auto& t : threads) t.join();
+    std::set<long long> taken(numbers[0].begin(), numbers[0].end());
+    taken.insert(numbers[1].begin(), numbers[1].end());
+    ASSERT_EQ(taken.size(), 40u) << "a number given twice";
+    EXPECT_EQ(*taken.begin(), 7);
+    EXPECT_EQ(*taken.rbegin(), 46);
+
+    routersim::RouterSim router(board("127.0.0.25"));
+    ASSERT_TRUE(router.start());
+    const std::string station = this->station("st-1", "127.0.0.25");
+    // Numbered by the station from next_serial's 5 on, the line's from then.
+    auto numbering = [](const std::string& station, const std::string& next) {
+        std::string ini = test::readAll(station + "/setup.ini");
+        const std::string scan = "Source=scan\r\nName=SerialNumber\r\nPattern=VX[0-9]{4}\r\n";
+        ini.replace(ini.find(scan), scan.size(), "Source=assign\r\nName=SerialNumber\r\nFormat=LN{N:4}\r\n"
+                                                 "Pattern=LN[0-9]{4}\r\n" + next);
+        // The serial a board already holds is read from ENV_PATH first.
+        ini.replace(ini.find("Telnet Username="), 0, "ENV_PATH=/proc/ticfg/env\r\n");
+        std::ofstream(station + "/setup.ini", std::ios::binary) << ini;
+    };
+    numbering(station, "next_serial=5\r\n");
+    const test::CliResult first = test::runCli(station, "--mac");
+    EXPECT_EQ(first.status, 0) << first.out;
+    EXPECT_EQ(router.variables("/proc/ticfg/env")["SerialNumber"], "LN0005");
+    EXPECT_EQ(sql("SELECT serial, first_mac - " + std::to_string(base) + " FROM vornix_unit"), "LN0005|0\n");
+    EXPECT_EQ(test::readAll(station + "/setup.ini").find("next_serial=6"), std::string::npos) << "the line's counter";
+
+    sql("UPDATE vornix_serial_counter SET next_number = 5 WHERE format = 'LN{N:4}'");
+    routersim::RouterSim fresh(board("127.0.0.26"));
+    ASSERT_TRUE(fresh.start());
+    const std::string other = this->station("st-2", "127.0.0.26");
+    numbering(other, "");
+    const test::CliResult again = test::runCli(other, "--mac");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.out.find("\nSerial LN0005 was given to a unit before: the line database's counter for LN{N:4} "
+                             "went back; nothing is written\n"),
+              std::string::npos)
+        << again.out;
+    EXPECT_EQ(fresh.variables("/proc/ticfg/env").count("ethaddr"), 0u) << "nothing written";
 }
 
 // Catches the view's unit search missing a unit by its serial or an address,
