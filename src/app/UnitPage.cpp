@@ -7,7 +7,9 @@
 #include <optional>
 #include <vector>
 
+#include "app/Station.h"
 #include "config/FileBytes.h"
+#include "platform/CurrentDirectory.h"
 #include "procedures/MacBlock.h"
 #include "procedures/UnitBook.h"
 #include "records/Journal.h"
@@ -84,6 +86,56 @@ int printUnit(const std::string& unitsPath, const std::string& journalPath, cons
     }
     printPage(*unit, runs, asJson, false, out);
     return 0;
+}
+
+bool findStationUnit(const std::string& unitsPath, const std::string& journalPath, std::optional<long long> mac,
+                     const std::string& serial, std::optional<LineUnit>& unit,
+                     std::vector<LineDatabase::StoredRun>& runs, std::string& why) {
+    unit.reset();
+    runs.clear();
+    std::string text;
+    if (readFileBytes(unitsPath, text) == FileRead::Failed) {
+        why = "cannot read " + unitsPath;
+        return false;
+    }
+    const std::vector<UnitBlock> units = parseUnits(text);
+    const UnitBlock* found = nullptr;
+    if (mac) {
+        for (const UnitBlock& candidate : units) {
+            const std::optional<long long> first = parseMac(candidate.first);
+            if (first && *mac >= *first && *mac < *first + candidate.count) found = &candidate;
+        }
+    } else {
+        found = unitNamed(units, serial);
+    }
+    if (!found) return true;
+    const std::optional<long long> first = parseMac(found->first);
+    if (!first) return true;
+    std::vector<std::string> records;
+    if (!journal::lastRecords(journalPath, std::numeric_limits<std::size_t>::max(), records, why)) return false;
+    LineUnit shown{found->serial, std::string(), *first, found->count, std::string(), found->runId};
+    for (const std::string& line : records) {
+        // The view refuses what it cannot take itself; only the serial is read here.
+        const json record = json::parse(line, nullptr, false);
+        if (!record.is_object() || record.value("serial", json()) != json(found->serial)) continue;
+        const std::string runId = record.value("run", json()).is_string() ? record["run"].get<std::string>() : "";
+        const std::string started = record.value("started", json()).is_string() ? record["started"].get<std::string>() : "";
+        if (runId == found->runId) shown.boundAt = started;
+        runs.push_back({runId, std::string(), started, line});
+    }
+    unit = shown;
+    return true;
+}
+
+std::function<bool(std::optional<long long>, const std::string&, std::optional<LineUnit>&,
+                   std::vector<LineDatabase::StoredRun>&, std::string&)>
+stationUnitLookup(const std::string& directory) {
+    const std::string separator(1, platform::pathSeparator());
+    return [units = directory + separator + Station::unitsName, journal = directory + separator + journal::fileName](
+               std::optional<long long> mac, const std::string& serial, std::optional<LineUnit>& unit,
+               std::vector<LineDatabase::StoredRun>& runs, std::string& why) {
+        return findStationUnit(units, journal, mac, serial, unit, runs, why);
+    };
 }
 
 int printLineUnit(const std::string& database, int timeoutSeconds, const std::string& serialOrMac, bool asJson,

@@ -1,7 +1,12 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "records/LineDatabase.h"
 
 namespace vornix {
 
@@ -15,6 +20,19 @@ int printUnit(const std::string& unitsPath, const std::string& journalPath, cons
 // The same in line mode, from the line database (its ODBC connection
 // string, each call within timeoutSeconds): the runs of every station, each
 // with its station.
+// A station's unit (no line database) as the line view shows it: false and
+// why when a file cannot be read; unit empty when there is none. The unit's
+// pool is empty, and it was bound when the run that bound it started.
+// mac: one of its addresses, else serial names it.
+bool findStationUnit(const std::string& unitsPath, const std::string& journalPath, std::optional<long long> mac,
+                     const std::string& serial, std::optional<LineUnit>& unit,
+                     std::vector<LineDatabase::StoredRun>& runs, std::string& why);
+
+// findStationUnit on the files of the station in directory.
+std::function<bool(std::optional<long long> mac, const std::string& serial, std::optional<LineUnit>& unit,
+                   std::vector<LineDatabase::StoredRun>& runs, std::string& why)>
+stationUnitLookup(const std::string& directory);
+
 int printLineUnit(const std::string& database, int timeoutSeconds, const std::string& serialOrMac, bool asJson,
                   std::FILE* out, std::FILE* err);
 

@@ -14,6 +14,7 @@
 #include "app/Gang.h"
 #include "app/Station.h"
 #include "app/HeadlessConsole.h"
+#include "app/UnitPage.h"
 #include "cli/QueuedOutput.h"
 #include "vornix/Version.h"
 #ifdef VORNIX_LINE_VIEW
@@ -126,6 +127,7 @@ int serveView(int argc, char** argv) {
     options.database = source->database;
     options.station = source->station;
     options.timeoutSeconds = source->timeoutSeconds;
+    if (options.database.empty()) options.stationUnits = vornix::stationUnitLookup(source->directory);
     return vornix::view::serve(options, stdout, stderr);
 #else
     (void)argc;

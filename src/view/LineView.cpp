@@ -652,7 +652,6 @@ LineView::Answer LineView::unit(const Params& params) {
     if (!mac && (key.empty() || key.size() > maxSerial ||
                  std::any_of(key.begin(), key.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })))
         return badRequest("key must be a unit's serial or one of its MAC addresses");
-    if (!hasDatabase()) return {404, json{{"error", "Units are kept in the line database, and this view has none"}}};
     // Filled by the lookup's thread, which may outlive an unanswered one.
     struct Found {
         std::optional<LineUnit> unit;
@@ -660,14 +659,19 @@ LineView::Answer LineView::unit(const Params& params) {
     };
     auto found = std::make_shared<Found>();
     std::string failure;
-    if (!lookup(
-            [found, mac, key](LineDatabase& db, std::string& why) {
-                return (mac ? db.findUnitHolding(*mac, found->unit, why) : db.findUnit(key, found->unit, why)) &&
-                       (!found->unit || db.readUnitRuns(found->unit->serial, found->runs, why));
-            },
-            failure))
+    if (!hasDatabase()) {
+        if (!options_.stationUnits)
+            return {404, json{{"error", "Units are kept in the line database, and this view has none"}}};
+        if (!options_.stationUnits(mac, key, found->unit, found->runs, failure)) return {503, json{{"error", failure}}};
+    } else if (!lookup(
+                   [found, mac, key](LineDatabase& db, std::string& why) {
+                       return (mac ? db.findUnitHolding(*mac, found->unit, why) : db.findUnit(key, found->unit, why)) &&
+                              (!found->unit || db.readUnitRuns(found->unit->serial, found->runs, why));
+                   },
+                   failure)) {
         return {503, json{{"error", failure}}};
-    json answer{{"key", key}, {"found", false}};
+    }
+    json answer{{"key", key}, {"found", false}, {"source", hasDatabase() ? "database" : "station"}};
     if (!found->unit) return {200, answer};
     const LineUnit& unit = *found->unit;
     json runs = json::array(), versions = json::array();
@@ -686,7 +690,8 @@ LineView::Answer LineView::unit(const Params& params) {
             boot.is_object() && boot.value("found", json()).is_string() ? boot["found"].get<std::string>() : "";
         if (!version.empty() && std::find(versions.begin(), versions.end(), version) == versions.end())
             versions.push_back(version);
-        record["station"] = stored.station;  // its name in the line, as the view names the database's runs
+        // Its name in the line, as the view names the database's runs.
+        if (!stored.station.empty()) record["station"] = stored.station;
         runs.push_back(std::move(record));
     }
     answer.update({{"found", true},

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -42,6 +43,13 @@ public:
         // How often the count of the database's records is checked against
         // those read (a record stored with a clock far behind is missed).
         int recountSeconds = 30;
+        // Without a database: the station's own unit, by an address or its
+        // serial (false and why when its files cannot be read); none: the
+        // view has no units.
+        using StationUnits =
+            std::function<bool(std::optional<long long> mac, const std::string& serial, std::optional<LineUnit>& unit,
+                               std::vector<LineDatabase::StoredRun>& runs, std::string& why)>;
+        StationUnits stationUnits = nullptr;
     };
     using Params = std::map<std::string, std::string>;
     struct Answer {

@@ -164,7 +164,8 @@ int serve(const ServeOptions& options, std::FILE* out, std::FILE* err) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station, 30});
+    LineView view({options.stationDirectory, options.database, options.timeoutSeconds, options.station, 30,
+                   options.stationUnits});
     HttpServer server;
     // Browsers keep their connections: without this each answer waits for
     // the peer's delayed acknowledgement.

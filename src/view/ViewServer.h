@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "view/LineView.h"
+
 namespace vornix::view {
 
 // Where and what the line view serves.
@@ -16,6 +18,7 @@ struct ServeOptions {
     std::string station;           // the station's name in the line, with a database
     int timeoutSeconds = 10;       // each database call's deadline
     std::vector<std::string> allowHosts;  // names besides the address and localhost (--allow-host)
+    LineView::Options::StationUnits stationUnits = nullptr;  // without a database: the station's units
 };
 
 // "[ADDRESS:]PORT" into options; false and why when it is not one.

@@ -13,6 +13,7 @@
 
 #include "RouterSim.h"
 #include "support/CliRun.h"
+#include "support/ServedView.h"
 #include "support/TempDir.h"
 
 namespace vornix {
@@ -123,6 +124,18 @@ TEST(Units, AUnitTriedAgainCarriesTheAddressesItGotFirst) {
     const test::CliResult table = station.run("--unit VX0001");
     EXPECT_NE(table.out.find("block     00:11:22:00:00:10 - 00:11:22:00:00:11 (2)\n"), std::string::npos) << table.out;
     EXPECT_EQ(station.run("--unit VX0404").status, 1);
+
+    // The line view of a station without a line database shows it too.
+    test::ServedView view(station.station, station.address, 18241);
+    ASSERT_TRUE(view.ready()) << view.failure();
+    for (const char* key : {"VX0001", "001122000011"}) {
+        const json shown = view.json(std::string("/api/unit?key=") + key);
+        EXPECT_EQ(shown["source"], "station") << key;
+        EXPECT_EQ(shown["block"], json::parse(R"({"first":"00:11:22:00:00:10","last":"00:11:22:00:00:11","count":2})"));
+        ASSERT_EQ(shown["runs"].size(), 4u) << key;
+        EXPECT_EQ(shown["boundAt"], shown["runs"][0]["started"]) << "bound by its first run";
+    }
+    EXPECT_EQ(view.json("/api/unit?key=VX0404")["found"], false);
 }
 
 // A board that carries another unit's addresses (swapped between fixture

@@ -75,6 +75,11 @@
     return el("span", { class: "result " + text.replace(/\s+/g, "-") }, text);
   }
 
+  // Where a unit page's answer comes from: the line's database or this station's own files.
+  function kept(unit) {
+    return unit.source === "station" ? "in this station's units file" : "in the line database";
+  }
+
   function byId(id) {
     return document.getElementById(id);
   }
@@ -736,7 +741,7 @@
       if (!u.found) {
         answer.dataset.found = "no";
         answer.replaceChildren(el("p", { class: "verdict" },
-          "No unit ", el("span", { class: "mono", "data-field": "key" }, str(u.key)), " in the line database."));
+          "No unit ", el("span", { class: "mono", "data-field": "key" }, str(u.key)), " " + kept(u) + "."));
         return;
       }
       answer.dataset.found = "yes";
@@ -746,14 +751,14 @@
         ["Serial", el("span", { class: "mono", "data-field": "serial" }, str(u.serial))],
         ["Block", el("span", { class: "mono", "data-field": "block" },
           str(block.first) + " – " + str(block.last) + " (" + count(block.count) + ")")],
-        ["Pool", el("span", { "data-field": "pool" }, str(u.pool))],
+        ["Pool", el("span", { "data-field": "pool" }, str(u.pool) || "—")],
         ["Bound", el("span", { "data-field": "bound-at" }, timeCell(u.boundAt))],
         ["Bound by", Object.assign(runLink(u.boundBy), { title: "the run that gave the unit its block" })],
         ["Versions found", el("span", { "data-field": "versions" }, versions.length ? versions.join(", ") : "—")],
       ];
       answer.replaceChildren(
         el("p", { class: "verdict" }, "Unit " + str(u.serial) + ": " + list(u.runs).length +
-          (list(u.runs).length === 1 ? " run" : " runs") + " in the line database."),
+          (list(u.runs).length === 1 ? " run" : " runs") + " " + kept(u) + "."),
         el("dl", { class: "facts" }, ...facts.flatMap(([name, value]) => [el("dt", null, name), el("dd", null, value)])));
 
       const rows = list(u.runs).map(object).map((r) => {
