@@ -33,6 +33,7 @@ constexpr char usage[] =
     "       vornix-cli --gang --serial K=SN... [--mac] [--boot]\n"
     "       vornix-cli --history [N] [--json]\n"
     "       vornix-cli --unit SN|MAC [--json]\n"
+    "       vornix-cli --label SN|MAC|RUN\n"
     "       vornix-cli --line-init | --pool-add NAME FIRST LAST | --pool-status\n"
     "       vornix-cli --serve [ADDRESS:]PORT [--allow-host NAME]...\n"
     "Prepares the router named in setup.ini (in the current directory), like a\n"
@@ -56,6 +57,9 @@ constexpr char usage[] =
     "              is for (a unit keeps its first block of addresses for life);\n"
     "              with --gang, K=SN for port K, once per port\n"
     "  --unit SN|MAC  the unit of that serial or address: its block, its runs\n"
+    "  --label SN|MAC|RUN  with [LABEL] in setup.ini: the label of the last run\n"
+    "              that passed for that serial, address or run id, as the ZPL\n"
+    "              sent to the printer, to standard output\n"
     "  --history [N]  the last N runs of the journal (20), as a table\n"
     "  --json         with --history: the runs' records, one JSON object a line;\n"
     "                 with --unit: the unit as one JSON object\n"
@@ -208,6 +212,7 @@ int main(int argc, char** argv) {
     const char* gangRun = nullptr;
     const char* serial = nullptr;
     const char* unit = nullptr;
+    const char* label = nullptr;
     std::vector<std::pair<int, std::string>> portSerials;  // --gang --serial K=SN
     int count = 20;
     for (int i = 1; i < argc; ++i) {
@@ -228,6 +233,8 @@ int main(int argc, char** argv) {
                 portSerials.emplace_back(port, equals + 1);
         } else if (!std::strcmp(argv[i], "--unit") && i + 1 < argc) {
             unit = argv[++i];
+        } else if (!std::strcmp(argv[i], "--label") && i + 1 < argc) {
+            label = argv[++i];
         } else if (!std::strcmp(argv[i], "--json")) {
             json = true;
         } else if (!std::strcmp(argv[i], "--mac")) mac = true;
@@ -248,6 +255,10 @@ int main(int argc, char** argv) {
 
     if (unit && (history || mac || boot || firmware || gang || serial)) {
         std::fprintf(stderr, "vornix-cli: --unit runs no stage\n%s", usage);
+        return 2;
+    }
+    if (label && (unit || history || json || mac || boot || firmware || gang || serial)) {
+        std::fprintf(stderr, "vornix-cli: --label runs no stage\n%s", usage);
         return 2;
     }
     if (gang && serial && portSerials.empty()) {
@@ -283,6 +294,11 @@ int main(int argc, char** argv) {
     if (!station) return 1;
     if (history) return station->printHistory(stdout, stderr, count, json);
     if (unit) return station->printUnit(stdout, stderr, unit, json);
+    if (label) return station->printLabel(stdout, stderr, label);
+    if (!station->labelProblem().empty()) {
+        std::printf("%s\n", station->labelProblem().c_str());
+        return 1;
+    }
     std::string problem;
     const vornix::SerialSource source = station->serialSource(problem);
     if (!problem.empty() || (serial && source == vornix::SerialSource::Off)) {
