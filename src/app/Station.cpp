@@ -325,13 +325,37 @@ struct Station::Parts {
     // One label of a run to the printer, under the station's label lock: a
     // gang's ports never interleave theirs. The operator's line, also in
     // the run's record with the print.
-    std::string printLabel(RunRecord& run, const std::string& zpl, const std::string& reason) {
+    RunRecord::Label printLabel(const std::string& runId, const std::string& zpl, const std::string& reason) {
         std::string why;
         if (const auto lock = platform::lockFile(path(labelLockName), 30000, why))
-            why = LabelPrinterLink(*labelSpool).print(labelRules.printer, run.data().runId, zpl);
-        run.label({std::chrono::system_clock::now(), labelRules.printer.text,
-                   why.empty() ? std::string("printed") : "not printed: " + why, reason});
-        return why.empty() ? "Label printed: " + labelRules.printer.text : "Label not printed: " + why;
+            why = LabelPrinterLink(*labelSpool).print(labelRules.printer, runId, zpl);
+        return {std::chrono::system_clock::now(), labelRules.printer.text,
+                why.empty() ? std::string("printed") : "not printed: " + why, reason};
+    }
+    std::string labelLine(const RunRecord::Label& label) const {
+        return label.result == "printed" ? "Label printed: " + label.printer
+                                         : "Label not printed: " + label.result.substr(std::strlen("not printed: "));
+    }
+
+    // The journal record of the last passed run for a serial, an address or
+    // a run id, and its label; false and the line for standard error.
+    bool labelOf(const std::string& key, std::string& record, std::string& zpl, std::string& why) const {
+        if (!labelProblem.empty() || !labelRules.on) {
+            why = labelProblem.empty() ? "setup.ini has no [LABEL] section" : labelProblem;
+            return false;
+        }
+        const std::string journalPath = path(journal::fileName);
+        std::vector<std::string> records;
+        if (!journal::lastRecords(journalPath, std::numeric_limits<std::size_t>::max(), records, why)) return false;
+        for (auto line = records.rbegin(); line != records.rend(); ++line) {
+            LabelValues values;
+            if (!labelRecordMatches(*line, key) || !labelValuesOfRecord(*line, values)) continue;
+            record = *line;
+            zpl = fillLabel(labelTemplate, values);
+            return true;
+        }
+        why = "no run that passed is for " + key + " in " + journalPath;
+        return false;
     }
 
     // The run is over: its label, when it passed (its router is good
@@ -342,7 +366,9 @@ struct Station::Parts {
         for (StageResult stage : outcome.stages) chosen = chosen || stage != StageResult::NotChosen;
         if (labelRules.on && chosen && outcome.succeeded()) {
             const std::string zpl = fillLabel(labelTemplate, labelValues(record->data(), station, secrets()));
-            console.appendLog(printLabel(*record, zpl, std::string()));
+            const RunRecord::Label label = printLabel(record->data().runId, zpl, std::string());
+            record->label(label);
+            console.appendLog(labelLine(label));
         }
         records.end(outcome, keeper().get());
     }
@@ -449,29 +475,34 @@ int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serial
 }
 
 int Station::printLabel(std::FILE* out, std::FILE* err, const std::string& key) const {
-    const Parts& p = *parts_;
-    if (!p.labelProblem.empty() || !p.labelRules.on) {
-        std::fprintf(err, "vornix-cli: %s\n",
-                     p.labelProblem.empty() ? "setup.ini has no [LABEL] section" : p.labelProblem.c_str());
-        return 1;
-    }
-    std::vector<std::string> records;
-    std::string why;
-    if (!journal::lastRecords(journalPath(), std::numeric_limits<std::size_t>::max(), records, why)) {
+    std::string record, zpl, why;
+    if (!parts_->labelOf(key, record, zpl, why)) {
         std::fprintf(err, "vornix-cli: %s\n", why.c_str());
         return 1;
     }
-    // The last run of it that passed: the one a label was printed for.
-    for (auto line = records.rbegin(); line != records.rend(); ++line) {
-        if (!labelRecordMatches(*line, key)) continue;
-        LabelValues values;
-        if (!labelValuesOfRecord(*line, values)) continue;
-        const std::string zpl = fillLabel(p.labelTemplate, values);
-        std::fwrite(zpl.data(), 1, zpl.size(), out);
-        return 0;
+    std::fwrite(zpl.data(), 1, zpl.size(), out);
+    return 0;
+}
+
+int Station::reprintLabel(std::FILE* out, std::FILE* err, const std::string& key, const std::string& reason) {
+    Parts& p = *parts_;
+    std::string record, zpl, why;
+    if (!p.labelOf(key, record, zpl, why)) {
+        std::fprintf(err, "vornix-cli: %s\n", why.c_str());
+        return 1;
     }
-    std::fprintf(err, "vornix-cli: no run that passed is for %s in %s\n", key.c_str(), journalPath().c_str());
-    return 1;
+    LabelValues values;
+    labelValuesOfRecord(record, values);
+    const RunRecord::Label label = p.printLabel(values.run, zpl, reason);
+    std::fprintf(out, "%s\n", p.labelLine(label).c_str());
+    // The run's own journal line was written once, at its end: a reprint
+    // is a line of the labels' journal, naming its run.
+    if (!p.files.appendLine(p.path(labelJournalName), labelReprintLine(values.run, values.serial, label, p.secrets()),
+                            why)) {
+        std::fprintf(err, "vornix-cli: Can't write %s: %s\n", labelJournalName, why.c_str());
+        return 1;
+    }
+    return label.result == "printed" ? 0 : 1;
 }
 
 bool Station::isLineCommand(const std::string& arg) { return vornix::isLineCommand(arg); }

@@ -70,6 +70,11 @@ public:
     // address or a run id, exactly as it was sent, from the run's record
     // and today's template; the exit status.
     int printLabel(std::FILE* out, std::FILE* err, const std::string& serialMacOrRun) const;
+    // vornix-cli --reprint: that label sent again, its line to out and its
+    // print (reason: the operator's) to the labels' journal; the exit
+    // status, 0 only when it was printed.
+    int reprintLabel(std::FILE* out, std::FILE* err, const std::string& serialMacOrRun, const std::string& reason);
+    static constexpr const char* labelJournalName = "vornix-labels.jsonl";
 
     // The Start press; false while a run is still going on.
     bool startPressed();

@@ -59,6 +59,19 @@ bool labelValuesOfRecord(const std::string& recordLine, LabelValues& values) {
     return true;
 }
 
+std::string labelReprintLine(const std::string& runId, const std::string& serial, const RunRecord::Label& label,
+                             const Secrets& secrets) {
+    nlohmann::ordered_json line;
+    line["format"] = journal::formatVersion;
+    line["time"] = journal::utcText(label.time);
+    line["run"] = journal::cleanText(Secrets(), runId);
+    if (!serial.empty()) line["serial"] = journal::cleanText(secrets, serial);
+    line["printer"] = journal::cleanText(secrets, label.printer);
+    line["result"] = journal::cleanText(secrets, label.result);
+    line["reason"] = journal::cleanText(secrets, label.reason);
+    return line.dump();
+}
+
 bool labelRecordMatches(const std::string& recordLine, const std::string& key) {
     using nlohmann::json;
     const json record = json::parse(recordLine, nullptr, false);

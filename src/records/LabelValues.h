@@ -20,4 +20,9 @@ bool labelValuesOfRecord(const std::string& recordLine, LabelValues& values);
 // serial, one of the addresses it wrote (any case) or its run's id.
 bool labelRecordMatches(const std::string& recordLine, const std::string& key);
 
+// A label printed again for a run, as one JSON line of the labels' journal
+// (time, run, serial, printer, result, reason), secrets masked.
+std::string labelReprintLine(const std::string& runId, const std::string& serial, const RunRecord::Label& label,
+                             const Secrets& secrets);
+
 }  // namespace vornix

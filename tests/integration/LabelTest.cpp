@@ -63,8 +63,9 @@ struct LabelStation {
 };
 
 // Catches a label not sent, sent twice, sent for a failed run, or one that
-// --label cannot make again exactly; and a print missing from the record.
-TEST(Label, APassingRunPrintsOneLabelAndAFailedRunNone) {
+// --label and --reprint cannot make again exactly; and a print missing from
+// the records.
+TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
     test::TestPrinter printer("127.0.0.161", test::TestPrinter::Mode::Ready);
     LabelStation s("127.0.0.161", printer.printer());
     ASSERT_TRUE(s.started);
@@ -81,13 +82,27 @@ TEST(Label, APassingRunPrintsOneLabelAndAFailedRunNone) {
     EXPECT_EQ(s.run("--label VX0001").out, printer.labels()[0]);
     EXPECT_EQ(s.run("--label 00:11:22:00:00:11").out, printer.labels()[0]);
 
+    const test::CliResult again = s.run("--reprint vx0001 --reason 'label torn'");
+    EXPECT_EQ(again.status, 1) << "serials are compared exactly";
+    const test::CliResult reprinted = s.run("--reprint VX0001 --reason 'label torn'");
+    EXPECT_EQ(reprinted.status, 0) << reprinted.err;
+    EXPECT_EQ(reprinted.out, "Label printed: " + printer.printer() + "\n");
+    printer.settle();
+    ASSERT_EQ(printer.labels().size(), 2u);
+    EXPECT_EQ(printer.labels()[1], printer.labels()[0]);
+    const json reprint = json::parse(test::readAll(s.station + "/vornix-labels.jsonl"));
+    EXPECT_EQ(reprint["run"], record["run"]);
+    EXPECT_EQ(reprint["serial"], "VX0001");
+    EXPECT_EQ(reprint["result"], "printed");
+    EXPECT_EQ(reprint["reason"], "label torn");
+
     s.setup("127.0.0.161", "wrong", printer.printer());
     const test::CliResult failed = s.run("--serial VX0002 --mac");
     EXPECT_EQ(failed.status, 1) << failed.out;
     EXPECT_EQ(failed.out.find("Label"), std::string::npos) << failed.out;
     printer.settle();
-    EXPECT_EQ(printer.labels().size(), 1u);
-    EXPECT_EQ(printer.statusAsked(), 1);
+    EXPECT_EQ(printer.labels().size(), 2u);
+    EXPECT_EQ(printer.statusAsked(), 2);
     EXPECT_FALSE(s.lastRecord().contains("labels"));
     const test::CliResult none = s.run("--label VX0002");
     EXPECT_EQ(none.status, 1);
