@@ -60,6 +60,10 @@ bool scan(const std::string& text, std::vector<Data>& data, std::string& problem
             continue;
         }
         const std::string command{upper(text[i + 1]), i + 2 < text.size() ? upper(text[i + 2]) : '\0'};
+        // The command, control and delimiter characters stay ^ ~ and , so
+        // that what the station escapes is all that could start a command.
+        if (command == "CC" || command == "CT" || command == "CD")
+            return at(i, std::string(1, c) + command + " changes a command character, which a label may not");
         if (command == "FH") ownEscape = true;
         if (command == "FS") ownEscape = false;
         const bool fieldData = c == '^' && (command == "FD" || command == "FV");

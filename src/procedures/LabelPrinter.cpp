@@ -1,6 +1,9 @@
 #include "procedures/LabelPrinter.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "link/Net.h"
@@ -42,6 +45,41 @@ struct Connection {
         if (started) net::stopSockets();
     }
 };
+
+// A printer that stops reading must not hold the run: its connection is
+// shut once the label has not gone out within the time, which ends a send
+// blocked on it.
+class SendWatch {
+public:
+    SendWatch(net::SocketHandle socket, int timeoutMs)
+        : thread_([this, socket, timeoutMs] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return over_; })) {
+                  cut_ = true;
+                  net::shutdownBoth(socket);
+              }
+          }) {}
+    ~SendWatch() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            over_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+    bool cut() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return cut_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool over_ = false, cut_ = false;
+    std::thread thread_;
+};
+
+constexpr int sendTimeoutMs = 10000;
 
 }  // namespace
 
@@ -100,9 +138,12 @@ std::string LabelPrinterLink::overTcp(const LabelPrinter& printer, const std::st
     const std::string problem = hostStatusProblem(answer);
     if (!problem.empty()) return problem;
 
+    SendWatch watch(connection.socket, sendTimeoutMs);
     for (std::size_t sent = 0; sent < zpl.size();) {
         const std::size_t chunk = std::min<std::size_t>(zpl.size() - sent, 64 * 1024);
         const int count = net::sendBytes(connection.socket, zpl.data() + sent, static_cast<int>(chunk));
+        if (count <= 0 && watch.cut())
+            return "the printer took no more of the label within " + std::to_string(sendTimeoutMs / 1000) + " s";
         if (count <= 0) return "the connection to " + where + " broke while the label was sent";
         sent += static_cast<std::size_t>(count);
     }

@@ -67,6 +67,8 @@ TEST(LabelTemplate, RefusesAnUnknownFieldWithItsLineAndColumn) {
         {"^XA\n^FO{PORT},10^FDx^FS", "line 2, column 4: a field stands outside field data (^FD ... ^FS)"},
         {"^XA^FH\\^FD{SERIAL}^FS", "line 1, column 8: ^FH before field data that holds a field (the station writes its own)"},
         {"^XA^FX {not a field} ^FS^FH\\^FD_7E^FS^XZ", ""},
+        {"^XA\n^CC+\n+FD{SERIAL}+FS", "line 2, column 1: ^CC changes a command character, which a label may not"},
+        {"~ct+^XA^FD{SERIAL}^FS", "line 1, column 1: ~CT changes a command character, which a label may not"},
     };
     for (const auto& c : cases) {
         std::string problem;
