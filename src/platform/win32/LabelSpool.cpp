@@ -24,7 +24,7 @@ std::string toSpooler(const std::string& printerName, const std::string& name, c
         if (!StartPagePrinter(printer) ||
             !WritePrinter(printer, const_cast<char*>(zpl.data()), static_cast<DWORD>(zpl.size()), &written) ||
             written != zpl.size())
-            why = "the printer " + printerName + " took only part of the label (error " + std::to_string(GetLastError()) + ")";
+            why = "the printer " + printerName + " did not take the whole label (error " + std::to_string(GetLastError()) + ")";
         EndPagePrinter(printer);
         EndDocPrinter(printer);
     }
