@@ -13,6 +13,7 @@
 #include <string>
 
 #include "RouterSim.h"
+#include "platform/LabelSpools.h"
 #include "support/CliRun.h"
 #include "support/TempDir.h"
 #include "support/TestPrinter.h"
@@ -155,6 +156,29 @@ TEST(Label, ADirLabelScansAsTheSerialAndTheFirstMacTheRunWrote) {
     const std::vector<std::string> expected = {"CODE-128:00:11:22:00:00:10", "CODE-128:VX0004",
                                                "QR-Code:VX0004 00:11:22:00:00:10"};
     EXPECT_EQ(codes, expected);
+}
+
+// Catches lp given other arguments than a raw job to the queue, a label
+// that does not reach it whole, and lp's refusal lost. An lp of the test's
+// own stands first on PATH.
+TEST(Label, AnLpQueueGetsTheLabelRawAndLpsRefusalInOneLine) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir.file("bin"));
+    dir.write("bin/lp", "#!/bin/sh\n[ \"$2\" = refusing ] && { echo 'lp: The printer or class does not exist.' >&2; "
+                        "exit 1; }\necho \"$1 $2 $3 $4 $5\" > '" + dir.file("args") + "'\ncat \"$6\" > '" +
+                            dir.file("label") + "'\n");
+    std::filesystem::permissions(dir.file("bin/lp"), std::filesystem::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (dir.file("bin") + ":" + path).c_str(), 1);
+    const auto spool = platform::makeLabelSpool(dir.file("."), '/');
+    LabelPrinter queue, refusing;
+    std::string why;
+    ASSERT_TRUE(parseLabelPrinter("lp:zebra", queue, why) && parseLabelPrinter("lp:refusing", refusing, why));
+    EXPECT_EQ(spool->hand(queue, "run", "^XA^FD\xe9^FS^XZ"), "");
+    EXPECT_EQ(spool->hand(refusing, "run", "^XA^XZ"), "lp -d refusing failed: lp: The printer or class does not exist.");
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(test::readAll(dir.file("args")), "-d zebra -o raw --\n");
+    EXPECT_EQ(test::readAll(dir.file("label")), "^XA^FD\xe9^FS^XZ");
 }
 
 // Catches a station that starts its runs with a [LABEL] it cannot use, or
