@@ -29,7 +29,7 @@ using nlohmann::json;
 struct LabelStation {
     LabelStation(const std::string& address, const std::string& printer) : router(routerAt(address)) {
         std::filesystem::create_directory(station);
-        started = router.start();
+        started = router.start(&notStarted);
         dir.write("station/label.zpl", test::readAll(VORNIX_SOURCE_DIR "/samples/label.zpl"));
         setup(address, "s3cret!", printer);
     }
@@ -61,6 +61,7 @@ struct LabelStation {
     const std::string station = dir.file("station");
     routersim::RouterSim router;
     bool started = false;
+    std::string notStarted;  // why the simulated router did not start
 };
 
 // Catches a label not sent, sent twice, sent for a failed run, or one that
@@ -69,7 +70,7 @@ struct LabelStation {
 TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
     test::TestPrinter printer("127.0.0.161", test::TestPrinter::Mode::Ready);
     LabelStation s("127.0.0.161", printer.printer());
-    ASSERT_TRUE(s.started);
+    ASSERT_TRUE(s.started) << s.notStarted;
 
     const test::CliResult passed = s.run("--serial VX0001 --mac");
     EXPECT_EQ(passed.status, 0) << passed.out;
@@ -115,7 +116,7 @@ TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
 TEST(Label, APrinterOutOfPaperLeavesTheRunPassedWithoutALabel) {
     test::TestPrinter printer("127.0.0.163", test::TestPrinter::Mode::PaperOut);
     LabelStation s("127.0.0.163", printer.printer());
-    ASSERT_TRUE(s.started);
+    ASSERT_TRUE(s.started) << s.notStarted;
     const test::CliResult run = s.run("--serial VX0003 --mac");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("\nLabel not printed: paper out\n"), std::string::npos) << run.out;
@@ -132,7 +133,7 @@ TEST(Label, APrinterOutOfPaperLeavesTheRunPassedWithoutALabel) {
 // fields), as a renderer and a barcode reader of their own read it.
 TEST(Label, ADirLabelScansAsTheSerialAndTheFirstMacTheRunWrote) {
     LabelStation s("127.0.0.164", "dir:labels");
-    ASSERT_TRUE(s.started);
+    ASSERT_TRUE(s.started) << s.notStarted;
     std::filesystem::create_directory(s.station + "/labels");
     const test::CliResult run = s.run("--serial VX0004 --mac");
     EXPECT_EQ(run.status, 0) << run.out;
