@@ -186,6 +186,10 @@ int Gang::runPort(int number, OperatorConsole& console, const std::string& gangR
         console.appendLog("Can't start the station of port " + std::to_string(number) + " in " + directory);
         return 1;
     }
+    if (!station->labelProblem().empty()) {
+        console.appendLog(station->labelProblem());
+        return 1;
+    }
     if (!serial.empty()) {
         const std::string refused = station->useSerial(serial);
         if (!refused.empty()) {

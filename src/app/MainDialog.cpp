@@ -148,6 +148,10 @@ void MainDialog::paintMinimised() {
 
 void MainDialog::startPressed() {
     if (!station_) return;
+    if (!station_->labelProblem().empty()) {
+        appendLog(station_->labelProblem());
+        return;
+    }
     // With scanned serials, each run is for the unit scanned first.
     std::string problem;
     if (station_->serialSource(problem) == SerialSource::Scan) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <random>
 
@@ -21,10 +22,12 @@
 #include "platform/FileLock.h"
 #include "platform/FileRecords.h"
 #include "platform/HostName.h"
+#include "platform/LabelSpools.h"
 #include "platform/Ports.h"
 #include "procedures/BootUpdater.h"
 #include "procedures/MacBlock.h"
 #include "procedures/FirmwareUpdater.h"
+#include "procedures/LabelPrinter.h"
 #include "procedures/MacWriter.h"
 #include "procedures/ProfileBlockSource.h"
 #include "procedures/StageRun.h"
@@ -33,6 +36,7 @@
 #include "records/LineClient.h"
 #include "records/LineCommands.h"
 #include "records/LineDatabase.h"
+#include "records/LabelValues.h"
 #include "records/LineRecordKeeper.h"
 #include "records/Odbc.h"
 #include "records/RunRecords.h"
@@ -314,9 +318,80 @@ struct Station::Parts {
         console.setRecord(record.get());
     }
 
-    // The run is over: its records are kept before the run reports its
-    // result, and one that cannot be kept fails the run.
-    void runEnded(RunOutcome& outcome) { records.end(outcome, keeper().get()); }
+    // [LABEL], read as the station starts: its template checked once, and
+    // what prints is what was checked.
+    LabelRules labelRules;
+    std::string labelTemplate;
+    std::string labelProblem;  // the line that refuses [LABEL], or empty
+    std::unique_ptr<LabelSpool> labelSpool;
+
+    void readLabel() {
+        if (!readLabelRules(*adapters.profile, labelRules, labelProblem) || !labelRules.on) return;
+        const std::string& file = labelRules.templatePath;
+        const bool absolute = file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':');
+        const std::string templatePath = absolute ? file : path(file);
+        std::string why;
+        if (readFileBytes(templatePath, labelTemplate) != FileRead::Ok)
+            labelProblem = "Can't read LABEL->Template: cannot read " + templatePath;
+        else if (labelTemplate.size() > maxLabelTemplateBytes)
+            labelProblem = "Can't read LABEL->Template: " + templatePath + " is larger than " +
+                           std::to_string(maxLabelTemplateBytes) + " bytes";
+        else if (!checkLabelTemplate(labelTemplate, why))
+            labelProblem = "Can't read LABEL->Template: " + templatePath + ", " + why;
+        if (!labelProblem.empty()) labelRules.on = false;
+        else labelSpool = platform::makeLabelSpool(settings.directory, platform::pathSeparator());
+    }
+
+    // One label of a run to the printer, under the station's label lock: a
+    // gang's ports never interleave theirs. The operator's line, also in
+    // the run's record with the print.
+    RunRecord::Label printLabel(const std::string& runId, const std::string& zpl, const std::string& reason) {
+        std::string why;
+        if (const auto lock = platform::lockFile(path(labelLockName), 30000, why))
+            why = LabelPrinterLink(*labelSpool).print(labelRules.printer, runId, zpl);
+        return {std::chrono::system_clock::now(), labelRules.printer.text,
+                why.empty() ? std::string("printed") : "not printed: " + why, reason};
+    }
+    std::string labelLine(const RunRecord::Label& label) const {
+        return label.result == "printed" ? "Label printed: " + label.printer
+                                         : "Label not printed: " + label.result.substr(std::strlen("not printed: "));
+    }
+
+    // The journal record of the last passed run for a serial, an address or
+    // a run id, and its label; false and the line for standard error.
+    bool labelOf(const std::string& key, std::string& record, std::string& zpl, std::string& why) const {
+        if (!labelProblem.empty() || !labelRules.on) {
+            why = labelProblem.empty() ? "setup.ini has no [LABEL] section" : labelProblem;
+            return false;
+        }
+        const std::string journalPath = path(journal::fileName);
+        std::vector<std::string> records;
+        if (!journal::lastRecords(journalPath, std::numeric_limits<std::size_t>::max(), records, why)) return false;
+        for (auto line = records.rbegin(); line != records.rend(); ++line) {
+            LabelValues values;
+            if (!labelRecordMatches(*line, key) || !labelValuesOfRecord(*line, values)) continue;
+            record = *line;
+            zpl = fillLabel(labelTemplate, values);
+            return true;
+        }
+        why = "no run that passed is for " + key + " in " + journalPath;
+        return false;
+    }
+
+    // The run is over: its label, when it passed (its router is good
+    // whatever the printer does), then its records, kept before the run
+    // reports its result; one that cannot be kept fails the run.
+    void runEnded(RunOutcome& outcome) {
+        bool chosen = false;
+        for (StageResult stage : outcome.stages) chosen = chosen || stage != StageResult::NotChosen;
+        if (labelRules.on && chosen && outcome.succeeded()) {
+            const std::string zpl = fillLabel(labelTemplate, labelValues(record->data(), station, secrets()));
+            const RunRecord::Label label = printLabel(record->data().runId, zpl, std::string());
+            record->label(label);
+            console.appendLog(labelLine(label));
+        }
+        records.end(outcome, keeper().get());
+    }
 
     // Before the first run: the records of runs killed before they wrote theirs.
     void recoverInterrupted() {
@@ -341,6 +416,7 @@ std::unique_ptr<Station> Station::open(OperatorConsole& console, StartRefusal& w
     p.sequencer = std::make_unique<RunSequencer>(
         p.context, *p.adapters.echo,
         RunSequencer::Stages{[&p] { p.macWriting(); }, [&p] { p.bootUpdate(); }, [&p] { p.firmwareUpdate(); }});
+    p.readLabel();
     p.sequencer->aroundRuns([&p] { p.runStarting(); }, [&p](RunOutcome& outcome) { p.runEnded(outcome); });
     // A gang's port leaves that to its gang, before and after its ports
     // run: a port starting beside its siblings would take a sibling's
@@ -391,6 +467,8 @@ std::string Station::useSerial(const std::string& typed) {
     return std::string();
 }
 
+const std::string& Station::labelProblem() const { return parts_->labelProblem; }
+
 bool Station::startPressed() { return parts_->sequencer->startPressed(); }
 
 RunOutcome Station::waitForRun() { return parts_->sequencer->waitForRun(); }
@@ -414,6 +492,37 @@ int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serial
         return printLineUnit(database, StationConfig(*parts_->adapters.profile).readDecimal(keys::lineTimeout),
                              serialOrMac, asJson, out, err);
     return vornix::printUnit(parts_->path(unitsName), journalPath(), serialOrMac, asJson, out, err);
+}
+
+int Station::printLabel(std::FILE* out, std::FILE* err, const std::string& key) const {
+    std::string record, zpl, why;
+    if (!parts_->labelOf(key, record, zpl, why)) {
+        std::fprintf(err, "vornix-cli: %s\n", why.c_str());
+        return 1;
+    }
+    std::fwrite(zpl.data(), 1, zpl.size(), out);
+    return 0;
+}
+
+int Station::reprintLabel(std::FILE* out, std::FILE* err, const std::string& key, const std::string& reason) {
+    Parts& p = *parts_;
+    std::string record, zpl, why;
+    if (!p.labelOf(key, record, zpl, why)) {
+        std::fprintf(err, "vornix-cli: %s\n", why.c_str());
+        return 1;
+    }
+    LabelValues values;
+    labelValuesOfRecord(record, values);
+    const RunRecord::Label label = p.printLabel(values.run, zpl, reason);
+    std::fprintf(out, "%s\n", p.labelLine(label).c_str());
+    // The run's own journal line was written once, at its end: a reprint
+    // is a line of the labels' journal, naming its run.
+    if (!p.files.appendLine(p.path(labelJournalName), labelReprintLine(values.run, values.serial, label, p.secrets()),
+                            why)) {
+        std::fprintf(err, "vornix-cli: Can't write %s: %s\n", labelJournalName, why.c_str());
+        return 1;
+    }
+    return label.result == "printed" ? 0 : 1;
 }
 
 bool Station::isLineCommand(const std::string& arg) { return vornix::isLineCommand(arg); }

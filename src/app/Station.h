@@ -59,6 +59,23 @@ public:
     // its block and every run of it; the exit status.
     int printUnit(std::FILE* out, std::FILE* err, const std::string& serialOrMac, bool asJson) const;
 
+    // Why setup.ini's [LABEL] (or its template) cannot be used, as the one
+    // line that says so; empty when it can, or when there is none. No run
+    // may start while it is not empty.
+    const std::string& labelProblem() const;
+    // The lock a station's processes take around one whole label.
+    static constexpr const char* labelLockName = "vornix-label.lock";
+
+    // vornix-cli --label: the label of the last passed run of a serial, an
+    // address or a run id, exactly as it was sent, from the run's record
+    // and today's template; the exit status.
+    int printLabel(std::FILE* out, std::FILE* err, const std::string& serialMacOrRun) const;
+    // vornix-cli --reprint: that label sent again, its line to out and its
+    // print (reason: the operator's) to the labels' journal; the exit
+    // status, 0 only when it was printed.
+    int reprintLabel(std::FILE* out, std::FILE* err, const std::string& serialMacOrRun, const std::string& reason);
+    static constexpr const char* labelJournalName = "vornix-labels.jsonl";
+
     // The Start press; false while a run is still going on.
     bool startPressed();
     // Until the run is over; how it went.

@@ -87,6 +87,11 @@ inline constexpr ConfigKey serialCheck{"SERIAL", "Check", nullptr, 256, Reading:
 inline constexpr ConfigKey serialFormat{"SERIAL", "Format", nullptr, 256, Reading::Text, false};
 inline constexpr ConfigKey nextSerial{"SERIAL", "next_serial", nullptr, 256, Reading::Text, false};
 
+// A label for each router that passes (config/LabelRules.h). Off while both
+// are absent or empty.
+inline constexpr ConfigKey labelTemplate{"LABEL", "Template", nullptr, 1024, Reading::Text, false};
+inline constexpr ConfigKey labelPrinter{"LABEL", "Printer", nullptr, 1024, Reading::Text, false};
+
 // Every single key, in the order docs/station-setup.md documents them.
 inline constexpr const ConfigKey* all[] = {
     &telnetWaitTime, &tiAppRegisterPath, &tiAppFilename, &tempDirectory,
@@ -96,6 +101,7 @@ inline constexpr const ConfigKey* all[] = {
     &writeMacPath, &writeMacNumber, &startMac, &writeEnvPath, &writeEnvNumber,
     &pacing, &lineDatabase, &linePool, &lineStation, &lineTimeout,
     &serialSource, &serialName, &serialPattern, &serialCheck, &serialFormat, &nextSerial,
+    &labelTemplate, &labelPrinter,
 };
 
 }  // namespace keys

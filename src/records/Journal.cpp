@@ -45,6 +45,8 @@ std::string clean(const Secrets& secrets, const std::string& text) {
 
 }  // namespace
 
+std::string cleanText(const Secrets& secrets, const std::string& text) { return clean(secrets, text); }
+
 std::string utcText(std::chrono::system_clock::time_point time) {
     return UtcTime(time).format("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
 }
@@ -93,6 +95,16 @@ std::string ending(ordered& record, const RunRecord::Data& data, const std::stri
     if (!data.spentFirst.empty())
         record["spentBlock"] = {{"first", clean(secrets, data.spentFirst)}, {"count", data.spentCount}};
     if (!data.interruption.empty()) record["interruption"] = data.interruption;
+    if (!data.labels.empty()) {
+        ordered labels = ordered::array();
+        for (const RunRecord::Label& label : data.labels) {
+            ordered one = {{"time", utcText(label.time)}, {"printer", clean(secrets, label.printer)},
+                           {"result", clean(secrets, label.result)}};
+            if (!label.reason.empty()) one["reason"] = clean(secrets, label.reason);
+            labels.push_back(one);
+        }
+        record["labels"] = labels;
+    }
     ordered log = ordered::array();
     for (const std::string& line : data.log) log.push_back(clean(secrets, line));
     record["log"] = log;

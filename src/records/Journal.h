@@ -37,6 +37,10 @@ std::string recordLine(const RunRecord::Data& data, const RunOutcome& outcome, c
 std::string interruptedLine(const RunRecord::Data& data, const Station& station, const std::string& transcript,
                             const Secrets& secrets);
 
+// Text as every record holds it: secrets masked, 8-bit bytes read as
+// Latin-1 and written as UTF-8.
+std::string cleanText(const Secrets& secrets, const std::string& text);
+
 // "2026-12-08T10:30:00.123Z"
 std::string utcText(std::chrono::system_clock::time_point time);
 // The same, fit for a file name on every system: "2026-12-08T10-30-00.123Z".

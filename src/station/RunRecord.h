@@ -24,12 +24,18 @@ class RunRecord {
 public:
     // what: "log", "log cleared", "mac block", "start_mac after", "mac
     // written", "reused block of", "mac block writing", "mac block taken",
-    // "mac block spent", "router hardware", "serial";
+    // "mac block spent", "router hardware", "serial", "label";
     // text: what was noted, as one line of text.
     using Listener = std::function<void(const std::string& what, const std::string& text)>;
 
     struct MacName {
         std::string name, written, readBack;
+    };
+    // One label sent (or not) for the run: when, to which printer, and
+    // "printed" or why not; reason: an operator's, for a reprint.
+    struct Label {
+        std::chrono::system_clock::time_point time;
+        std::string printer, result, reason;
     };
     struct Data {
         std::string runId;
@@ -63,6 +69,7 @@ public:
         std::string routerHardware;
         // The unit's serial, on a station with serials; else empty.
         std::string serial;
+        std::vector<Label> labels;
     };
 
     explicit RunRecord(Data start) : data_(std::move(start)) {}
@@ -138,6 +145,10 @@ public:
     // router (or the station numbered it).
     void serial(const std::string& serial) {
         with([&](Data& d) { d.serial = serial; }, "serial", serial);
+    }
+    void label(const Label& label) {
+        with([&](Data& d) { d.labels.push_back(label); }, "label",
+             label.printer + " " + label.result + (label.reason.empty() ? "" : " (" + label.reason + ")"));
     }
     void routerHardware(const std::string& address) {
         with([&](Data& d) { d.routerHardware = address; }, "router hardware", address);
