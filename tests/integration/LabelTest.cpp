@@ -68,8 +68,8 @@ struct LabelStation {
 // --label and --reprint cannot make again exactly; and a print missing from
 // the records.
 TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
-    test::TestPrinter printer("127.0.0.161", test::TestPrinter::Mode::Ready);
-    LabelStation s("127.0.0.161", printer.printer());
+    test::TestPrinter printer("127.0.0.190", test::TestPrinter::Mode::Ready);
+    LabelStation s("127.0.0.190", printer.printer());
     ASSERT_TRUE(s.started) << s.notStarted;
 
     const test::CliResult passed = s.run("--serial VX0001 --mac");
@@ -98,7 +98,7 @@ TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
     EXPECT_EQ(reprint["result"], "printed");
     EXPECT_EQ(reprint["reason"], "label torn");
 
-    s.setup("127.0.0.161", "wrong", printer.printer());
+    s.setup("127.0.0.190", "wrong", printer.printer());
     const test::CliResult failed = s.run("--serial VX0002 --mac");
     EXPECT_EQ(failed.status, 1) << failed.out;
     EXPECT_EQ(failed.out.find("Label"), std::string::npos) << failed.out;
@@ -114,8 +114,8 @@ TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
 // Catches a label sent to a printer out of paper, a line other than the
 // operator's, and a printer's trouble taken for the router's.
 TEST(Label, APrinterOutOfPaperLeavesTheRunPassedWithoutALabel) {
-    test::TestPrinter printer("127.0.0.163", test::TestPrinter::Mode::PaperOut);
-    LabelStation s("127.0.0.163", printer.printer());
+    test::TestPrinter printer("127.0.0.191", test::TestPrinter::Mode::PaperOut);
+    LabelStation s("127.0.0.191", printer.printer());
     ASSERT_TRUE(s.started) << s.notStarted;
     const test::CliResult run = s.run("--serial VX0003 --mac");
     EXPECT_EQ(run.status, 0) << run.out;
@@ -132,7 +132,7 @@ TEST(Label, APrinterOutOfPaperLeavesTheRunPassedWithoutALabel) {
 // whose barcodes do not carry what the run wrote (escaping, the sample's
 // fields), as a renderer and a barcode reader of their own read it.
 TEST(Label, ADirLabelScansAsTheSerialAndTheFirstMacTheRunWrote) {
-    LabelStation s("127.0.0.164", "dir:labels");
+    LabelStation s("127.0.0.192", "dir:labels");
     ASSERT_TRUE(s.started) << s.notStarted;
     std::filesystem::create_directory(s.station + "/labels");
     const test::CliResult run = s.run("--serial VX0004 --mac");
@@ -201,7 +201,7 @@ TEST(Label, AValueThatCannotBeUsedRefusesEveryRunWithOneLine) {
          "Can't read LABEL->Template: " + station + "/bad.zpl, line 2, column 15: {SERIALNO} is not a field"},
     };
     for (const auto& c : cases) {
-        dir.write("station/setup.ini", std::string("[SETUP]\r\nCPE_LAN_IP=127.0.0.166\r\n[LABEL]\r\n") + c.label + "\r\n");
+        dir.write("station/setup.ini", std::string("[SETUP]\r\nCPE_LAN_IP=127.0.0.194\r\n[LABEL]\r\n") + c.label + "\r\n");
         const test::CliResult run = test::runCli(station, "--mac");
         EXPECT_EQ(run.status, 1) << c.label;
         EXPECT_EQ(run.out, c.line + "\n");

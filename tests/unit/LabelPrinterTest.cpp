@@ -49,7 +49,7 @@ TEST(LabelPrinter, SendsTheLabelOnlyAfterTheStatusSaysItCanPrint) {
     };
     NoSpool spool;
     for (const auto& c : cases) {
-        test::TestPrinter printer("127.0.0.165", c.mode);
+        test::TestPrinter printer("127.0.0.193", c.mode);
         LabelPrinter where;
         std::string why;
         ASSERT_TRUE(parseLabelPrinter(printer.printer(), where, why)) << why;
