@@ -40,19 +40,24 @@ extern char** environ;
 
 namespace vornix::test {
 
-// Debian's registration with the driver's log off; written whole, then
-// renamed, as the tests' processes start side by side.
-inline bool registerQuietDriver() {
-    const std::string directory = "/tmp/vornix-odbc";
-    ::mkdir(directory.c_str(), 0755);
-    const std::string file = directory + "/odbcinst.ini", written = file + "." + std::to_string(::getpid());
-    std::ofstream(written, std::ios::trunc)
-        << "[PostgreSQL Unicode]\nDriver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n\n"
-           "[PostgreSQL ANSI]\nDriver=psqlodbca.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n";
-    std::rename(written.c_str(), file.c_str());
-    return ::setenv("ODBCSYSINI", directory.c_str(), 1) == 0;
-}
-inline const bool quietDriverRegistered = registerQuietDriver();
+// Debian's registration with the driver's log off, in a directory of this
+// test process's own (its vornix-cli children read it through ODBCSYSINI),
+// removed when the process ends.
+struct QuietDriver {
+    std::string directory = "/tmp/vornix-odbc-" + std::to_string(::getpid());
+    QuietDriver() {
+        ::mkdir(directory.c_str(), 0755);
+        std::ofstream(directory + "/odbcinst.ini", std::ios::trunc)
+            << "[PostgreSQL Unicode]\nDriver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n\n"
+               "[PostgreSQL ANSI]\nDriver=psqlodbca.so\nSetup=libodbcpsqlS.so\nDebug=0\nCommLog=0\n";
+        ::setenv("ODBCSYSINI", directory.c_str(), 1);
+    }
+    ~QuietDriver() {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
+};
+inline const QuietDriver quietDriver;
 
 class PostgresServer {
 public:
