@@ -14,18 +14,6 @@ bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Lines that begin with the prompt: one for each command the shell took.
-int promptLines(const std::string& text, const std::string& prompt) {
-    int count = 0;
-    for (std::size_t start = 0; start <= text.size();) {
-        if (text.compare(start, prompt.size(), prompt) == 0) ++count;
-        const std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return count;
-}
-
 // A command as its echo shows it: without the line end.
 std::string echoOf(const std::string& command) {
     std::size_t end = command.size();
@@ -108,6 +96,24 @@ bool promptAfterLogin(const std::string& text, bool asked, const std::string& kn
     return line[line.size() - 2] != '>' || asked;
 }
 
+int promptLines(const std::string& text, const std::string& prompt) {
+    const std::string marker = prompt.substr(prompt.size() > 2 ? prompt.size() - 2 : 0);
+    int count = 0;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (text.compare(start, prompt.size(), prompt) == 0) {
+            ++count;
+        } else if (!marker.empty()) {
+            const std::size_t at = text.find(marker, start);
+            if (at != std::string::npos && at < end && sameBesidesDirectory(prompt, text.substr(start, at + marker.size() - start)))
+                ++count;
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return count;
+}
+
 bool endsInControlSequence(const std::string& raw) {
     const std::size_t at = raw.rfind('\x1b');
     return at != std::string::npos && raw.compare(at, 2, "\x1b[") == 0 && withoutControlSequences(raw.substr(at)).empty();
@@ -184,7 +190,7 @@ bool Pacer::promptBack() {
         if (!since.quiet || line.empty() || !endsWith(line, marker)) return false;
         prompt_ = line;
     }
-    if (promptLines(text, prompt_) < since.sends) return false;
+    if (prompts::promptLines(text, prompt_) < since.sends) return false;
     idleNow();
     return true;
 }

@@ -112,6 +112,10 @@ bool promptAfterEcho(const std::string& text, const std::string& command, const 
 bool promptAfterLogin(const std::string& text, bool asked, const std::string& known);
 // The raw text ends in a terminal control sequence (a shell's ESC [ 6 n).
 bool endsInControlSequence(const std::string& raw);
+// Lines of text that begin with the prompt: one for each command the shell
+// took. A line that begins with the prompt of another directory counts too:
+// a cd typed ahead changes the prompt of the lines after it only.
+int promptLines(const std::string& text, const std::string& prompt);
 
 }  // namespace prompts
 

@@ -66,6 +66,23 @@ TEST(PromptPacing, APromptAfterTheLoginEndsTheWaitUnlessABannerCouldEndSo) {
     EXPECT_FALSE(prompts::endsInControlSequence("\x1b[6n~ # ")) << "a query before the line is no query after it";
 }
 
+// The shell took as many commands as lines begin with its prompt; a cd
+// typed ahead of the prompt before it left that prompt in the old directory.
+TEST(PromptPacing, EveryPromptLineCountsWhateverItsDirectory) {
+    const struct {
+        const char* what;
+        std::string text;
+        int lines;
+    } cases[] = {
+        {"a listing, then a cd and a wget typed ahead of its prompt",
+         "cat env\r\nbootloaderVersion 1.0.0\r\n/proc/ticfg # cd /var/tmp\r\n/var/tmp # wget x\r\nConnecting\r\n/var/tmp # ",
+         3},
+        {"output that names no directory", "ls\r\nnotes # 1\r\n/var/tmp # ", 1},
+        {"a prompt of another kind", "shell\r\nCLI> \r\n/var/tmp # ", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(prompts::promptLines(c.text, "/var/tmp # "), c.lines) << c.what;
+}
+
 TEST(PromptPacing, TheRouterAsksForTheName) {
     const struct {
         std::string text, learned;
