@@ -7,7 +7,8 @@
 # and No lets the run go on; every tile ends with its port's true result
 # and first MAC, as the journal says; port 3's tile shows its failure line,
 # and a double click shows its whole log; Escape with nothing running ends
-# the program unasked. A second run left with Yes ends every port's process;
+# the program unasked. A second run left with Yes (port 1 held at its
+# verify, so that a run is still going) ends every port's process;
 # the next start records the killed runs as interrupted. The window opens
 # with [GANG] naming one port fewer; the last is added before Start, which
 # reads the section again and runs every port. Screenshots, mid-run and finished, go to
@@ -117,9 +118,15 @@ cp "$scratch/station/vornix-journal.jsonl" "$scratch/first-journal.jsonl"
 
 # Again, left while the ports write: Yes ends them all; the next start
 # records them. (setup.ini has every port from now on.)
-(cd "$scratch/station" && in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
+# Port 1 holds at its verify, so that Yes finds a run to end however soon
+# the others start or end.
+gate=$scratch/hold-gate
+(cd "$scratch/station" && VORNIX_TEST_HOLD_AT=Verifying VORNIX_TEST_HOLD_PORT=1 VORNIX_TEST_HOLD_GATE="Z:${gate//\//\\}" \
+  in_station timeout 600 "$wine" "$build_dir/src/vornix.exe" >"$scratch/exe.out" 2>&1) &
 program=$!
 driver start >/dev/null
+for _ in $(seq 1200); do [ -e "$gate.held" ] && break; sleep 0.1; done  # a bound for a hang
+[ -e "$gate.held" ] || { echo "port 1 never reached its verify"; exit 1; }
 driver escape-yes >"$scratch/leave.txt"
 gone || {
   echo "a process of vornix.exe outlived the window left with Yes:"
