@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -430,6 +431,46 @@ TEST_F(GangEndToEnd, UnitsKeepTheirBlocksAndSwappedBoardsAreRefused) {
     EXPECT_EQ(split(again.out).port.at(2), "Can't use port 2 (veth2): no serial given (--serial 2=SN): it does not run\n");
     EXPECT_NE(test::readAll(path + "/setup.ini").find("start_mac=00:11:22:00:00:0E\r\n"), std::string::npos)
         << "two units, two blocks";
+}
+
+// Catches a label for a failed port, a label missing for a passed one, one
+// port's label with another's port or addresses, and labels run together.
+TEST_F(GangEndToEnd, EachPassedPortPrintsOneLabelOfItsOwn) {
+    Bed::Options options;
+    options.password[3] = "not-admin";
+    Bed bed("glabel", options);
+    BED_OR_SKIP(bed);
+    const std::string path = station("station", Station());
+    std::filesystem::create_directory(path + "/labels");
+    dir.write("station/label.zpl", "^XA\n^FO20,20^A0N,120,120^FDPort {PORT}^FS\n^FO20,160^FD{MAC0} {MAC1}^FS\n^XZ\n");
+    std::ofstream(path + "/setup.ini", std::ios::app | std::ios::binary)
+        << "\r\n[LABEL]\r\nTemplate=label.zpl\r\nPrinter=dir:labels\r\n";
+    const test::CliResult run = bed.runCli(path, {"--gang", "--mac"});
+    EXPECT_EQ(run.status, 1) << show(run);
+
+    std::map<int, std::string> labels;
+    for (const auto& entry : std::filesystem::directory_iterator(path + "/labels")) {
+        const std::string label = test::readAll(entry.path().string());
+        const std::size_t at = label.find("^FDPort ");
+        ASSERT_NE(at, std::string::npos) << label;
+        EXPECT_EQ(label.find("^XA", 1), std::string::npos) << "one whole label a file:\n" << label;
+        labels[std::atoi(label.c_str() + at + 8)] = label;
+    }
+    EXPECT_EQ(labels.size(), 3u) << "three passed, one label each";
+    EXPECT_EQ(labels.count(3), 0u);
+    for (const json& record : journal(path)) {
+        const int k = portOf(record);
+        SCOPED_TRACE("port " + std::to_string(k));
+        if (k == 3) {
+            EXPECT_EQ(record.value("result", ""), "failed");
+            continue;
+        }
+        ASSERT_EQ(record.value("result", ""), "succeeded");
+        const json& addresses = record["mac"]["addresses"];
+        const std::string pair = addresses.front().value("written", "") + " " + addresses.back().value("written", "");
+        EXPECT_NE(labels[k].find("^FD" + pair + "^FS"), std::string::npos) << labels[k];
+        EXPECT_NE(split(run.out).port[k].find("\nLabel printed: dir:labels\n"), std::string::npos) << show(run);
+    }
 }
 
 // Standard output that nobody reads (its pipe full from the start): every
