@@ -3,14 +3,21 @@
 // renderer and a barcode reader of their own.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "RouterSim.h"
 #include "platform/LabelSpools.h"
@@ -97,6 +104,13 @@ TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
     EXPECT_EQ(reprint["serial"], "VX0001");
     EXPECT_EQ(reprint["result"], "printed");
     EXPECT_EQ(reprint["reason"], "label torn");
+    // The unit's page lists both prints, the reprint with its reason.
+    const std::string page = s.run("--unit VX0001").out;
+    const std::string printed = "  printed  " + printer.printer() + "  run " + record["run"].get<std::string>();
+    EXPECT_NE(page.find("\nlabels    " + record["labels"][0]["time"].get<std::string>() + printed + "\n"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find(printed + "  reprint: label torn\n"), std::string::npos) << page;
 
     s.setup("127.0.0.190", "wrong", printer.printer());
     const test::CliResult failed = s.run("--serial VX0002 --mac");
@@ -180,6 +194,40 @@ TEST(Label, AnLpQueueGetsTheLabelRawAndLpsRefusalInOneLine) {
     ::setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(test::readAll(dir.file("args")), "-d zebra -o raw --\n");
     EXPECT_EQ(test::readAll(dir.file("label")), "^XA^FD\xe9^FS^XZ");
+}
+
+// Catches a label that a real CUPS raw queue (Debian's cupsd) does not pass
+// on byte for byte: a job that is not raw, or one lp does not hand over whole.
+TEST(Label, ACupsRawQueuePassesTheLabelOnByteForByte) {
+    test::TempDir dir;
+    // The queue's backend runs as the user lp, whatever the umask.
+    std::filesystem::permissions(dir.file("."), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                                    std::filesystem::perms::others_exec);
+    const std::string cups = "bash '" VORNIX_SOURCE_DIR "/tests/support/cups-queue' ";
+    std::FILE* started = ::popen((cups + "start '" + dir.file("cups") + "' zebra").c_str(), "r");
+    ASSERT_NE(started, nullptr);
+    char server[512] = "";
+    if (!std::fgets(server, sizeof server, started)) server[0] = '\0';
+    const int status = ::pclose(started);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no CUPS of the test's own here";
+    // Stopped however the test ends.
+    const std::unique_ptr<void, std::function<void(void*)>> stop(
+        &dir, [&](void*) { (void)std::system((cups + "stop '" + dir.file("cups") + "'").c_str()); });
+    ASSERT_EQ(status, 0) << "the CUPS of the test's own did not start (its lines above)";
+    server[std::strcspn(server, "\n")] = '\0';
+    ::setenv("CUPS_SERVER", server, 1);
+    const std::string label = "^XA^FO20,20^FDVX0001 \xc3\xa9^FS\r\n^FO20,60^BQN,2,6^FDMA,VX0001^FS^XZ\r\n";
+    LabelPrinter queue;
+    std::string why;
+    ASSERT_TRUE(parseLabelPrinter("lp:zebra", queue, why)) << why;
+    EXPECT_EQ(platform::makeLabelSpool(dir.file("."), '/')->hand(queue, "run", label), "");
+    ::unsetenv("CUPS_SERVER");
+    // A bound for a hang, not a speed: the scheduler writes the job when it gets to it.
+    const std::string printed = dir.file("cups/out/zebra.prn");
+    for (int i = 0; i < 30000 && test::readAll(printed).size() < label.size(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(test::readAll(printed), label);
 }
 
 // Catches a station that starts its runs with a [LABEL] it cannot use, or
