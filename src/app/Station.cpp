@@ -490,8 +490,9 @@ int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serial
     const std::string database = parts_->read(keys::lineDatabase).text;
     if (!database.empty())
         return printLineUnit(database, StationConfig(*parts_->adapters.profile).readDecimal(keys::lineTimeout),
-                             serialOrMac, asJson, out, err);
-    return vornix::printUnit(parts_->path(unitsName), journalPath(), serialOrMac, asJson, out, err);
+                             parts_->path(labelJournalName), serialOrMac, asJson, out, err);
+    return vornix::printUnit(parts_->path(unitsName), journalPath(), parts_->path(labelJournalName), serialOrMac,
+                             asJson, out, err);
 }
 
 int Station::printLabel(std::FILE* out, std::FILE* err, const std::string& key) const {

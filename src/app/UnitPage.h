@@ -12,10 +12,11 @@ namespace vornix {
 
 // vornix-cli --unit: the unit named by its serial or by one of its
 // addresses, from the units file and the journal beside it: its block, every
-// run of it and the versions its runs found. The exit status: 0 when found,
-// 1 when not (or a file cannot be read).
-int printUnit(const std::string& unitsPath, const std::string& journalPath, const std::string& serialOrMac,
-              bool asJson, std::FILE* out, std::FILE* err);
+// run of it, the versions its runs found and its labels (each run's prints
+// and the reprints in the labels journal at labelsPath). The exit status: 0
+// when found, 1 when not (or a file cannot be read).
+int printUnit(const std::string& unitsPath, const std::string& journalPath, const std::string& labelsPath,
+              const std::string& serialOrMac, bool asJson, std::FILE* out, std::FILE* err);
 
 // The same in line mode, from the line database (its ODBC connection
 // string, each call within timeoutSeconds): the runs of every station, each
@@ -33,7 +34,7 @@ std::function<bool(std::optional<long long> mac, const std::string& serial, std:
                    std::vector<LineDatabase::StoredRun>& runs, std::string& why)>
 stationUnitLookup(const std::string& directory);
 
-int printLineUnit(const std::string& database, int timeoutSeconds, const std::string& serialOrMac, bool asJson,
-                  std::FILE* out, std::FILE* err);
+int printLineUnit(const std::string& database, int timeoutSeconds, const std::string& labelsPath,
+                  const std::string& serialOrMac, bool asJson, std::FILE* out, std::FILE* err);
 
 }  // namespace vornix
