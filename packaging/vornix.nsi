@@ -6,7 +6,8 @@
 ; holds start_mac, the next router's MAC block, which every run advances. So
 ; the installer puts the sample there only when there is no setup.ini, and the
 ; uninstaller leaves it (with the folder) in place: a fresh sample would hand
-; out the same addresses twice.
+; out the same addresses twice. label.zpl, the label template, is the
+; station's too (its product name, its layout): the same.
 
 Unicode true
 ; The programs are 64-bit; so is the installer, which then sees the 64-bit
@@ -48,6 +49,7 @@ Section "Vornix"
   File "${STAGE}/README.txt"
   SetOverwrite off
   File "${STAGE}/setup.ini"
+  File "${STAGE}/label.zpl"
   SetOverwrite on
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -77,7 +79,7 @@ Section "Uninstall"
   Delete "$INSTDIR\flashsim.log"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\uninstall.exe"
-  ; Only an empty folder goes: setup.ini and the station's records stay.
+  ; Only an empty folder goes: setup.ini, label.zpl and the station's records stay.
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -22,14 +22,15 @@ fail() { echo "FAILED: $*"; exit 1; }
 case $case_name in
 zip)
   need "$zip"
-  listed=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-  expected="README.txt flashsim.exe setup.ini vornix-cli.exe vornix.exe "
+  listed=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
+  expected="README.txt flashsim.exe label.zpl setup.ini vornix-cli.exe vornix.exe "
   [ "$listed" = "$expected" ] || fail "the zip holds: $listed; expected: $expected"
-  for text in setup.ini README.txt; do
+  for text in setup.ini label.zpl README.txt; do
     unzip -p "$zip" "$text" >"$scratch/$text"
     ! grep -qv $'\r$' "$scratch/$text" || fail "$text has a line without CRLF: $(grep -nv $'\r$' "$scratch/$text" | head -1)"
   done
   tr -d '\r' <"$scratch/setup.ini" | cmp -s - "$source_dir/samples/setup.ini" || fail "setup.ini is not the sample"
+  tr -d '\r' <"$scratch/label.zpl" | cmp -s - "$source_dir/samples/label.zpl" || fail "label.zpl is not the sample"
   grep -q "^Vornix $version: " "$scratch/README.txt" || fail "README.txt does not name version $version"
   echo "the zip holds $listed with CRLF text files"
   ;;

@@ -6,7 +6,8 @@
 #              the shortcut starts vornix.exe in the install folder and its
 #              dialog shows; vornix-cli.exe there names the version; the
 #              Add/Remove entry's quiet uninstall removes all of it but setup.ini
-#   keep       a station's own setup.ini survives an install and an uninstall
+#              and label.zpl
+#   keep       a station's own setup.ini and label.zpl survive an install and an uninstall
 set -euo pipefail
 case_name=$1 source_dir=$2 build_dir=$3 version=$4
 setup=$source_dir/dist/vornix-$version-setup.exe
@@ -66,7 +67,7 @@ files() { (cd "$install_dir" && LC_ALL=C ls -A | tr '\n' ' '); }
 case $case_name in
 lifecycle)
   install
-  [ "$(files)" = "README.txt flashsim.exe setup.ini uninstall.exe vornix-cli.exe vornix.exe " ] ||
+  [ "$(files)" = "README.txt flashsim.exe label.zpl setup.ini uninstall.exe vornix-cli.exe vornix.exe " ] ||
     fail "installed: $(files)"
   tr -d '\r' <"$install_dir/setup.ini" | cmp -s - "$source_dir/samples/setup.ini" ||
     fail "the installed setup.ini is not the sample"
@@ -99,21 +100,25 @@ lifecycle)
   echo "vornix-cli.exe --version: $(cat "$scratch/out")"
 
   uninstall
-  [ "$(files)" = "setup.ini " ] || fail "left after the uninstall: $(files)"
+  [ "$(files)" = "label.zpl setup.ini " ] || fail "left after the uninstall: $(files)"
   [ ! -e "$shortcut" ] || fail "the shortcut is still there"
   ! run reg query "$uninstall_key" || fail "the Add/Remove entry is still there"
-  echo "uninstalled, setup.ini left"
+  echo "uninstalled, setup.ini and label.zpl left"
   ;;
 keep)
   mkdir -p "$install_dir"
   printf '[SETUP]\r\nCPE_LAN_IP=127.0.0.98\r\n[WRITE_MAC]\r\nstart_mac=00:11:22:33:44:55\r\n' >"$install_dir/setup.ini"
   cp "$install_dir/setup.ini" "$scratch/station.ini"
+  printf '^XA^FO20,20^FDOur own {MAC}^FS^XZ\r\n' >"$install_dir/label.zpl"
+  cp "$install_dir/label.zpl" "$scratch/station.zpl"
   install
   [ -f "$install_dir/vornix.exe" ] || fail "not installed: $(files)"
   cmp -s "$install_dir/setup.ini" "$scratch/station.ini" || fail "the install changed the station's setup.ini"
+  cmp -s "$install_dir/label.zpl" "$scratch/station.zpl" || fail "the install changed the station's label.zpl"
   uninstall
   cmp -s "$install_dir/setup.ini" "$scratch/station.ini" || fail "the uninstall changed the station's setup.ini"
-  echo "the station's setup.ini survived an install and an uninstall, byte for byte"
+  cmp -s "$install_dir/label.zpl" "$scratch/station.zpl" || fail "the uninstall changed the station's label.zpl"
+  echo "the station's setup.ini and label.zpl survived an install and an uninstall, byte for byte"
   ;;
 *)
   echo "usage: installer_under_wine.sh lifecycle|keep SOURCE_DIR BUILD_DIR VERSION" >&2
