@@ -490,8 +490,8 @@ int Station::printUnit(std::FILE* out, std::FILE* err, const std::string& serial
     const std::string database = parts_->read(keys::lineDatabase).text;
     if (!database.empty())
         return printLineUnit(database, StationConfig(*parts_->adapters.profile).readDecimal(keys::lineTimeout),
-                             parts_->path(labelJournalName), serialOrMac, asJson, out, err);
-    return vornix::printUnit(parts_->path(unitsName), journalPath(), parts_->path(labelJournalName), serialOrMac,
+                             parts_->path(labelJournalFileName), serialOrMac, asJson, out, err);
+    return vornix::printUnit(parts_->path(unitsName), journalPath(), parts_->path(labelJournalFileName), serialOrMac,
                              asJson, out, err);
 }
 
@@ -518,9 +518,9 @@ int Station::reprintLabel(std::FILE* out, std::FILE* err, const std::string& key
     std::fprintf(out, "%s\n", p.labelLine(label).c_str());
     // The run's own journal line was written once, at its end: a reprint
     // is a line of the labels' journal, naming its run.
-    if (!p.files.appendLine(p.path(labelJournalName), labelReprintLine(values.run, values.serial, label, p.secrets()),
+    if (!p.files.appendLine(p.path(labelJournalFileName), labelReprintLine(values.run, values.serial, label, p.secrets()),
                             why)) {
-        std::fprintf(err, "vornix-cli: Can't write %s: %s\n", labelJournalName, why.c_str());
+        std::fprintf(err, "vornix-cli: Can't write %s: %s\n", labelJournalFileName, why.c_str());
         return 1;
     }
     return label.result == "printed" ? 0 : 1;

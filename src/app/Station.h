@@ -74,7 +74,6 @@ public:
     // print (reason: the operator's) to the labels' journal; the exit
     // status, 0 only when it was printed.
     int reprintLabel(std::FILE* out, std::FILE* err, const std::string& serialMacOrRun, const std::string& reason);
-    static constexpr const char* labelJournalName = "vornix-labels.jsonl";
 
     // The Start press; false while a run is still going on.
     bool startPressed();

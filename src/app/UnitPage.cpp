@@ -13,6 +13,7 @@
 #include "procedures/MacBlock.h"
 #include "procedures/UnitBook.h"
 #include "records/Journal.h"
+#include "records/LabelValues.h"
 #include "records/LineClient.h"
 
 namespace vornix {
@@ -21,54 +22,10 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-std::string textOf(const json& object, const char* key) {
-    return object.contains(key) && object[key].is_string() ? object[key].get<std::string>() : std::string();
-}
-
-// The reprints of serial's labels in the station's labels journal (none when
-// it has none yet), each a JSON object.
-std::vector<json> reprintsOf(const std::string& labelsPath, const std::string& serial) {
-    std::string text;
-    std::vector<json> reprints;
-    if (labelsPath.empty() || readFileBytes(labelsPath, text) != FileRead::Ok) return reprints;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const json line = json::parse(text.substr(start, end - start), nullptr, false);
-        if (line.is_object() && textOf(line, "serial") == serial) reprints.push_back(line);
-        start = end + 1;
-    }
-    return reprints;
-}
-
-// Every label of the unit, printed or not, in time order: its runs' own and
-// the reprints.
-json labelsOf(const json& runRecords, const std::vector<json>& reprints) {
-    std::vector<json> prints;
-    for (const json& record : runRecords)
-        if (record.contains("labels") && record["labels"].is_array())
-            for (const json& label : record["labels"]) {
-                if (!label.is_object()) continue;
-                json print = {{"time", textOf(label, "time")}, {"printer", textOf(label, "printer")},
-                              {"result", textOf(label, "result")}, {"run", textOf(record, "run")}, {"reprint", false}};
-                if (!textOf(label, "reason").empty()) print["reason"] = textOf(label, "reason");
-                prints.push_back(print);
-            }
-    for (const json& line : reprints) {
-        json print = {{"time", textOf(line, "time")}, {"printer", textOf(line, "printer")},
-                      {"result", textOf(line, "result")}, {"run", textOf(line, "run")}, {"reprint", true}};
-        if (!textOf(line, "reason").empty()) print["reason"] = textOf(line, "reason");
-        prints.push_back(print);
-    }
-    std::stable_sort(prints.begin(), prints.end(),
-                     [](const json& a, const json& b) { return textOf(a, "time") < textOf(b, "time"); });
-    return json(prints);
-}
-
 // The unit and its runs' records (oldest first), wherever they were kept,
-// with its labels' reprints; withStation: the runs come from more than one
-// station's.
-void printPage(const UnitBlock& unit, const std::vector<std::string>& runs, const std::vector<json>& reprints,
+// with its labels' reprints in the labels' journal at labelsPath;
+// withStation: the runs come from more than one station's.
+void printPage(const UnitBlock& unit, const std::vector<std::string>& runs, const std::string& labelsPath,
                bool asJson, bool withStation, std::FILE* out) {
     std::vector<std::string> versions;
     json runRecords = json::array();
@@ -83,7 +40,7 @@ void printPage(const UnitBlock& unit, const std::vector<std::string>& runs, cons
         }
     }
     // Only a station that prints labels shows them: the page is otherwise as it was.
-    const json labels = labelsOf(runRecords, reprints);
+    const std::vector<UnitLabel> labels = unitLabels(runs, labelsPath, unit.serial);
     MacBlock block;
     block.setStartMac(unit.first);
     const std::string last = block.formatMac(MacBlock::readCounter(unit.first) + unit.count - 1);
@@ -93,7 +50,12 @@ void printPage(const UnitBlock& unit, const std::vector<std::string>& runs, cons
                      {"boundBy", unit.runId},
                      {"versions", versions},
                      {"runs", runRecords}};
-        if (!labels.empty()) page["labels"] = labels;
+        for (const UnitLabel& label : labels) {
+            json print = {{"time", label.time},     {"printer", label.printer}, {"result", label.result},
+                          {"run", label.run},       {"reprint", label.reprint}};
+            if (!label.reason.empty()) print["reason"] = label.reason;
+            page["labels"].push_back(print);
+        }
         std::fprintf(out, "%s\n", page.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
         return;
     }
@@ -106,11 +68,10 @@ void printPage(const UnitBlock& unit, const std::vector<std::string>& runs, cons
                  }().c_str());
     // Each print on a line of its own, under the unit's lines.
     for (std::size_t i = 0; i < labels.size(); ++i) {
-        const json& print = labels[i];
-        std::string line = (i == 0 ? "labels    " : "          ") + textOf(print, "time") + "  " +
-                           textOf(print, "result") + "  " + textOf(print, "printer") + "  run " + textOf(print, "run");
-        if (print.value("reprint", false))
-            line += "  reprint" + (textOf(print, "reason").empty() ? std::string() : ": " + textOf(print, "reason"));
+        const UnitLabel& print = labels[i];
+        std::string line = (i == 0 ? "labels    " : "          ") + print.time + "  " + print.result + "  " +
+                           print.printer + "  run " + print.run;
+        if (print.reprint) line += "  reprint" + (print.reason.empty() ? std::string() : ": " + print.reason);
         std::fprintf(out, "%s\n", line.c_str());
     }
     if (!labels.empty()) std::fprintf(out, "\n");
@@ -142,7 +103,7 @@ int printUnit(const std::string& unitsPath, const std::string& journalPath, cons
         const json record = json::parse(line, nullptr, false);
         if (record.is_object() && record.value("serial", "") == unit->serial) runs.push_back(line);
     }
-    printPage(*unit, runs, reprintsOf(labelsPath, unit->serial), asJson, false, out);
+    printPage(*unit, runs, labelsPath, asJson, false, out);
     return 0;
 }
 
@@ -233,8 +194,7 @@ int printLineUnit(const std::string& database, int timeoutSeconds, const std::st
         record["station"] = run.station;
         runs.push_back(record.dump(-1, ' ', false, json::error_handler_t::replace));
     }
-    printPage({unit.serial, formatMac(unit.first), unit.count, unit.runId}, runs, reprintsOf(labelsPath, unit.serial),
-              asJson, true, out);
+    printPage({unit.serial, formatMac(unit.first), unit.count, unit.runId}, runs, labelsPath, asJson, true, out);
     return 0;
 }
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
+#include "config/FileBytes.h"
+
 namespace vornix {
 
 namespace {
@@ -90,6 +92,34 @@ bool labelRecordMatches(const std::string& recordLine, const std::string& key) {
     for (const json& address : addresses)
         if (sameAddress(text(address, "written"))) return true;
     return false;
+}
+
+std::vector<UnitLabel> unitLabels(const std::vector<std::string>& runRecords, const std::string& labelsPath,
+                                  const std::string& serial) {
+    using nlohmann::json;
+    std::vector<UnitLabel> labels;
+    auto labelOf = [](const json& print, const std::string& run, bool reprint) {
+        return UnitLabel{text(print, "time"), text(print, "printer"), text(print, "result"), run,
+                         text(print, "reason"), reprint};
+    };
+    for (const std::string& line : runRecords) {
+        const json record = json::parse(line, nullptr, false);
+        if (!record.is_object() || !record.contains("labels") || !record["labels"].is_array()) continue;
+        for (const json& print : record["labels"])
+            if (print.is_object()) labels.push_back(labelOf(print, text(record, "run"), false));
+    }
+    std::string journal;
+    if (!labelsPath.empty() && readFileBytes(labelsPath, journal) == FileRead::Ok) {
+        for (std::size_t start = 0; start < journal.size();) {
+            std::size_t end = journal.find('\n', start);
+            if (end == std::string::npos) end = journal.size();
+            const json line = json::parse(journal.substr(start, end - start), nullptr, false);
+            if (line.is_object() && text(line, "serial") == serial) labels.push_back(labelOf(line, text(line, "run"), true));
+            start = end + 1;
+        }
+    }
+    std::stable_sort(labels.begin(), labels.end(), [](const UnitLabel& a, const UnitLabel& b) { return a.time < b.time; });
+    return labels;
 }
 
 }  // namespace vornix

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "config/LabelRules.h"
 #include "records/Journal.h"
@@ -24,5 +25,20 @@ bool labelRecordMatches(const std::string& recordLine, const std::string& key);
 // (time, run, serial, printer, result, reason), secrets masked.
 std::string labelReprintLine(const std::string& runId, const std::string& serial, const RunRecord::Label& label,
                              const Secrets& secrets);
+
+// The labels' journal, beside the run journal: a line for each reprint.
+inline constexpr const char* labelJournalFileName = "vornix-labels.jsonl";
+
+// One label of a unit, printed or not.
+struct UnitLabel {
+    std::string time, printer, result, run, reason;
+    bool reprint = false;
+};
+
+// Every label of a unit in time order: the prints its runs' records (journal
+// lines) hold and the reprints for serial in the labels' journal at
+// labelsPath (none when there is none).
+std::vector<UnitLabel> unitLabels(const std::vector<std::string>& runRecords, const std::string& labelsPath,
+                                  const std::string& serial);
 
 }  // namespace vornix

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "records/Journal.h"
+#include "records/LabelValues.h"
 #include "records/LineClient.h"
 
 namespace vornix::view {
@@ -675,6 +676,7 @@ LineView::Answer LineView::unit(const Params& params) {
     if (!found->unit) return {200, answer};
     const LineUnit& unit = *found->unit;
     json runs = json::array(), versions = json::array();
+    std::vector<std::string> records;  // the runs that are records, for their labels
     for (const LineDatabase::StoredRun& stored : found->runs) {
         // Any station may have stored it: checked before it is parsed.
         const std::string refusal = recordRefusal(stored.record);
@@ -692,7 +694,16 @@ LineView::Answer LineView::unit(const Params& params) {
             versions.push_back(version);
         // Its name in the line, as the view names the database's runs.
         if (!stored.station.empty()) record["station"] = stored.station;
+        records.push_back(stored.record);
         runs.push_back(std::move(record));
+    }
+    // Its labels: its runs' prints, and this station's reprints of them.
+    json labels = json::array();
+    for (const UnitLabel& label : unitLabels(records, options_.directory + "/" + labelJournalFileName, unit.serial)) {
+        json print = {{"time", label.time}, {"printer", label.printer}, {"result", label.result},
+                      {"run", label.run},   {"reprint", label.reprint}};
+        if (!label.reason.empty()) print["reason"] = label.reason;
+        labels.push_back(std::move(print));
     }
     answer.update({{"found", true},
                    {"serial", unit.serial},
@@ -704,6 +715,7 @@ LineView::Answer LineView::unit(const Params& params) {
                    {"boundAt", unit.boundAt},
                    {"boundBy", unit.runId},
                    {"versions", versions},
+                   {"labels", labels},
                    {"runs", runs}});
     return {200, answer};
 }

@@ -21,7 +21,9 @@
 
 #include "RouterSim.h"
 #include "platform/LabelSpools.h"
+#include "support/Chromium.h"
 #include "support/CliRun.h"
+#include "support/ServedView.h"
 #include "support/TempDir.h"
 #include "support/TestPrinter.h"
 
@@ -111,6 +113,18 @@ TEST(Label, APassingRunPrintsOneLabelAReprintTheSameAndAFailedRunNone) {
               std::string::npos)
         << page;
     EXPECT_NE(page.find(printed + "  reprint: label torn\n"), std::string::npos) << page;
+    // And the line view's unit page.
+    test::ServedView view(s.station, "127.0.0.190", 18243);
+    ASSERT_TRUE(view.ready()) << view.failure();
+    const json shown = view.json("/api/unit?key=VX0001");
+    ASSERT_EQ(shown["labels"].size(), 2u) << shown.dump();
+    EXPECT_EQ(shown["labels"][0]["result"], "printed");
+    EXPECT_EQ(shown["labels"][1]["reason"], "label torn");
+    if (test::haveChromium()) {
+        const std::string dom = test::dumpDom(view.url("/unit?key=VX0001"), 4000);
+        EXPECT_NE(dom.find("data-label=\"print\""), std::string::npos) << dom.substr(0, 3000);
+        EXPECT_NE(dom.find("reprint: label torn</div>"), std::string::npos) << dom.substr(0, 3000);
+    }
 
     s.setup("127.0.0.190", "wrong", printer.printer());
     const test::CliResult failed = s.run("--serial VX0002 --mac");

@@ -756,6 +756,14 @@
         ["Bound by", Object.assign(runLink(u.boundBy), { title: "the run that gave the unit its block" })],
         ["Versions found", el("span", { "data-field": "versions" }, versions.length ? versions.join(", ") : "—")],
       ];
+      // Every print of its labels and every reprint, a line each.
+      const labels = list(u.labels).map(object);
+      if (labels.length) {
+        facts.push(["Labels", el("span", { "data-field": "labels" }, ...labels.map((l) =>
+          el("div", { "data-label": l.reprint ? "reprint" : "print" },
+            localTime(str(l.time)) + " · " + str(l.result) + " · " + str(l.printer) +
+            (l.reprint ? " · reprint" + (str(l.reason) ? ": " + str(l.reason) : "") : ""))))]);
+      }
       answer.replaceChildren(
         el("p", { class: "verdict" }, "Unit " + str(u.serial) + ": " + list(u.runs).length +
           (list(u.runs).length === 1 ? " run" : " runs") + " " + kept(u) + "."),
