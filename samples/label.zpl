@@ -12,4 +12,6 @@
 ^FO30,250^BY2,3^BCN,70,N,N,N^FD{MAC}^FS
 ^FO30,344^A0N,22,22^FD{DATE}  {STATION}^FS
 ^FO590,60^BQN,2,6^FDMA,{SERIAL} {MAC}^FS
+^FX A gang station's port, large: the label goes on that port's router. Empty on a one-port station.
+^FO640,290^A0N,96,96^FD{PORT}^FS
 ^XZ
