@@ -530,6 +530,9 @@ TEST(RouterSimLifecycle, StopLeavesNoThreadOrDescriptorAndNeverHangs) {
         const int silent = listenOn("127.0.0.66");
         auto options = quick("127.0.0.66");
         options.ftpPort = portOf(silent);
+        // A stop that waited for wget to give up would take this long: far
+        // beyond what any machine needs to stop at once.
+        options.ftpTimeoutMs = 120000;
         routersim::RouterSim sim(options);
         ASSERT_TRUE(sim.start());
         Client a(options.address, sim.port()), b(options.address, sim.port());
@@ -544,7 +547,7 @@ TEST(RouterSimLifecycle, StopLeavesNoThreadOrDescriptorAndNeverHangs) {
 
         const auto stopping = Clock::now();
         sim.stop();
-        EXPECT_LT(Clock::now() - stopping, 1000ms);
+        EXPECT_LT(Clock::now() - stopping, 30000ms);
         EXPECT_TRUE(a.closedWithin(1000ms));
         EXPECT_TRUE(b.closedWithin(1000ms));
         sim.stop();  // twice is harmless

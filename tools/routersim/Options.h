@@ -27,6 +27,7 @@ struct Options {
     int rebootMs = 3000;                 // after "reboot": connections dropped, telnet refused this long (0: never)
     std::string ftpAddress = "";         // where wget's FTP connections go; "" = the URL's host
     int ftpPort = 21;
+    int ftpTimeoutMs = 5000;             // wget gives up on an FTP server silent this long
     long wgetCutBytes = -1;              // >=0: wget keeps this many bytes of a file and fails as if cut short
     std::string bootloaderName = "BUILD_VERSION";  // label of the boot loader version in the environment
     std::string bootloaderVersionText = "0.9.0";   // boot loader version at start

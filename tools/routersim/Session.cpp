@@ -10,7 +10,6 @@ namespace {
 
 constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 constexpr unsigned char ECHO_OPTION = 1, SGA = 3, TTYPE = 24, NAWS = 31;
-constexpr int ftpTimeoutMs = 5000;
 
 const char* const shellBanner = "\nBuilt-in shell (ash)\nEnter 'help' for a list of built-in commands.\n\n";
 const char* const cliBanner = "\nRouter CLI\nType 'shell' for the system shell, 'help' for commands.\n\n";
@@ -452,7 +451,7 @@ std::string Session::wget(const std::vector<std::string>& args) {
                             request.address + ":" + std::to_string(request.port);
 
     std::string data, error;
-    FtpClient client(host_.abortFd(), ftpTimeoutMs, RouterState::maxFileBytes);
+    FtpClient client(host_.abortFd(), options_.ftpTimeoutMs, RouterState::maxFileBytes);
     if (!client.fetch(request, data, error)) {
         host_.log(who + " failed: " + printable(error));
         return out + "wget: " + error + "\n";
